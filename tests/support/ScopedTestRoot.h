@@ -1,0 +1,20 @@
+// Gives one test its own machine root ($VELA5_ROOT) and temporary folder
+// ($TMPDIR) and removes both afterwards.
+#pragma once
+
+#include <filesystem>
+
+class ScopedTestRoot final {
+public:
+    ScopedTestRoot();
+    ~ScopedTestRoot();
+    ScopedTestRoot(const ScopedTestRoot&) = delete;
+    ScopedTestRoot& operator=(const ScopedTestRoot&) = delete;
+
+    const std::filesystem::path& Base() const { return m_base; }
+    std::filesystem::path Root() const { return m_base / "root"; }
+    std::filesystem::path Temp() const { return m_base / "tmp"; }
+
+private:
+    std::filesystem::path m_base;
+};

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the token manager on the
+# software token. A machine root that is still empty gets a demo state: one
+# reader "VELA5 Virtual Reader 0" holding a blank "VELA5-64" token.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/tools/install-deps.sh"
+cmake -S "$top" -B "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELA5_BUILD_TESTS=OFF -DVELA5_BUILD_BENCH=OFF >/dev/null
+cmake --build "$top/build" -j "$(nproc)"
+
+bin="$top/build/bin"
+root="${VELA5_ROOT:-${XDG_DATA_HOME:-$HOME/.local/share}/vela5}"
+export VELA5_ROOT="$root"
+if [ ! -d "$root/tokens" ] || [ -z "$(ls -A "$root/tokens" 2>/dev/null)" ]; then
+  "$bin/vela5-token" add-reader "VELA5 Virtual Reader 0"
+  "$bin/vela5-token" insert "VELA5 Virtual Reader 0" --model VELA5-64
+fi
+"$bin/vela5-token" list
+
+if [ -x "$bin/PavixManager" ]; then
+  if [ -z "${DISPLAY:-}" ]; then
+    echo "No display: set DISPLAY to start the token manager (or use xvfb-run)." >&2
+    exit 1
+  fi
+  exec "$bin/PavixManager"
+fi

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with the tests, and runs every
+# test; windows open on a virtual display.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build="${VELA5_BUILD_DIR:-$top/build}"
+"$top/tools/install-deps.sh"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${VELA5_CMAKE_ARGS:-}
+cmake --build "$build" -j "$(nproc)"
+xvfb-run -a -s "-screen 0 1280x1024x24" \
+  ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300
