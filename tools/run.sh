@@ -12,8 +12,9 @@ bin="$top/build/bin"
 root="${VELA5_ROOT:-${XDG_DATA_HOME:-$HOME/.local/share}/vela5}"
 export VELA5_ROOT="$root"
 if [ ! -d "$root/tokens" ] || [ -z "$(ls -A "$root/tokens" 2>/dev/null)" ]; then
-  "$bin/vela5-token" add-reader "VELA5 Virtual Reader 0"
-  "$bin/vela5-token" insert "VELA5 Virtual Reader 0" --model VELA5-64
+  "$bin/vela5-token" reader add "VELA5 Virtual Reader 0"
+  serial=$("$bin/vela5-token" token create --model VELA5-64 --blank)
+  "$bin/vela5-token" token insert "$serial" "VELA5 Virtual Reader 0"
 fi
 "$bin/vela5-token" list
 
