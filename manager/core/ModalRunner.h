@@ -1,0 +1,27 @@
+// Every modal dialog and message box of the manager is shown through here, so
+// tests can answer them (fill fields, press a button) without a person.
+#pragma once
+
+#include <functional>
+#include <wx/string.h>
+
+class wxDialog;
+class wxWindow;
+
+class ModalRunner final {
+public:
+    // Receives the dialog, ready to be shown; returns the end code it chose.
+    using DialogHook = std::function<int(wxDialog& dialog)>;
+    // Receives what wxMessageBox would show; returns the button pressed (wxOK, wxYES, ...).
+    using MessageHook = std::function<int(const wxString& message, const wxString& caption, long style)>;
+
+    // dialog.ShowModal(), or the hook's answer when one is set.
+    static int ShowDialog(wxDialog& dialog);
+    // wxMessageBox(message, caption, style, parent), or the hook's answer.
+    static int ShowMessage(const wxString& message, const wxString& caption, long style,
+                           wxWindow* parent = nullptr);
+
+    static void SetDialogHook(DialogHook hook);
+    static void SetMessageHook(MessageHook hook);
+    static void ClearHooks();
+};
