@@ -1,0 +1,61 @@
+// The manager's log writer: one global instance appending whole lines to
+// "nrvcmutestlog.txt" in the temporary folder's "nrvcme". Each call opens,
+// writes and closes the file, so lines from different threads never mix
+// inside one call; a missing folder means nothing is written.
+#pragma once
+
+#include <concepts>
+#include <cstdint>
+#include <string_view>
+#include <wx/string.h>
+
+class NRVCMULog final {
+public:
+    // The global writer, created on first use with the file in the current
+    // temporary folder.
+    static NRVCMULog& Get();
+
+    // A writer for the file in the temporary folder as it is now.
+    NRVCMULog();
+    // A writer for an explicit file (tests).
+    explicit NRVCMULog(const wxString& filePath);
+
+    NRVCMULog(const NRVCMULog&) = delete;
+    NRVCMULog& operator=(const NRVCMULog&) = delete;
+
+    // text1, a TAB and text2, then "\n" when newline is set.
+    void Write(std::string_view text1, std::string_view text2, bool newline);
+    // Write(text, " ", true): ENTER and EXIT lines end in TAB, blank, newline.
+    void WriteLine(std::string_view text);
+    // Write with wideText2 converted to the C runtime's multibyte encoding
+    // (UTF-8 when it cannot be converted, so the line is never lost).
+    void WriteText(std::string_view text1, const wxString& wideText2, bool newline);
+    // Write with the value formatted by a printf-style pattern ("%d", "%08X").
+    template <std::integral T>
+    void WriteValue(std::string_view text1, std::string_view format, T value, bool newline)
+    {
+        if constexpr (std::is_signed_v<T>) {
+            WriteSignedValue(text1, format, static_cast<std::int64_t>(value), newline);
+        } else {
+            WriteUnsignedValue(text1, format, static_cast<std::uint64_t>(value), newline);
+        }
+    }
+
+    wxString GetFilePath() const { return m_filePath; }
+    bool IsEnabled() const { return m_enabled; }
+
+    // Points the global writer at the log file of the current temporary
+    // folder; tests call it after giving themselves their own folder.
+    static void Relocate();
+
+    // "<temporary folder>/nrvcme/nrvcmutestlog.txt"
+    static wxString DefaultFilePath();
+
+private:
+    void WriteSignedValue(std::string_view text1, std::string_view format, std::int64_t value, bool newline);
+    void WriteUnsignedValue(
+        std::string_view text1, std::string_view format, std::uint64_t value, bool newline);
+
+    wxString m_filePath;
+    bool m_enabled = true;
+};
