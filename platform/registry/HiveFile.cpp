@@ -145,6 +145,10 @@ HiveData HiveData::Load(const std::filesystem::path& file)
     std::string name;
     std::vector<uint8_t> data;
     while (std::getline(in, line)) {
+        // Every stored line ends with a newline: one without it was cut short.
+        if (in.eof()) {
+            break;
+        }
         const std::vector<std::string_view> fields = SplitTabs(line);
         if (fields.size() == 2 && fields[0] == "K") {
             current = Unescape(fields[1], name) ? &hive.CreateKey(name) : nullptr;
