@@ -47,6 +47,18 @@ std::string NormalizePath(Hive hive, std::string_view path, View view)
     return out;
 }
 
+// Keys every Windows installation has, so callers that only open them (the
+// Run key) work on a fresh machine root too.
+HiveData LoadHive(Hive hive)
+{
+    HiveData data = HiveData::Load(HiveFilePath(hive));
+    data.CreateKey("Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+    if (hive == Hive::LocalMachine) {
+        data.CreateKey("Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Run");
+    }
+    return data;
+}
+
 // Write permission by the mode bits as well as access(): the superuser passes
 // access() on a read-only file, yet a read-only hive must refuse changes.
 bool IsWritable(const std::filesystem::path& path)
@@ -84,7 +96,7 @@ template <typename Change> long ChangeHive(Hive hive, Change&& change)
         return AccessDenied;
     }
     const std::filesystem::path file = HiveFilePath(hive);
-    HiveData data = HiveData::Load(file);
+    HiveData data = LoadHive(hive);
     const long result = change(data);
     if (result != Success) {
         return result;
@@ -222,7 +234,7 @@ long Key::Open(Hive hive, std::string_view path, Access access, View view, Key& 
 {
     out.Close();
     const std::string mapped = NormalizePath(hive, path, view);
-    if (!HiveData::Load(HiveFilePath(hive)).HasKey(mapped)) {
+    if (!LoadHive(hive).HasKey(mapped)) {
         return NotFound;
     }
     if (access == Access::Write && !CanChange(hive)) {
@@ -259,7 +271,7 @@ long Key::DeleteTree(Hive hive, std::string_view path, View view)
     if (mapped.empty()) {
         return AccessDenied;
     }
-    if (!HiveData::Load(HiveFilePath(hive)).HasKey(mapped)) {
+    if (!LoadHive(hive).HasKey(mapped)) {
         return NotFound;
     }
     return ChangeHive(
@@ -280,7 +292,7 @@ long Key::QueryValue(std::string_view name, uint32_t* type, void* data, uint32_t
     if (data != nullptr && size == nullptr) {
         return InvalidParameter;
     }
-    const HiveData hive = HiveData::Load(HiveFilePath(m_hive));
+    const HiveData hive = LoadHive(m_hive);
     const HiveKey* key = hive.FindKey(m_path);
     if (key == nullptr && !m_path.empty()) {
         return NotFound;
@@ -362,7 +374,7 @@ long Key::EnumValueNames(std::vector<std::string>& names) const
     if (!m_open) {
         return InvalidHandle;
     }
-    const HiveData hive = HiveData::Load(HiveFilePath(m_hive));
+    const HiveData hive = LoadHive(m_hive);
     if (!hive.HasKey(m_path)) {
         return NotFound;
     }
@@ -380,7 +392,7 @@ long Key::EnumSubKeyNames(std::vector<std::string>& names) const
     if (!m_open) {
         return InvalidHandle;
     }
-    const HiveData hive = HiveData::Load(HiveFilePath(m_hive));
+    const HiveData hive = LoadHive(m_hive);
     if (!hive.HasKey(m_path)) {
         return NotFound;
     }

@@ -120,6 +120,12 @@ TEST_F(RegistryTest, ThirtyTwoBitViewOfSoftwareIsSeparate)
 TEST_F(RegistryTest, OpeningForChangesFailsWithoutKeyOrRight)
 {
     Registry::Key key;
+    // Keys every Windows has exist on a fresh machine root, in both views.
+    for (const Registry::View view : { Registry::View::Wow32, Registry::View::Wow64 }) {
+        EXPECT_EQ(Registry::Success,
+            Registry::Key::Open(Registry::Hive::LocalMachine,
+                "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", Registry::Access::Write, view, key));
+    }
     EXPECT_EQ(Registry::NotFound,
         Registry::Key::Open(
             Registry::Hive::LocalMachine, kSdk, Registry::Access::Write, Registry::View::Native, key));

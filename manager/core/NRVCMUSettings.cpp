@@ -1,0 +1,406 @@
+#include "NRVCMUSettings.h"
+
+#include "platform/registry/Registry.h"
+#include "platform/system/System.h"
+
+#include <openssl/sha.h>
+#include <wx/fileconf.h>
+#include <wx/filefn.h>
+#include <wx/filename.h>
+#include <wx/intl.h>
+#include <wx/log.h>
+
+namespace {
+
+enum class KeyType { Bool, Long, Text };
+
+struct KeyInfo {
+    const char* name;
+    KeyType type;
+    const char* fallback; // the default; for log locations, the file name after the log folder
+    bool isLogLocation;
+};
+
+// The 45 keys in the order the digest covers them.
+constexpr KeyInfo kKeys[] = {
+    { "DefaultLanguage", KeyType::Text, "Bulgarian", false },
+    { "IsLaunchAtStartup", KeyType::Bool, "0", false },
+    { "IsMinimizeToTray", KeyType::Bool, "0", false },
+    { "IsAskOnExit", KeyType::Bool, "1", false },
+    { "IsAskChangeDefaultPin", KeyType::Bool, "1", false },
+    { "IsAutoLogout", KeyType::Bool, "0", false },
+    { "AutoLogoutTime", KeyType::Long, "1", false },
+    { "IsInstallCertificate", KeyType::Bool, "1", false },
+    { "IsRemoveCertificate", KeyType::Bool, "1", false },
+    { "TokenLabel", KeyType::Text, "NRV Card OS 5", false },
+    { "IsAppendSerialNumberToLabel", KeyType::Bool, "0", false },
+    { "UserPINType", KeyType::Long, "0", false },
+    { "UserPINDefaultValue", KeyType::Text, "73920518", false },
+    { "UserPINMinLength", KeyType::Long, "4", false },
+    { "UserPINMaxLength", KeyType::Long, "8", false },
+    { "UserPINErrorLimit", KeyType::Long, "8", false },
+    { "RandomUserPINLength", KeyType::Long, "8", false },
+    { "IsRandomUserPINUseNumbers", KeyType::Bool, "1", false },
+    { "IsRandomUserPINUseUppercaseLetters", KeyType::Bool, "1", false },
+    { "IsRandomUserPINUseLowercaseLetters", KeyType::Bool, "1", false },
+    { "IsRandomUserPINUseSymbols", KeyType::Bool, "1", false },
+    { "SOPINType", KeyType::Long, "0", false },
+    { "SOPINDefaultValue", KeyType::Text, "73920518", false },
+    { "SOPINMinLength", KeyType::Long, "4", false },
+    { "SOPINMaxLength", KeyType::Long, "8", false },
+    { "SOPINErrorLimit", KeyType::Long, "8", false },
+    { "RandomSOPINLength", KeyType::Long, "8", false },
+    { "IsRandomSOPINUseNumbers", KeyType::Bool, "1", false },
+    { "IsRandomSOPINUseUppercaseLetters", KeyType::Bool, "1", false },
+    { "IsRandomSOPINUseLowercaseLetters", KeyType::Bool, "1", false },
+    { "IsRandomSOPINUseSymbols", KeyType::Bool, "1", false },
+    { "MaxRSAKeyPairs", KeyType::Long, "10", false },
+    { "IsCSPx86LogEnabled", KeyType::Bool, "0", false },
+    { "CSPx86LogLocation", KeyType::Text, "CSP_x86.LOG", true },
+    { "IsCSPx64LogEnabled", KeyType::Bool, "0", false },
+    { "CSPx64LogLocation", KeyType::Text, "CSP_x64.LOG", true },
+    { "IsKSPx86LogEnabled", KeyType::Bool, "0", false },
+    { "KSPx86LogLocation", KeyType::Text, "KSP_x86.LOG", true },
+    { "IsKSPx64LogEnabled", KeyType::Bool, "0", false },
+    { "KSPx64LogLocation", KeyType::Text, "KSP_x64.LOG", true },
+    { "IsPKCS11x86LogEnabled", KeyType::Bool, "0", false },
+    { "PKCS11x86LogLocation", KeyType::Text, "PKCS_x86.LOG", true },
+    { "IsPKCS11x64LogEnabled", KeyType::Bool, "0", false },
+    { "PKCS11x64LogLocation", KeyType::Text, "PKCS_x64.LOG", true },
+    { "IsPINCacheEnabled", KeyType::Bool, "1", false },
+};
+static_assert(std::size(kKeys) == 45);
+
+const KeyInfo* FindKeyInfo(const wxString& key)
+{
+    for (const KeyInfo& info : kKeys) {
+        if (key == info.name) {
+            return &info;
+        }
+    }
+    return nullptr;
+}
+
+const char* const kHashKey = "Hash";
+const char* const kRunKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char* const kRunValue = "NRV Certificate Management Tool";
+const char* const kSdkKey = "Software\\Nurvon Ltd.\\VELA5 SDK";
+const char* const kSdkKey32BitWindows = "SOFTWARE\\Nurvon Ltd.\\VELA5 SDK";
+
+// The manager writes its middleware values as "text length x 2 bytes, no
+// terminating NUL"; the readers take the stored length.
+void SetRegistryText(Registry::Key& key, const char* name, const wxString& text)
+{
+    key.SetString(name, text.utf8_string(), false);
+}
+
+// Runs write() on the SDK key of each view that can be opened for setting
+// values: both views on a 64-bit system (32-bit first), the one key otherwise.
+template <typename Write> void ForEachSdkView(Write&& write)
+{
+    if (System::Is64BitSystem()) {
+        for (const Registry::View view : { Registry::View::Wow32, Registry::View::Wow64 }) {
+            Registry::Key key;
+            if (Registry::Key::Open(Registry::Hive::LocalMachine, kSdkKey, Registry::Access::Write, view, key)
+                == Registry::Success) {
+                write(key, view == Registry::View::Wow64);
+            }
+        }
+        return;
+    }
+    Registry::Key key;
+    if (Registry::Key::Open(Registry::Hive::LocalMachine, kSdkKey32BitWindows, Registry::Access::Write,
+            Registry::View::Native, key)
+        == Registry::Success) {
+        write(key, false);
+    }
+}
+
+} // namespace
+
+NRVCMUSettings::NRVCMUSettings(const wxString& programFolder)
+    : m_programFolder(programFolder)
+{
+    wxFileName logFolder = wxFileName::DirName(programFolder);
+    if (logFolder.GetDirCount() > 0) {
+        logFolder.RemoveLastDir();
+    }
+    logFolder.AppendDir("Middleware");
+    logFolder.AppendDir("Logs");
+    m_logFolder = logFolder.GetPath(wxPATH_GET_VOLUME | wxPATH_GET_SEPARATOR);
+
+    // A damaged file must never reach the user as a log window: it is
+    // rejected below by its digest instead.
+    const wxLogNull quiet;
+    const wxString folder = GetFolder();
+    if (!wxDirExists(folder)) {
+        wxFileName::Mkdir(folder, 0777, wxPATH_MKDIR_FULL);
+        // The mode asked for, not the one the umask leaves.
+        wxFileName::DirName(folder).SetPermissions(0777);
+    }
+    const wxString file = GetFilePath();
+    const bool existed = wxFileExists(file);
+    m_config = std::make_unique<wxFileConfig>(
+        wxEmptyString, wxEmptyString, file, wxEmptyString, wxCONFIG_USE_LOCAL_FILE, wxConvAuto());
+    // Values are kept literally: a "$" in a log path is not an environment variable.
+    m_config->SetExpandEnvVars(false);
+    m_tampered = false;
+    if (existed) {
+        if (!CheckIntegrity()) {
+            // Nothing of the rejected file may be written back when this object goes.
+            m_config->DisableAutoSave();
+            wxRemoveFile(file);
+            m_tampered = true;
+        }
+        return;
+    }
+    WriteDefaults();
+    SaveHash();
+}
+
+NRVCMUSettings::~NRVCMUSettings()
+{
+    const wxLogNull quiet;
+    m_config.reset();
+}
+
+wxString NRVCMUSettings::GetFolder()
+{
+    return wxFileName::GetTempDir() + wxFileName::GetPathSeparator() + "nrvcme";
+}
+
+wxString NRVCMUSettings::GetFilePath()
+{
+    wxString title = "Pavix Manager";
+    title.Replace(" ", "");
+    return GetFolder() + wxFileName::GetPathSeparator() + title + ".CFG";
+}
+
+wxString NRVCMUSettings::ComputeHash() const
+{
+    wxString text;
+    for (const KeyInfo& info : kKeys) {
+        wxString value;
+        m_config->Read(info.name, &value);
+        text << info.name << value;
+    }
+    const wxCharBuffer ascii = text.ToAscii('?');
+    unsigned char digest[SHA_DIGEST_LENGTH];
+    SHA1(reinterpret_cast<const unsigned char*>(ascii.data()), ascii.length(), digest);
+    wxString hex;
+    for (const unsigned char byte : digest) {
+        hex << wxString::Format("%02x", byte);
+    }
+    return hex;
+}
+
+bool NRVCMUSettings::CheckIntegrity() const
+{
+    wxString stored;
+    m_config->Read(kHashKey, &stored);
+    return ComputeHash() == stored;
+}
+
+void NRVCMUSettings::SaveHash()
+{
+    const wxLogNull quiet;
+    m_config->Write(kHashKey, ComputeHash());
+    m_config->Flush();
+}
+
+void NRVCMUSettings::WriteDefaults()
+{
+    // The second write stays: a fresh start is in Bulgarian.
+    SetDefaultLanguage(_("English"));
+    SetDefaultLanguage(_("Bulgarian"));
+    for (const KeyInfo& info : kKeys) {
+        if (wxString(info.name) == "DefaultLanguage") {
+            continue;
+        }
+        switch (info.type) {
+        case KeyType::Bool:
+            WriteBool(info.name, wxString(info.fallback) == "1");
+            break;
+        case KeyType::Long:
+            WriteLong(info.name, wxAtol(info.fallback));
+            break;
+        case KeyType::Text:
+            WriteText(info.name, info.isLogLocation ? m_logFolder + info.fallback : wxString(info.fallback));
+            break;
+        }
+    }
+}
+
+bool NRVCMUSettings::ReadBool(const wxString& key, bool fallback) const
+{
+    bool value = fallback;
+    return m_config->Read(key, &value) ? value : fallback;
+}
+
+long NRVCMUSettings::ReadLong(const wxString& key, long fallback) const
+{
+    long value = fallback;
+    return m_config->Read(key, &value) ? value : fallback;
+}
+
+wxString NRVCMUSettings::ReadText(const wxString& key, const wxString& fallback) const
+{
+    wxString value;
+    return m_config->Read(key, &value) ? value : fallback;
+}
+
+void NRVCMUSettings::WriteBool(const wxString& key, bool value)
+{
+    m_config->Write(key, value);
+}
+
+void NRVCMUSettings::WriteLong(const wxString& key, long value)
+{
+    m_config->Write(key, value);
+}
+
+void NRVCMUSettings::WriteText(const wxString& key, const wxString& value)
+{
+    m_config->Write(key, value);
+}
+
+void NRVCMUSettings::ApplyLaunchAtStartup(bool enabled)
+{
+    Registry::Key key;
+    if (Registry::Key::Open(
+            Registry::Hive::LocalMachine, kRunKey, Registry::Access::Write, Registry::View::Native, key)
+        != Registry::Success) {
+        return;
+    }
+    wxString command;
+    if (enabled) {
+        command << '"' << m_programFolder << wxFileName::GetPathSeparator() << "PavixManagerLauncher" << '"';
+    }
+    SetRegistryText(key, kRunValue, command);
+}
+
+void NRVCMUSettings::ApplyPINCache(bool enabled)
+{
+    ForEachSdkView([enabled](Registry::Key& key, bool) {
+        SetRegistryText(key, "PINCACHE", enabled ? "00000001" : "00000000");
+    });
+}
+
+void NRVCMUSettings::ApplyLogging(int component)
+{
+    struct Component {
+        const char* logValue;
+        const char* dirValue;
+        const char* settingPrefix;
+    };
+    static const Component components[] = {
+        { "CSPLOG", "CSPDIR", "CSP" },
+        { "KSPLOG", "KSPDIR", "KSP" },
+        { "PKCLOG", "PKCDIR", "PKCS11" },
+    };
+    if (component < 0 || component > 2) {
+        return;
+    }
+    if (component == 1 && !System::IsVistaSP1OrLater()) {
+        return;
+    }
+    const Component& names = components[component];
+    bool resetLocation = false;
+    ForEachSdkView([&](Registry::Key& key, bool is64BitView) {
+        const wxString bitness = is64BitView ? "x64" : "x86";
+        const wxString enabledKey = wxString("Is") + names.settingPrefix + bitness + "LogEnabled";
+        const wxString locationKey = wxString(names.settingPrefix) + bitness + "LogLocation";
+        const bool enabled = ReadBool(enabledKey, false);
+        if (!enabled) {
+            const wxString fallback = m_logFolder + FindKeyInfo(locationKey)->fallback;
+            if (ReadText(locationKey, fallback) != fallback) {
+                WriteText(locationKey, fallback);
+                resetLocation = true;
+            }
+        }
+        SetRegistryText(key, names.logValue, enabled ? "00000001" : "00000000");
+        SetRegistryText(key, names.dirValue, ReadText(locationKey, wxEmptyString));
+    });
+    // The reset changed a covered value: store the digest now, or a start
+    // after an abnormal exit would reject the whole file.
+    if (resetLocation) {
+        SaveHash();
+    }
+}
+
+// One getter and one setter per key, reading with the table's default.
+#define NRV_BOOL_KEY(Name)                                                                                   \
+    bool NRVCMUSettings::Name() const                                                                        \
+    {                                                                                                        \
+        return ReadBool(#Name, wxString(FindKeyInfo(#Name)->fallback) == "1");                               \
+    }                                                                                                        \
+    void NRVCMUSettings::Set##Name(bool value)                                                               \
+    {                                                                                                        \
+        WriteBool(#Name, value);                                                                             \
+    }
+#define NRV_LONG_KEY(Name)                                                                                   \
+    long NRVCMUSettings::Get##Name() const                                                                   \
+    {                                                                                                        \
+        return ReadLong(#Name, wxAtol(FindKeyInfo(#Name)->fallback));                                        \
+    }                                                                                                        \
+    void NRVCMUSettings::Set##Name(long value)                                                               \
+    {                                                                                                        \
+        WriteLong(#Name, value);                                                                             \
+    }
+#define NRV_TEXT_KEY(Name)                                                                                   \
+    wxString NRVCMUSettings::Get##Name() const                                                               \
+    {                                                                                                        \
+        const KeyInfo* info = FindKeyInfo(#Name);                                                            \
+        return ReadText(                                                                                     \
+            #Name, info->isLogLocation ? m_logFolder + info->fallback : wxString(info->fallback));           \
+    }                                                                                                        \
+    void NRVCMUSettings::Set##Name(const wxString& value)                                                    \
+    {                                                                                                        \
+        WriteText(#Name, value);                                                                             \
+    }
+
+NRV_TEXT_KEY(DefaultLanguage)
+NRV_BOOL_KEY(IsLaunchAtStartup)
+NRV_BOOL_KEY(IsMinimizeToTray)
+NRV_BOOL_KEY(IsAskOnExit)
+NRV_BOOL_KEY(IsAskChangeDefaultPin)
+NRV_BOOL_KEY(IsAutoLogout)
+NRV_LONG_KEY(AutoLogoutTime)
+NRV_BOOL_KEY(IsInstallCertificate)
+NRV_BOOL_KEY(IsRemoveCertificate)
+NRV_TEXT_KEY(TokenLabel)
+NRV_BOOL_KEY(IsAppendSerialNumberToLabel)
+NRV_LONG_KEY(UserPINType)
+NRV_TEXT_KEY(UserPINDefaultValue)
+NRV_LONG_KEY(UserPINMinLength)
+NRV_LONG_KEY(UserPINMaxLength)
+NRV_LONG_KEY(UserPINErrorLimit)
+NRV_LONG_KEY(RandomUserPINLength)
+NRV_BOOL_KEY(IsRandomUserPINUseNumbers)
+NRV_BOOL_KEY(IsRandomUserPINUseUppercaseLetters)
+NRV_BOOL_KEY(IsRandomUserPINUseLowercaseLetters)
+NRV_BOOL_KEY(IsRandomUserPINUseSymbols)
+NRV_LONG_KEY(SOPINType)
+NRV_TEXT_KEY(SOPINDefaultValue)
+NRV_LONG_KEY(SOPINMinLength)
+NRV_LONG_KEY(SOPINMaxLength)
+NRV_LONG_KEY(SOPINErrorLimit)
+NRV_LONG_KEY(RandomSOPINLength)
+NRV_BOOL_KEY(IsRandomSOPINUseNumbers)
+NRV_BOOL_KEY(IsRandomSOPINUseUppercaseLetters)
+NRV_BOOL_KEY(IsRandomSOPINUseLowercaseLetters)
+NRV_BOOL_KEY(IsRandomSOPINUseSymbols)
+NRV_LONG_KEY(MaxRSAKeyPairs)
+NRV_BOOL_KEY(IsCSPx86LogEnabled)
+NRV_TEXT_KEY(CSPx86LogLocation)
+NRV_BOOL_KEY(IsCSPx64LogEnabled)
+NRV_TEXT_KEY(CSPx64LogLocation)
+NRV_BOOL_KEY(IsKSPx86LogEnabled)
+NRV_TEXT_KEY(KSPx86LogLocation)
+NRV_BOOL_KEY(IsKSPx64LogEnabled)
+NRV_TEXT_KEY(KSPx64LogLocation)
+NRV_BOOL_KEY(IsPKCS11x86LogEnabled)
+NRV_TEXT_KEY(PKCS11x86LogLocation)
+NRV_BOOL_KEY(IsPKCS11x64LogEnabled)
+NRV_TEXT_KEY(PKCS11x64LogLocation)
+NRV_BOOL_KEY(IsPINCacheEnabled)
