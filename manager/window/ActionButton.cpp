@@ -1,0 +1,107 @@
+#include "ActionButton.h"
+
+#include <wx/sizer.h>
+#include <wx/statbmp.h>
+#include <wx/stattext.h>
+
+namespace {
+const wxColour kLineColour(170, 180, 200);
+const wxColour kHoverBackground(255, 240, 225);
+} // namespace
+
+ActionButton::ActionButton(wxWindow* parent, wxWindowID id, const wxString& label,
+    const wxBitmap& normalImage, const wxBitmap& hoverImage, int width)
+    : wxPanel(parent, id, wxDefaultPosition, wxSize(width, -1), wxTAB_TRAVERSAL, "ActionButton")
+    , m_normalImage(normalImage)
+    , m_hoverImage(hoverImage)
+{
+    auto* topLine = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxSize(width, 1));
+    auto* bottomLine = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxSize(width, 1));
+    topLine->SetBackgroundColour(kLineColour);
+    bottomLine->SetBackgroundColour(kLineColour);
+    m_icon = new wxStaticBitmap(this, wxID_ANY, m_normalImage);
+    m_label = new wxStaticText(this, wxID_ANY, label);
+
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(m_icon, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
+    row->Add(m_label, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    column->Add(topLine, 0, wxEXPAND);
+    column->Add(row, 1, wxEXPAND);
+    column->Add(bottomLine, 0, wxEXPAND);
+    SetSizer(column);
+    SetMinSize(wxSize(width, -1));
+    SetMaxSize(wxSize(width, -1));
+    m_label->Wrap(width - 48);
+
+    // The children cover the panel, so each of them reports the mouse too.
+    for (wxWindow* window :
+        { static_cast<wxWindow*>(this), static_cast<wxWindow*>(m_icon), static_cast<wxWindow*>(m_label),
+            static_cast<wxWindow*>(topLine), static_cast<wxWindow*>(bottomLine) }) {
+        window->Bind(wxEVT_ENTER_WINDOW, &ActionButton::OnEnter, this);
+        window->Bind(wxEVT_LEAVE_WINDOW, &ActionButton::OnLeave, this);
+        window->Bind(wxEVT_LEFT_UP, &ActionButton::OnClick, this);
+        window->SetCursor(wxCursor(wxCURSOR_HAND));
+    }
+}
+
+bool ActionButton::Enable(bool enable)
+{
+    if (!enable) {
+        SetHovered(false);
+    }
+    return wxPanel::Enable(enable);
+}
+
+void ActionButton::SetLabel(const wxString& label)
+{
+    if (m_label->GetLabel() != label) {
+        m_label->SetLabel(label);
+        Layout();
+    }
+}
+
+wxString ActionButton::GetLabel() const
+{
+    return m_label->GetLabel();
+}
+
+void ActionButton::SetHovered(bool hovered)
+{
+    if (m_hovered == hovered) {
+        return;
+    }
+    m_hovered = hovered;
+    m_icon->SetBitmap(hovered ? m_hoverImage : m_normalImage);
+    SetBackgroundColour(hovered ? kHoverBackground : wxNullColour);
+    Refresh();
+}
+
+void ActionButton::OnEnter(wxMouseEvent& event)
+{
+    if (IsEnabled()) {
+        SetHovered(true);
+    }
+    event.Skip();
+}
+
+void ActionButton::OnLeave(wxMouseEvent& event)
+{
+    // Moving from the panel onto one of its children is not leaving the button.
+    const wxPoint inside = ScreenToClient(wxGetMousePosition());
+    if (!GetClientRect().Contains(inside)) {
+        SetHovered(false);
+    }
+    event.Skip();
+}
+
+void ActionButton::OnClick(wxMouseEvent& event)
+{
+    event.Skip();
+    if (!IsEnabled()) {
+        return;
+    }
+    wxCommandEvent click(wxEVT_BUTTON, GetId());
+    click.SetEventObject(this);
+    ProcessWindowEvent(click);
+}

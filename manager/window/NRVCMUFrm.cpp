@@ -1,0 +1,750 @@
+#include "NRVCMUFrm.h"
+
+// The application class comes with the start-up code; until it is there the
+// window reloads through the handler set by its creator.
+#if __has_include("manager/core/NRVCMUApp.h")
+#include "manager/core/NRVCMUApp.h"
+#define VELA5_HAS_APP 1
+#endif
+
+#include "AboutDlg.h"
+#include "ActionStates.h"
+#include "MainPollingThread.h"
+#include "SlotText.h"
+#include "manager/core/CryptokiResultText.h"
+#include "manager/core/ModalRunner.h"
+#include "manager/core/NRVCMUCryptoki.h"
+#include "manager/core/NRVCMULog.h"
+#include "manager/core/NRVCMUSettings.h"
+#include "manager/res/EmbeddedImages.h"
+
+#include <algorithm>
+#include <wx/filename.h>
+#include <wx/imaglist.h>
+#include <wx/listctrl.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/sizer.h>
+#include <wx/statbox.h>
+#include <wx/stdpaths.h>
+
+namespace {
+
+constexpr int kButtonWidth = 114;
+constexpr int kDetailsMinWidth = 130;
+// Tree icons by slot state.
+constexpr int kIconCardPresent = 0;
+constexpr int kIconNoCard = 1;
+constexpr int kIconUnknownDevice = 2;
+
+struct LanguageItem {
+    int id;
+    const char* name;
+};
+const LanguageItem kLanguages[] = {
+    { NRVCMUFrm::ID_MENU_LANGUAGE_ENGLISH, "English" },
+    { NRVCMUFrm::ID_MENU_LANGUAGE_PORTUGUESE, "Portuguese" },
+    { NRVCMUFrm::ID_MENU_LANGUAGE_BULGARIAN, "Bulgarian" },
+    { NRVCMUFrm::ID_MENU_LANGUAGE_SPANISH, "Spanish" },
+};
+
+void Log(const char* line)
+{
+    NRVCMULog::Get().WriteLine(line);
+}
+
+bool CatalogExists(const wxString& language)
+{
+    if (language == "English") {
+        return true;
+    }
+    const wxFileName program(wxStandardPaths::Get().GetExecutablePath());
+    return wxFileName(program.GetPath() + wxFILE_SEP_PATH + "Language", language + ".mo").FileExists();
+}
+
+} // namespace
+
+const std::array<NRVCMUFrm::KnownDialog, 10> NRVCMUFrm::kKnownDialogs = { {
+    { 10, "NRVCMU_DLG_MESSAGE_BOX" },
+    { 2, "NRVCMU_DLG_LOGIN" },
+    { 1, "NRVCMU_DLG_INITIALIZE_TOKEN" },
+    { 3, "NRVCMU_DLG_CHANGE_PIN" },
+    { 4, "NRVCMU_DLG_RENAME_TOKEN" },
+    { 5, "NRVCMU_DLG_UNLOCK_PIN" },
+    { 6, "NRVCMU_DLG_CERTIFICATE_MANAGER" },
+    { 7, "NRVCMU_DLG_DATA_OBJECT_MANAGER" },
+    { 9, "NRVCMU_DLG_SECRET_KEY_PROPERTIES" },
+    { 8, "NRVCMU_DLG_SECRET_KEY_MANAGER" },
+} };
+
+NRVCMUFrm::NRVCMUFrm(NRVCMUApp* app, NRVCMUSettings* settings, NRVCMUCryptoki* cryptoki, int extraWidth)
+    : wxFrame(nullptr, wxID_ANY, _("Pavix Manager"), wxDefaultPosition, wxDefaultSize,
+        wxDEFAULT_FRAME_STYLE & ~wxRESIZE_BORDER)
+    , m_app(app)
+    , m_settings(settings)
+    , m_cryptoki(cryptoki)
+    , m_extraWidth(extraWidth)
+    , m_actions(*this)
+{
+#ifdef VELA5_HAS_APP
+    m_reloadMainFrame = [this] {
+        if (m_app != nullptr) {
+            m_app->ReloadMainFrame();
+        }
+    };
+#else
+    m_reloadMainFrame = [] {};
+#endif
+    CreateMenus();
+    CreateControls();
+    CreateStatusBar(2);
+
+    for (SlotRecord& record : m_slots) {
+        record = SlotRecord();
+    }
+    UpdateActions(false, m_noSlot);
+    StartPolling();
+}
+
+NRVCMUFrm::~NRVCMUFrm()
+{
+    Log("@NRVCMUFrm::~NRVCMUFrm() - ENTER");
+    StopPolling();
+    CloseAllSessionsOnExit();
+    m_slotIds.clear();
+    Log("@NRVCMUFrm::~NRVCMUFrm() - EXIT");
+}
+
+void NRVCMUFrm::CreateMenus()
+{
+    auto* file = new wxMenu;
+    file->Append(ID_MENU_SAVE_DETAILS, _("Save Details"));
+    file->AppendSeparator();
+    file->Append(wxID_EXIT, _("Exit"));
+
+    auto* actions = new wxMenu;
+    actions->Append(ID_MENU_CERTIFICATE_MANAGER, _("Certificate Manager"));
+    actions->Append(ID_MENU_DATA_OBJECT_MANAGER, _("Data Object Manager"));
+    actions->Append(ID_MENU_SECRET_KEY_MANAGER, _("Secret Key Manager"));
+
+    auto* language = new wxMenu;
+    language->AppendCheckItem(ID_MENU_LANGUAGE_ENGLISH, _("English"));
+    language->AppendCheckItem(ID_MENU_LANGUAGE_PORTUGUESE, _("Portuguese (BR)"));
+    language->AppendCheckItem(ID_MENU_LANGUAGE_BULGARIAN, _("Bulgarian"));
+    language->AppendCheckItem(ID_MENU_LANGUAGE_SPANISH, _("Spanish"));
+    auto* options = new wxMenu;
+    options->Append(ID_MENU_SETTINGS, _("Settings"));
+    options->Append(ID_MENU_LANGUAGE, _("Language"), language);
+
+    auto* help = new wxMenu;
+    help->Append(ID_MENU_HELP_TOPICS, _("Help Topics"));
+    help->Append(wxID_ABOUT, _("About..."));
+
+    auto* bar = new wxMenuBar;
+    bar->Append(file, _("File"));
+    bar->Append(actions, _("Actions"));
+    bar->Append(options, _("Options"));
+    bar->Append(help, _("Help"));
+    // Built like the other items, but these windows are not offered.
+    actions->Destroy(ID_MENU_DATA_OBJECT_MANAGER);
+    actions->Destroy(ID_MENU_SECRET_KEY_MANAGER);
+    help->Destroy(ID_MENU_HELP_TOPICS);
+    SetMenuBar(bar);
+
+    // Only a language whose catalog is installed can be the ticked one.
+    const wxString stored = m_settings->GetDefaultLanguage();
+    m_language = CatalogExists(stored) ? stored : wxString("English");
+    bool ticked = false;
+    for (const LanguageItem& item : kLanguages) {
+        const bool tick = m_language == item.name;
+        bar->Check(item.id, tick);
+        ticked = ticked || tick;
+    }
+    if (!ticked) {
+        m_language = "English";
+        bar->Check(ID_MENU_LANGUAGE_ENGLISH, true);
+    }
+
+    Bind(wxEVT_MENU, &NRVCMUFrm::OnExit, this, wxID_EXIT);
+    Bind(wxEVT_MENU, &NRVCMUFrm::OnAbout, this, wxID_ABOUT);
+    Bind(wxEVT_MENU, &NRVCMUFrm::OnLanguage, this, ID_MENU_LANGUAGE_ENGLISH, ID_MENU_LANGUAGE_SPANISH);
+    Bind(wxEVT_CLOSE_WINDOW, &NRVCMUFrm::OnClose, this);
+}
+
+void NRVCMUFrm::CreateControls()
+{
+    auto* panel = new wxPanel(this);
+
+    auto* treeBox = new wxStaticBoxSizer(wxVERTICAL, panel, _("Slot List"));
+    m_slotTree = new wxTreeCtrl(treeBox->GetStaticBox(), ID_TREE_SLOTS, wxDefaultPosition, wxSize(220, 300),
+        wxTR_HIDE_ROOT | wxTR_NO_LINES | wxTR_HAS_BUTTONS | wxTR_SINGLE);
+    auto* images = new wxImageList(16, 16, true, 3);
+    for (const char* name : { "TreeSlotCard", "TreeSlotNoCard", "TreeSlotUnknown" }) {
+        const wxBitmap bitmap = LoadEmbeddedBitmap(name);
+        images->Add(bitmap.IsOk() ? bitmap : wxBitmap(16, 16));
+    }
+    m_slotTree->AssignImageList(images);
+    m_slotRoot = m_slotTree->AddRoot(_("Slot List"));
+    treeBox->Add(m_slotTree, 1, wxEXPAND | wxALL, 4);
+
+    auto* listBox = new wxStaticBoxSizer(wxVERTICAL, panel, _("Slot and Token Information"));
+    m_infoList = new wxListCtrl(listBox->GetStaticBox(), ID_LIST_INFO, wxDefaultPosition, wxSize(380, 300),
+        wxLC_REPORT | wxLC_SINGLE_SEL);
+    m_infoList->AppendColumn(_("Details"), wxLIST_FORMAT_LEFT, kDetailsMinWidth);
+    m_infoList->AppendColumn(_("Value"), wxLIST_FORMAT_LEFT, 240);
+    listBox->Add(m_infoList, 1, wxEXPAND | wxALL, 4);
+
+    struct ButtonSpec {
+        int id;
+        wxString label;
+        const char* normal;
+        const char* hover;
+        void (NRVCMUFrm::*handler)(wxCommandEvent&);
+    };
+    const ButtonSpec specs[] = {
+        { ID_BTN_INITIALIZE_TOKEN, _("Initialize Token"), "BtnInitializeTokenDef", "BtnInitializeTokenSel",
+            &NRVCMUFrm::OnInitializeToken },
+        { ID_BTN_LOGIN, _("Login"), "BtnLogInDef", "BtnLogInSel", &NRVCMUFrm::OnLogin },
+        { ID_BTN_CHANGE_USER_PIN, _("Change User PIN"), "BtnChangePINDef", "BtnChangePINSel",
+            &NRVCMUFrm::OnChangeUserPIN },
+        { ID_BTN_RENAME_TOKEN, _("Rename Token"), "BtnRenameTokenDef", "BtnRenameTokenSel",
+            &NRVCMUFrm::OnRenameToken },
+        { ID_BTN_CHANGE_SO_PIN, _("Change SO PIN"), "BtnChangeSOPINDef", "BtnChangeSOPINSel",
+            &NRVCMUFrm::OnChangeSOPIN },
+        { ID_BTN_UNLOCK_USER_PIN, _("Unlock User PIN"), "BtnUnlockPINDef", "BtnUnlockPINSel",
+            &NRVCMUFrm::OnUnlockUserPIN },
+    };
+    auto* buttonColumn = new wxBoxSizer(wxVERTICAL);
+    m_actionPanel = panel;
+    for (std::size_t i = 0; i < std::size(specs); ++i) {
+        const ButtonSpec& spec = specs[i];
+        m_buttons[i] = new ActionButton(panel, spec.id, spec.label, LoadEmbeddedBitmap(spec.normal),
+            LoadEmbeddedBitmap(spec.hover), kButtonWidth + m_extraWidth);
+        buttonColumn->Add(m_buttons[i], 0, wxBOTTOM, 2);
+        Bind(wxEVT_BUTTON, spec.handler, this, spec.id);
+    }
+
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(treeBox, 0, wxEXPAND | wxALL, 6);
+    row->Add(listBox, 1, wxEXPAND | wxTOP | wxBOTTOM, 6);
+    row->Add(buttonColumn, 0, wxALL, 6);
+    panel->SetSizer(row);
+    auto* frameSizer = new wxBoxSizer(wxVERTICAL);
+    frameSizer->Add(panel, 1, wxEXPAND);
+    SetSizerAndFit(frameSizer);
+
+    m_slotTree->Bind(wxEVT_TREE_SEL_CHANGED, &NRVCMUFrm::OnSlotSelected, this);
+}
+
+void NRVCMUFrm::StartPolling()
+{
+    // Starting the certificate propagation agent belongs to the tray and close
+    // duties of the window, which are not part of this window yet.
+    SetStatus(_("Retrieving available slots . . ."));
+    auto* thread = new MainPollingThread(*m_cryptoki, *this);
+    {
+        const wxCriticalSectionLocker lock(m_threadCS);
+        m_threadPolling = thread;
+    }
+    wxThreadError error = thread->Create();
+    if (error != wxTHREAD_NO_ERROR) {
+        delete thread;
+        SetStatus(GetThreadErrorMessage(error, _("Failed to create polling thread.")));
+        return;
+    }
+    error = thread->Run();
+    if (error != wxTHREAD_NO_ERROR) {
+        delete thread;
+        SetStatus(GetThreadErrorMessage(error, _("Failed to run polling thread.")));
+    }
+}
+
+void NRVCMUFrm::StopPolling()
+{
+    Log(">> Delete Polling Thread");
+    {
+        const wxCriticalSectionLocker lock(m_threadCS);
+        if (m_threadPolling != nullptr && m_threadPolling->Delete() != wxTHREAD_NO_ERROR) {
+            Log(">> Delete Polling Thread . . . Failed!");
+        }
+    }
+    Log("deleting m_threadPolling2");
+    // The thread wakes at once on Delete and ends after its current step,
+    // whose module calls and readiness wait are bounded.
+    for (;;) {
+        {
+            const wxCriticalSectionLocker lock(m_threadCS);
+            if (m_threadPolling == nullptr) {
+                break;
+            }
+        }
+        wxMilliSleep(1);
+        Log("deleting m_threadPolling2");
+        Log("deleting m_threadPolling2");
+    }
+}
+
+void NRVCMUFrm::OnPollingThreadGone()
+{
+    const wxCriticalSectionLocker lock(m_threadCS);
+    m_threadPolling = nullptr;
+}
+
+void NRVCMUFrm::CloseAllSessionsOnExit()
+{
+    for (std::size_t i = 0; i < m_sessions.size(); ++i) {
+        if (m_sessions[i] == 0) {
+            continue;
+        }
+        m_cryptoki->LogOut(m_sessions[i]);
+        m_cryptoki->CloseAllSessions(GetEnumeratedSlotId(static_cast<int>(i)));
+        m_sessions[i] = 0;
+    }
+}
+
+bool NRVCMUFrm::IsValidSlot(int slotIndex) const
+{
+    return slotIndex >= 0 && static_cast<std::size_t>(slotIndex) < m_slots.size();
+}
+
+int NRVCMUFrm::GetSelectedSlot() const
+{
+    const wxTreeItemId selected = m_slotTree->GetSelection();
+    if (!selected.IsOk() || selected == m_slotRoot) {
+        return -1;
+    }
+    wxTreeItemIdValue cookie;
+    int index = 0;
+    for (wxTreeItemId child = m_slotTree->GetFirstChild(m_slotRoot, cookie); child.IsOk();
+         child = m_slotTree->GetNextChild(m_slotRoot, cookie), ++index) {
+        if (child == selected) {
+            return index;
+        }
+    }
+    return -1;
+}
+
+SlotRecord& NRVCMUFrm::GetSlotRecord(int slotIndex)
+{
+    if (!IsValidSlot(slotIndex)) {
+        m_noSlot = SlotRecord();
+        return m_noSlot;
+    }
+    return m_slots[static_cast<std::size_t>(slotIndex)];
+}
+
+CK_SESSION_HANDLE& NRVCMUFrm::GetSlotSession(int slotIndex)
+{
+    if (!IsValidSlot(slotIndex)) {
+        m_noSession = 0;
+        return m_noSession;
+    }
+    return m_sessions[static_cast<std::size_t>(slotIndex)];
+}
+
+CK_SLOT_ID NRVCMUFrm::GetEnumeratedSlotId(int slotIndex) const
+{
+    if (slotIndex >= 0 && static_cast<std::size_t>(slotIndex) < m_slotIds.size()) {
+        return m_slotIds[static_cast<std::size_t>(slotIndex)];
+    }
+    // Without an enumeration the position is the module's slot ID.
+    return static_cast<CK_SLOT_ID>(slotIndex < 0 ? 0 : slotIndex);
+}
+
+CK_RV NRVCMUFrm::OpenSlotSession(int slotIndex)
+{
+    const SlotRecord& record = GetSlotRecord(slotIndex);
+    CK_SESSION_HANDLE& session = GetSlotSession(slotIndex);
+    CK_RV rv = m_cryptoki->OpenSession(record.slot, &session);
+    if (rv == CKR_DEVICE_ERROR) {
+        m_cryptoki->CloseAllSessions(GetEnumeratedSlotId(slotIndex));
+        rv = m_cryptoki->OpenSession(record.slot, &session);
+    }
+    return rv;
+}
+
+void NRVCMUFrm::SetStatus(const wxString& text)
+{
+    SetStatusText(text, 1);
+}
+
+wxString NRVCMUFrm::GetStatus() const
+{
+    return GetStatusBar()->GetStatusText(1);
+}
+
+ActionButton* NRVCMUFrm::GetActionButton(int id) const
+{
+    for (ActionButton* button : m_buttons) {
+        if (button != nullptr && button->GetId() == id) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+void NRVCMUFrm::UpdateActions(bool enable, const SlotRecord& record)
+{
+    const ActionStates states
+        = DecideActions(enable, record, m_displayedToken, m_infoList->GetItemCount() > 0);
+    m_slotTree->Enable(states.slotTree);
+
+    GetActionButton(ID_BTN_INITIALIZE_TOKEN)
+        ->SetLabel(states.reinitializeLabel ? _("Re-initialize Token") : _("Initialize Token"));
+    GetActionButton(ID_BTN_LOGIN)->SetLabel(states.logoutLabel ? _("Logout") : _("Login"));
+    GetActionButton(ID_BTN_INITIALIZE_TOKEN)->Enable(states.initialize);
+    GetActionButton(ID_BTN_LOGIN)->Enable(states.login);
+    GetActionButton(ID_BTN_CHANGE_USER_PIN)->Enable(states.changeUserPIN);
+    GetActionButton(ID_BTN_RENAME_TOKEN)->Enable(states.renameToken);
+    GetActionButton(ID_BTN_CHANGE_SO_PIN)->Enable(states.changeSOPIN);
+    GetActionButton(ID_BTN_UNLOCK_USER_PIN)->Enable(states.unlockUserPIN);
+
+    wxMenuBar* bar = GetMenuBar();
+    bar->Enable(ID_MENU_SAVE_DETAILS, states.saveDetails);
+    bar->Enable(ID_MENU_CERTIFICATE_MANAGER, states.certificateManager);
+    bar->Enable(wxID_EXIT, states.commonGroup);
+    // The settings dialog is not part of the manager yet.
+    bar->Enable(ID_MENU_SETTINGS, false);
+    bar->Enable(ID_MENU_LANGUAGE, states.commonGroup);
+    bar->Enable(wxID_ABOUT, states.commonGroup);
+}
+
+void NRVCMUFrm::ShowTokenInfo(int slotIndex)
+{
+    SetStatus(_("Retrieving token information . . ."));
+    UpdateActions(false, m_noSlot);
+    m_infoList->DeleteAllItems();
+    m_displayedToken = DisplayedToken();
+    if (!IsValidSlot(slotIndex)) {
+        return;
+    }
+    SlotRecord& record = m_slots[static_cast<std::size_t>(slotIndex)];
+
+    TokenStatus status;
+    {
+        const std::lock_guard<std::mutex> moduleLock(m_moduleMutex);
+        status = ReadTokenStatus(*m_cryptoki, record.slot, record.cardPresent);
+    }
+    if (status.noCard) {
+        m_sessions[static_cast<std::size_t>(slotIndex)] = 0;
+    } else if (status.rows != TokenRows::None) {
+        record.tokenSupported = status.supported;
+    }
+    m_displayedToken = status.token;
+    FillInfoList(BuildInfoRows(record, status));
+    SetStatus(status.statusText);
+    const bool readFailed = !status.noCard && status.rows == TokenRows::None;
+    if (readFailed || status.rows == TokenRows::NotSupported) {
+        UpdateActions(true, record);
+    }
+}
+
+void NRVCMUFrm::FillInfoList(const std::vector<InfoRow>& rows)
+{
+    m_infoList->DeleteAllItems();
+    for (const InfoRow& row : rows) {
+        const long item = m_infoList->InsertItem(m_infoList->GetItemCount(), row.first);
+        m_infoList->SetItem(item, 1, row.second);
+    }
+    m_infoList->SetColumnWidth(0, wxLIST_AUTOSIZE);
+    const int details = std::max(m_infoList->GetColumnWidth(0), kDetailsMinWidth);
+    m_infoList->SetColumnWidth(0, details);
+    m_infoList->SetColumnWidth(1, wxLIST_AUTOSIZE);
+    // The values fill what the window leaves beside the list's own column.
+    const int besideList = GetClientSize().GetWidth() - m_infoList->GetClientSize().GetWidth();
+    const int fill = GetClientSize().GetWidth() - besideList - details - 118;
+    m_infoList->SetColumnWidth(1, std::max({ m_infoList->GetColumnWidth(1), fill, 0 }));
+}
+
+void NRVCMUFrm::UpdateSlotList(int slotCount)
+{
+    std::vector<SlotInfoEntry> infos;
+    {
+        const std::lock_guard<std::mutex> moduleLock(m_moduleMutex);
+        for (int p = 0; p < slotCount && static_cast<std::size_t>(p) < m_slots.size(); ++p) {
+            SlotInfoEntry entry;
+            entry.rv = m_cryptoki->GetSlotInfo(m_slots[static_cast<std::size_t>(p)].slot, &entry.info);
+            infos.push_back(entry);
+        }
+    }
+    ApplySlotList(infos);
+}
+
+void NRVCMUFrm::ApplySlotList(const std::vector<SlotInfoEntry>& slotInfos)
+{
+    SetStatus(_("Updating slot list . . ."));
+    UpdateActions(false, m_noSlot);
+    m_selectingSlot = true;
+    m_slotTree->DeleteChildren(m_slotRoot);
+    m_selectingSlot = false;
+    m_infoList->DeleteAllItems();
+    for (std::size_t p = 0; p < slotInfos.size() && p < m_slots.size(); ++p) {
+        SlotRecord& record = m_slots[p];
+        const SlotInfoEntry& entry = slotInfos[p];
+        if (entry.rv != CKR_OK) {
+            record.cardPresent = false;
+            record.slotDescription.clear();
+            record.slotManufacturer.clear();
+            record.slotFlags.clear();
+            record.slotHardwareVersion.clear();
+            record.slotFirmwareVersion.clear();
+            m_slotTree->AppendItem(
+                m_slotRoot, _("Unknown Device") + " " + FormatErrorCode(entry.rv), kIconUnknownDevice);
+            continue;
+        }
+        const CK_SLOT_INFO& info = entry.info;
+        record.slotDescription = TrimmedField(info.slotDescription, sizeof info.slotDescription);
+        record.slotManufacturer = TrimmedField(info.manufacturerID, sizeof info.manufacturerID);
+        record.slotFlags = GetSlotFlagsText(info.flags);
+        record.slotHardwareVersion = FormatVersionText(info.hardwareVersion);
+        record.slotFirmwareVersion = FormatVersionText(info.firmwareVersion);
+        record.cardPresent = (info.flags & CKF_TOKEN_PRESENT) != 0;
+        const wxString state = record.cardPresent ? _("[Card Present]") : _("[No Card Present]");
+        m_slotTree->AppendItem(m_slotRoot, record.slotDescription + " " + state,
+            record.cardPresent ? kIconCardPresent : kIconNoCard);
+    }
+}
+
+void NRVCMUFrm::SelectSlot(int slotIndex)
+{
+    wxTreeItemIdValue cookie;
+    wxTreeItemId item = m_slotTree->GetFirstChild(m_slotRoot, cookie);
+    for (int i = 0; item.IsOk() && i < slotIndex; ++i) {
+        item = m_slotTree->GetNextChild(m_slotRoot, cookie);
+    }
+    if (!item.IsOk()) {
+        return;
+    }
+    // The toolkit may or may not report a selection made in code; the handler
+    // runs exactly once either way.
+    m_selectingSlot = true;
+    m_slotTree->SelectItem(item);
+    m_selectingSlot = false;
+    ShowTokenInfo(slotIndex);
+    UpdateActions(true, GetSlotRecord(slotIndex));
+}
+
+void NRVCMUFrm::OnSlotSelected(wxTreeEvent& event)
+{
+    event.Skip();
+    if (m_selectingSlot) {
+        return;
+    }
+    const int slotIndex = GetSelectedSlot();
+    if (slotIndex < 0) {
+        return;
+    }
+    ShowTokenInfo(slotIndex);
+    UpdateActions(true, GetSlotRecord(slotIndex));
+}
+
+void NRVCMUFrm::PausePolling()
+{
+    {
+        const wxCriticalSectionLocker lock(m_threadCS);
+        if (m_threadPolling != nullptr) {
+            m_threadPolling->PausePolling();
+        }
+    }
+    m_busy = true;
+}
+
+void NRVCMUFrm::ResumePolling()
+{
+    m_busy = false;
+    const wxCriticalSectionLocker lock(m_threadCS);
+    if (m_threadPolling != nullptr) {
+        m_threadPolling->ResumePolling();
+    }
+}
+
+// The poller's updates: each one runs on the GUI thread. The window outlives
+// the thread (the destructor waits for it), and events still queued for a
+// destroyed window are dropped with it.
+void NRVCMUFrm::PostReadersGone()
+{
+    CallAfter([this] { ApplyReadersGone(); });
+}
+
+void NRVCMUFrm::PostBeginRebuild()
+{
+    CallAfter([this] { ApplyBeginRebuild(); });
+}
+
+void NRVCMUFrm::PostRebuild(SlotEnumeration enumeration)
+{
+    CallAfter([this, enumeration = std::move(enumeration)] { ApplyRebuild(enumeration); });
+}
+
+void NRVCMUFrm::PostStepError(const wxString& text)
+{
+    // wxString is not safe to share between threads: hand over a private copy.
+    const std::wstring copy = text.ToStdWstring();
+    CallAfter([this, copy] { ApplyStepError(wxString(copy)); });
+}
+
+void NRVCMUFrm::ApplyReadersGone()
+{
+    CloseKnownDialogs();
+    m_sessions.fill(0);
+    m_slotIds.clear();
+    m_infoList->DeleteAllItems();
+    m_selectingSlot = true;
+    m_slotTree->DeleteChildren(m_slotRoot);
+    m_selectingSlot = false;
+    m_displayedToken = DisplayedToken();
+    UpdateActions(true, m_noSlot);
+    SetStatus(_("No smart card reader has been detected. Please plug in the device properly."));
+}
+
+void NRVCMUFrm::ApplyBeginRebuild()
+{
+    UpdateActions(false, m_noSlot);
+    SetStatus(_("Updating slot list . . ."));
+    CloseKnownDialogs();
+    m_infoList->DeleteAllItems();
+}
+
+void NRVCMUFrm::ApplyRebuild(const SlotEnumeration& enumeration)
+{
+    m_slotIds = enumeration.slotIds;
+    m_sessions.fill(0);
+    m_slots = BuildSlotRecords(m_slots, enumeration.serials);
+    ApplySlotList(enumeration.slotInfos);
+    SelectSlot(0);
+    m_busy = false;
+}
+
+void NRVCMUFrm::ApplyStepError(const wxString& text)
+{
+    SetStatus(text);
+    UpdateActions(true, m_slots[0]);
+}
+
+void NRVCMUFrm::CloseKnownDialogs()
+{
+    for (const KnownDialog& known : kKnownDialogs) {
+        auto* dialog = wxDynamicCast(FindWindow(known.id), wxDialog);
+        if (dialog == nullptr || dialog->GetName() != known.name) {
+            continue;
+        }
+        NRVCMULog::Get().WriteText("Close and Destroy2 ", known.name, true);
+        if (dialog->IsModal()) {
+            dialog->EndModal(wxID_CANCEL);
+            NRVCMULog::Get().WriteText(known.name, " Destroyed!", true);
+        } else {
+            Log("Close and Destroy3 - !win_dlg->IsModal()");
+            dialog->Close(false);
+        }
+    }
+    Enable(true);
+}
+
+void NRVCMUFrm::OnInitializeToken(wxCommandEvent&)
+{
+    if (m_displayedToken.initialized) {
+        m_actions.Reinitialize();
+    } else {
+        m_actions.Initialize();
+    }
+}
+
+void NRVCMUFrm::OnLogin(wxCommandEvent&)
+{
+    if (GetSlotRecord(GetSelectedSlot()).loggedIn) {
+        m_actions.Logout();
+    } else {
+        m_actions.Login();
+    }
+}
+
+void NRVCMUFrm::OnChangeUserPIN(wxCommandEvent&)
+{
+    m_actions.ChangeUserPIN();
+}
+
+void NRVCMUFrm::OnRenameToken(wxCommandEvent&)
+{
+    m_actions.RenameToken();
+}
+
+void NRVCMUFrm::OnChangeSOPIN(wxCommandEvent&)
+{
+    m_actions.ChangeSOPIN();
+}
+
+void NRVCMUFrm::OnUnlockUserPIN(wxCommandEvent&)
+{
+    m_actions.UnlockUserPIN();
+}
+
+void NRVCMUFrm::OnExit(wxCommandEvent&)
+{
+    Close(false);
+}
+
+void NRVCMUFrm::OnLanguage(wxCommandEvent& event)
+{
+    wxMenuBar* bar = GetMenuBar();
+    const LanguageItem* picked = nullptr;
+    for (const LanguageItem& item : kLanguages) {
+        if (item.id == event.GetId()) {
+            picked = &item;
+        }
+    }
+    if (picked == nullptr || m_language == picked->name) {
+        // Picking the ticked language again changes nothing; keep it ticked.
+        bar->Check(event.GetId(), true);
+        return;
+    }
+    const wxString previous = m_language;
+    for (const LanguageItem& item : kLanguages) {
+        bar->Check(item.id, item.id == picked->id);
+    }
+    m_settings->SetDefaultLanguage(picked->name);
+    m_settings->SaveHash();
+
+    const wxString question = _("Application needs to restart for the new language settings to take effect.")
+        + " " + _("Restart application now?");
+    const int answer = ModalRunner::ShowMessage(question,
+        wxString::Format(_("Pavix Manager - %s"), _("Language Settings")), wxYES_NO | wxICON_QUESTION, this);
+    if (answer != wxYES) {
+        // The stored language stays changed and takes effect at the next start.
+        for (const LanguageItem& item : kLanguages) {
+            bar->Check(item.id, previous == item.name);
+        }
+        return;
+    }
+    m_language = picked->name;
+    Hide();
+    m_settings->SaveHash();
+    PausePolling();
+    m_reloadMainFrame();
+}
+
+void NRVCMUFrm::OnAbout(wxCommandEvent&)
+{
+    AboutDlg dialog(this);
+    ModalRunner::ShowDialog(dialog);
+}
+
+void NRVCMUFrm::OnClose(wxCloseEvent& event)
+{
+    if (m_settings->IsAskOnExit() && event.CanVeto()) {
+        PausePolling();
+        const wxString question
+            = _("Some security features might not be available when this application is closed.") + " "
+            + _("Do you still want to continue?");
+        const int answer = ModalRunner::ShowMessage(question,
+            wxString::Format(_("Pavix Manager - %s"), _("Close Application")), wxYES_NO | wxICON_EXCLAMATION,
+            this);
+        if (answer != wxYES) {
+            ResumePolling();
+            event.Veto();
+            return;
+        }
+    }
+    m_settings->SaveHash();
+    Log("@NRVCMUFrm::OnClose - EXIT");
+    Destroy();
+}

@@ -1,0 +1,160 @@
+// The token manager's main window: the slot tree, the slot and token
+// information list, the six token actions, the menus and the status bar. It
+// owns the slot table with one session per slot and the polling thread.
+#pragma once
+
+#include "ActionButton.h"
+#include "PollingTarget.h"
+#include "SlotRecord.h"
+#include "TokenActionHost.h"
+#include "TokenActions.h"
+#include "TokenStatus.h"
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <vector>
+#include <wx/frame.h>
+#include <wx/thread.h>
+#include <wx/treectrl.h>
+
+class MainPollingThread;
+class NRVCMUApp;
+class wxListCtrl;
+class wxMenuBar;
+
+class NRVCMUFrm final : public wxFrame, public TokenActionHost, public PollingTarget {
+public:
+    // Window and menu IDs of the commands.
+    enum {
+        ID_BTN_INITIALIZE_TOKEN = wxID_HIGHEST + 100,
+        ID_BTN_LOGIN,
+        ID_BTN_CHANGE_USER_PIN,
+        ID_BTN_RENAME_TOKEN,
+        ID_BTN_CHANGE_SO_PIN,
+        ID_BTN_UNLOCK_USER_PIN,
+        ID_MENU_SAVE_DETAILS,
+        ID_MENU_CERTIFICATE_MANAGER,
+        ID_MENU_DATA_OBJECT_MANAGER,
+        ID_MENU_SECRET_KEY_MANAGER,
+        ID_MENU_SETTINGS,
+        ID_MENU_LANGUAGE,
+        ID_MENU_LANGUAGE_ENGLISH,
+        ID_MENU_LANGUAGE_PORTUGUESE,
+        ID_MENU_LANGUAGE_BULGARIAN,
+        ID_MENU_LANGUAGE_SPANISH,
+        ID_MENU_HELP_TOPICS,
+        ID_TREE_SLOTS,
+        ID_LIST_INFO,
+    };
+
+    NRVCMUFrm(NRVCMUApp* app, NRVCMUSettings* settings, NRVCMUCryptoki* cryptoki, int extraWidth);
+    ~NRVCMUFrm() override;
+
+    // Rebuilds the tree from the first slotCount records (reads each slot's information).
+    void UpdateSlotList(int slotCount);
+
+    // TokenActionHost
+    wxWindow* GetWindow() override { return this; }
+    NRVCMUCryptoki& GetCryptoki() override { return *m_cryptoki; }
+    NRVCMUSettings& GetSettings() override { return *m_settings; }
+    int GetSelectedSlot() const override;
+    SlotRecord& GetSlotRecord(int slotIndex) override;
+    CK_SESSION_HANDLE& GetSlotSession(int slotIndex) override;
+    CK_SLOT_ID GetEnumeratedSlotId(int slotIndex) const override;
+    CK_RV OpenSlotSession(int slotIndex) override;
+    bool IsDisplayedTokenInitialized() const override { return m_displayedToken.initialized; }
+    CK_ULONG GetDisplayedMaxPinLength() const override { return m_displayedToken.maxPinLen; }
+    CK_ULONG GetDisplayedMinPinLength() const override { return m_displayedToken.minPinLen; }
+    void SetStatus(const wxString& text) override;
+    void UpdateActions(bool enable, const SlotRecord& record) override;
+    void ShowTokenInfo(int slotIndex) override;
+    void PausePolling() override;
+    void ResumePolling() override;
+
+    // What tests and neighbours read back.
+    wxString GetStatus() const;
+    const DisplayedToken& GetDisplayedToken() const { return m_displayedToken; }
+    bool IsBusy() const { return m_busy; }
+    wxTreeCtrl* GetSlotTree() const { return m_slotTree; }
+    wxListCtrl* GetInfoList() const { return m_infoList; }
+    ActionButton* GetActionButton(int id) const;
+    // The ticked item of the Language menu ("English", "Bulgarian", ...).
+    const wxString& GetLanguage() const { return m_language; }
+    // Replaces the call of the application's ReloadMainFrame (tests).
+    void SetReloadMainFrameHandler(std::function<void()> handler) { m_reloadMainFrame = std::move(handler); }
+
+    // The dialogs a slot change closes: window ID and window name.
+    struct KnownDialog {
+        int id;
+        const char* name;
+    };
+    static const std::array<KnownDialog, 10> kKnownDialogs;
+
+private:
+    // PollingTarget
+    std::mutex& GetModuleMutex() override { return m_moduleMutex; }
+    void SetBusy(bool busy) override { m_busy = busy; }
+    void PostReadersGone() override;
+    void PostBeginRebuild() override;
+    void PostRebuild(SlotEnumeration enumeration) override;
+    void PostStepError(const wxString& text) override;
+    void OnPollingThreadGone() override;
+
+    void CreateMenus();
+    void CreateControls();
+    void StartPolling();
+    void StopPolling();
+    void CloseAllSessionsOnExit();
+
+    void ApplyReadersGone();
+    void ApplyBeginRebuild();
+    void ApplyRebuild(const SlotEnumeration& enumeration);
+    void ApplyStepError(const wxString& text);
+    void ApplySlotList(const std::vector<SlotInfoEntry>& slotInfos);
+    void CloseKnownDialogs();
+    void SelectSlot(int slotIndex);
+    void FillInfoList(const std::vector<InfoRow>& rows);
+    bool IsValidSlot(int slotIndex) const;
+
+    void OnSlotSelected(wxTreeEvent& event);
+    void OnInitializeToken(wxCommandEvent& event);
+    void OnLogin(wxCommandEvent& event);
+    void OnChangeUserPIN(wxCommandEvent& event);
+    void OnRenameToken(wxCommandEvent& event);
+    void OnChangeSOPIN(wxCommandEvent& event);
+    void OnUnlockUserPIN(wxCommandEvent& event);
+    void OnExit(wxCommandEvent& event);
+    void OnLanguage(wxCommandEvent& event);
+    void OnAbout(wxCommandEvent& event);
+    void OnClose(wxCloseEvent& event);
+
+    NRVCMUApp* m_app;
+    NRVCMUSettings* m_settings;
+    NRVCMUCryptoki* m_cryptoki;
+    const int m_extraWidth;
+    TokenActions m_actions;
+    std::function<void()> m_reloadMainFrame;
+
+    SlotTable m_slots;
+    std::array<CK_SESSION_HANDLE, kSlotTableSize> m_sessions {};
+    std::vector<CK_SLOT_ID> m_slotIds;
+    DisplayedToken m_displayedToken;
+    // Answers for an index outside the table, so a caller never gets a dangling reference.
+    SlotRecord m_noSlot;
+    CK_SESSION_HANDLE m_noSession = 0;
+    std::atomic<bool> m_busy { false };
+    std::mutex m_moduleMutex;
+
+    MainPollingThread* m_threadPolling = nullptr;
+    wxCriticalSection m_threadCS;
+
+    wxTreeCtrl* m_slotTree = nullptr;
+    wxTreeItemId m_slotRoot;
+    wxListCtrl* m_infoList = nullptr;
+    wxWindow* m_actionPanel = nullptr;
+    std::array<ActionButton*, 6> m_buttons {};
+    wxString m_language;
+    bool m_selectingSlot = false;
+};
