@@ -1,0 +1,274 @@
+// SQLite access for the token state: schema, statements, transactions and
+// the change counter that keeps polling cheap.
+#include "Database.h"
+
+#include "CkError.h"
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace velatoken {
+
+namespace {
+
+constexpr const char* kFormat = "vela5-token-state-1";
+
+constexpr const char* kSchema = R"SQL(
+CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE tokens(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    serial TEXT NOT NULL UNIQUE,
+    model TEXT NOT NULL,
+    label TEXT NOT NULL DEFAULT '',
+    initialized INTEGER NOT NULL DEFAULT 0,
+    clear_card_disabled INTEGER NOT NULL DEFAULT 0,
+    epoch INTEGER NOT NULL DEFAULT 0,
+    user_hash BLOB, user_salt BLOB,
+    user_limit INTEGER NOT NULL DEFAULT 0, user_left INTEGER NOT NULL DEFAULT 0,
+    user_min INTEGER NOT NULL DEFAULT 0, user_max INTEGER NOT NULL DEFAULT 0,
+    so_hash BLOB, so_salt BLOB,
+    so_limit INTEGER NOT NULL DEFAULT 0, so_left INTEGER NOT NULL DEFAULT 0,
+    so_min INTEGER NOT NULL DEFAULT 0, so_max INTEGER NOT NULL DEFAULT 0,
+    max_key_pairs INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE readers(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    name TEXT NOT NULL UNIQUE,
+    token_id INTEGER UNIQUE REFERENCES tokens(id));
+CREATE TABLE objects(
+    id INTEGER PRIMARY KEY AUTOINCREMENT,
+    token_id INTEGER NOT NULL REFERENCES tokens(id),
+    session_handle INTEGER,
+    session_pid INTEGER,
+    class INTEGER NOT NULL,
+    private INTEGER NOT NULL,
+    size INTEGER NOT NULL,
+    key_pair_index INTEGER NOT NULL DEFAULT 0,
+    secret BLOB);
+CREATE INDEX objects_token ON objects(token_id);
+CREATE TABLE attributes(
+    object_id INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
+    type INTEGER NOT NULL,
+    value BLOB NOT NULL,
+    PRIMARY KEY(object_id, type)) WITHOUT ROWID;
+CREATE TABLE sessions(
+    handle INTEGER PRIMARY KEY AUTOINCREMENT,
+    pid INTEGER NOT NULL,
+    token_id INTEGER NOT NULL,
+    reader_id INTEGER NOT NULL,
+    flags INTEGER NOT NULL);
+CREATE TABLE failures(
+    kind TEXT NOT NULL,
+    name TEXT NOT NULL,
+    function TEXT NOT NULL,
+    code INTEGER NOT NULL,
+    PRIMARY KEY(kind, name, function));
+)SQL";
+
+} // namespace
+
+std::filesystem::path StateDirectory()
+{
+    std::filesystem::path root;
+    if (const char* env = std::getenv("VELA5_ROOT"); env != nullptr && *env != '\0') {
+        root = env;
+    } else if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg != nullptr && *xdg != '\0') {
+        root = std::filesystem::path(xdg) / "vela5";
+    } else {
+        const char* home = std::getenv("HOME");
+        root = std::filesystem::path(home != nullptr ? home : ".") / ".local" / "share" / "vela5";
+    }
+    return root / "tokens";
+}
+
+Statement::Statement(Database& db, const char* sql) : m_db(db)
+{
+    if (sqlite3_prepare_v2(db.Handle(), sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+        db.Fail("prepare");
+    }
+}
+
+Statement::~Statement() { sqlite3_finalize(m_stmt); }
+
+Statement& Statement::Bind(int index, int64_t value)
+{
+    sqlite3_bind_int64(m_stmt, index, value);
+    return *this;
+}
+
+Statement& Statement::Bind(int index, const std::string& value)
+{
+    sqlite3_bind_text(m_stmt, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+    return *this;
+}
+
+Statement& Statement::Bind(int index, const Blob& value)
+{
+    // A zero-length blob must still be a blob, not NULL.
+    static const unsigned char empty = 0;
+    sqlite3_bind_blob(m_stmt, index, value.empty() ? &empty : value.data(), static_cast<int>(value.size()),
+                      SQLITE_TRANSIENT);
+    return *this;
+}
+
+Statement& Statement::BindNull(int index)
+{
+    sqlite3_bind_null(m_stmt, index);
+    return *this;
+}
+
+bool Statement::Step()
+{
+    const int rc = sqlite3_step(m_stmt);
+    if (rc == SQLITE_ROW) {
+        return true;
+    }
+    if (rc == SQLITE_DONE) {
+        return false;
+    }
+    m_db.Fail("step");
+}
+
+void Statement::Run()
+{
+    while (Step()) {
+    }
+}
+
+void Statement::Reset()
+{
+    sqlite3_reset(m_stmt);
+    sqlite3_clear_bindings(m_stmt);
+}
+
+int64_t Statement::Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
+
+std::string Statement::Text(int column) const
+{
+    const auto* text = sqlite3_column_text(m_stmt, column);
+    return text != nullptr ? std::string(reinterpret_cast<const char*>(text),
+                                         static_cast<size_t>(sqlite3_column_bytes(m_stmt, column)))
+                           : std::string();
+}
+
+Blob Statement::Bytes(int column) const
+{
+    const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(m_stmt, column));
+    const int size = sqlite3_column_bytes(m_stmt, column);
+    return data != nullptr ? Blob(data, data + size) : Blob();
+}
+
+bool Statement::IsNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
+
+Database::Database(const std::filesystem::path& file) : m_file(file)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
+    if (ec) {
+        throw CkError(CKR_DEVICE_ERROR, "cannot create " + file.parent_path().string() + ": " + ec.message());
+    }
+    chmod(file.parent_path().c_str(), 0700);
+    if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                        nullptr)
+        != SQLITE_OK) {
+        const std::string message = m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory";
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw CkError(CKR_DEVICE_ERROR, "cannot open token state " + file.string() + ": " + message);
+    }
+    try {
+        sqlite3_busy_timeout(m_db, 10000);
+        Exec("PRAGMA journal_mode=WAL");
+        Exec("PRAGMA synchronous=NORMAL");
+        Exec("PRAGMA foreign_keys=ON");
+        CreateOrCheckSchema();
+        if (sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &m_versionStmt, nullptr) != SQLITE_OK) {
+            Fail("prepare");
+        }
+    } catch (const CkError& error) {
+        sqlite3_finalize(m_versionStmt);
+        sqlite3_close(m_db);
+        m_db = nullptr;
+        throw CkError(CKR_DEVICE_ERROR,
+                      "token state " + file.string() + " is damaged or not a token state (" + error.what() + ")");
+    }
+}
+
+Database::~Database()
+{
+    sqlite3_finalize(m_versionStmt);
+    sqlite3_close(m_db);
+}
+
+void Database::CreateOrCheckSchema()
+{
+    Transaction transaction(*this);
+    Statement tables(*this, "SELECT count(*) FROM sqlite_master");
+    tables.Step();
+    if (tables.Int(0) == 0) {
+        Exec(kSchema);
+        Statement format(*this, "INSERT INTO meta(key, value) VALUES('format', ?)");
+        format.Bind(1, std::string(kFormat)).Run();
+        transaction.Commit();
+        return;
+    }
+    Statement hasMeta(*this, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='meta'");
+    hasMeta.Step();
+    if (hasMeta.Int(0) == 0) {
+        throw CkError(CKR_DEVICE_ERROR, "no format mark");
+    }
+    Statement format(*this, "SELECT value FROM meta WHERE key='format'");
+    if (!format.Step() || format.Text(0) != kFormat) {
+        throw CkError(CKR_DEVICE_ERROR, "unknown format");
+    }
+    transaction.Commit();
+}
+
+void Database::Exec(const char* sql)
+{
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        Fail("exec");
+    }
+}
+
+int64_t Database::LastInsertId() const { return sqlite3_last_insert_rowid(m_db); }
+
+int Database::Changes() const { return sqlite3_changes(m_db); }
+
+void Database::Fail(const char* where) const
+{
+    // Busy or locked after the timeout: the state is there but unreachable.
+    throw CkError(CKR_DEVICE_ERROR, std::string("token state ") + where + ": " + LastMessage());
+}
+
+std::string Database::LastMessage() const { return m_db != nullptr ? sqlite3_errmsg(m_db) : "not open"; }
+
+bool Database::CheckChanged()
+{
+    int64_t version = m_dataVersion;
+    if (sqlite3_step(m_versionStmt) == SQLITE_ROW) {
+        version = sqlite3_column_int64(m_versionStmt, 0);
+    }
+    sqlite3_reset(m_versionStmt);
+    const bool changed = m_ownChange || version != m_dataVersion;
+    m_dataVersion = version;
+    m_ownChange = false;
+    return changed;
+}
+
+Transaction::Transaction(Database& db) : m_db(db) { m_db.Exec("BEGIN IMMEDIATE"); }
+
+Transaction::~Transaction()
+{
+    if (!m_done) {
+        sqlite3_exec(m_db.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+}
+
+void Transaction::Commit()
+{
+    m_db.Exec("COMMIT");
+    m_done = true;
+    m_db.MarkChanged();
+}
+
+} // namespace velatoken

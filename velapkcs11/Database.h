@@ -1,0 +1,98 @@
+// The shared token state: one SQLite file under $VELA5_ROOT/tokens, opened
+// once per process. Statements and transactions are RAII objects.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <sqlite3.h>
+#include <string>
+#include <vector>
+
+namespace velatoken {
+
+using Blob = std::vector<unsigned char>;
+
+// Where the token state lives: $VELA5_ROOT, else $XDG_DATA_HOME/vela5, else
+// ~/.local/share/vela5, then "tokens".
+std::filesystem::path StateDirectory();
+
+class Database;
+
+class Statement final {
+public:
+    Statement(Database& db, const char* sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& Bind(int index, int64_t value);
+    Statement& Bind(int index, const std::string& value);
+    Statement& Bind(int index, const Blob& value);
+    Statement& BindNull(int index);
+    // True while a row is available.
+    bool Step();
+    void Run();
+    void Reset();
+
+    int64_t Int(int column) const;
+    std::string Text(int column) const;
+    Blob Bytes(int column) const;
+    bool IsNull(int column) const;
+
+private:
+    Database& m_db;
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+class Database final {
+public:
+    // Opens (creating when absent) the state file; throws CkError with
+    // CKR_DEVICE_ERROR when the file is damaged or not a token state.
+    explicit Database(const std::filesystem::path& file);
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    sqlite3* Handle() const { return m_db; }
+    const std::filesystem::path& File() const { return m_file; }
+    void Exec(const char* sql);
+    int64_t LastInsertId() const;
+    int Changes() const;
+    [[noreturn]] void Fail(const char* where) const;
+
+    // True when another connection committed since the last call, or this
+    // one committed through a Transaction. Cheap: one PRAGMA on a cached
+    // statement.
+    bool CheckChanged();
+    void MarkChanged() { m_ownChange = true; }
+
+    // The last error text, for the command-line tool.
+    std::string LastMessage() const;
+
+private:
+    void CreateOrCheckSchema();
+
+    std::filesystem::path m_file;
+    sqlite3* m_db = nullptr;
+    sqlite3_stmt* m_versionStmt = nullptr;
+    int64_t m_dataVersion = -1;
+    bool m_ownChange = true;
+};
+
+// BEGIN IMMEDIATE on construction; rolled back unless Commit() ran.
+class Transaction final {
+public:
+    explicit Transaction(Database& db);
+    ~Transaction();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+    void Commit();
+
+private:
+    Database& m_db;
+    bool m_done = false;
+};
+
+} // namespace velatoken

@@ -1,0 +1,145 @@
+// The software token behind the function list. One instance per process;
+// every public member is one module call and throws CkError on failure.
+#pragma once
+
+#include "Database.h"
+#include "ObjectStore.h"
+#include "RsaKey.h"
+#include "TokenStore.h"
+#include "pkcs11/pkcs11.h"
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velatoken {
+
+struct SlotEntry {
+    int64_t readerId = 0;
+    std::string name;
+    int64_t tokenId = 0;
+};
+
+enum class Operation { None, Sign, Verify, Encrypt, Decrypt };
+
+struct Session {
+    CK_SESSION_HANDLE handle = 0;
+    int64_t readerId = 0;
+    int64_t tokenId = 0;
+    CK_FLAGS flags = 0;
+    uint64_t checkedAt = 0;
+    bool findActive = false;
+    std::vector<int64_t> found;
+    size_t foundPosition = 0;
+    Operation operation = Operation::None;
+    int64_t operationKey = 0;
+};
+
+struct LoginState {
+    CK_USER_TYPE user = CKU_USER;
+    int64_t epoch = 0;
+};
+
+class Module final {
+public:
+    static Module& Instance();
+
+    // Standard calls.
+    void Initialize(CK_VOID_PTR args);
+    void Finalize(CK_VOID_PTR reserved);
+    void GetInfo(CK_INFO_PTR info);
+    void GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count);
+    void GetSlotInfo(CK_SLOT_ID slot, CK_SLOT_INFO_PTR info);
+    void GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info);
+    void GetMechanismList(CK_SLOT_ID slot, CK_MECHANISM_TYPE_PTR list, CK_ULONG_PTR count);
+    void GetMechanismInfo(CK_SLOT_ID slot, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR info);
+    void OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_SESSION_HANDLE_PTR session);
+    void CloseSession(CK_SESSION_HANDLE session);
+    void CloseAllSessions(CK_SLOT_ID slot);
+    void GetSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO_PTR info);
+    void Login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_BYTE_PTR pin, CK_ULONG length, bool vendor);
+    void Logout(CK_SESSION_HANDLE session);
+    void SetPIN(CK_SESSION_HANDLE session, CK_BYTE_PTR oldPin, CK_ULONG oldLength, CK_BYTE_PTR newPin,
+                CK_ULONG newLength);
+    void CreateObject(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
+                      CK_OBJECT_HANDLE_PTR object);
+    void DestroyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object);
+    void GetObjectSize(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ULONG_PTR size);
+    void GetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
+                           CK_ULONG count);
+    void SetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
+                           CK_ULONG count);
+    void FindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
+    void FindObjects(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max, CK_ULONG_PTR count);
+    void FindObjectsFinal(CK_SESSION_HANDLE session);
+    void OperationInit(Operation operation, CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
+                       CK_OBJECT_HANDLE key);
+    // Sign, Encrypt and Decrypt: a null output asks for the length.
+    void Transform(Operation operation, CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG length,
+                   CK_BYTE_PTR out, CK_ULONG_PTR outLength);
+    void Verify(CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG length, CK_BYTE_PTR signature,
+                CK_ULONG signatureLength);
+    void GenerateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR publicTemplate,
+                         CK_ULONG publicCount, CK_ATTRIBUTE_PTR privateTemplate, CK_ULONG privateCount,
+                         CK_OBJECT_HANDLE_PTR publicKey, CK_OBJECT_HANDLE_PTR privateKey);
+    void GenerateRandom(CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG length);
+    // Calls the token does not offer: initialized check, then the code.
+    void Unsupported(CK_RV rv);
+    void SessionUnsupported(CK_SESSION_HANDLE session, CK_RV rv);
+
+    // Vendor calls.
+    void SetTokenLabel(CK_SESSION_HANDLE session, CK_BYTE_PTR label, CK_ULONG length);
+    void UnblockUserPIN(CK_SESSION_HANDLE session, CK_BYTE_PTR soPin, CK_ULONG soLength, CK_BYTE_PTR newPin,
+                        CK_ULONG newLength);
+    void InitToken(CK_BYTE flag, CK_SLOT_ID slot, const NRV_INIT_TOKEN_RECORD& record);
+    void LoadCert(CK_SESSION_HANDLE session, CK_BYTE_PTR path, CK_BYTE_PTR password, CK_ULONG passwordLength);
+    void GetSerialNumber(CK_ULONG position, CK_BYTE_PTR serial);
+    void RefreshTokenFlag(CK_SLOT_ID slot);
+    void GetPinMinMax(CK_ULONG which, CK_SLOT_ID slot, NRV_PIN_MIN_MAX_PTR range);
+    void FindPriPubKey(CK_SESSION_HANDLE session, CK_BYTE direction, CK_BYTE index, CK_BYTE_PTR partner);
+    void IsTokenReady(CK_SLOT_ID slot, CK_ULONG reserved);
+
+private:
+    using Lock = std::unique_lock<std::recursive_mutex>;
+    // Locks, checks that the module is initialized, and re-reads the slot
+    // list when the shared state changed.
+    Lock Enter();
+    void Refresh();
+    void CheckSwitch(const char* function, const SlotEntry* slot);
+    const SlotEntry& Slot(CK_SLOT_ID slot);
+    const SlotEntry& SlotWithToken(CK_SLOT_ID slot);
+    TokenRecord Token(int64_t tokenId);
+    TokenRecord RecognizedToken(int64_t tokenId);
+    Session& UseSession(CK_SESSION_HANDLE handle, const char* function);
+    void DropSession(CK_SESSION_HANDLE handle);
+    void ForgetLoginWithoutSessions(int64_t tokenId);
+    void PruneDeadSessions();
+    std::optional<CK_USER_TYPE> LoggedIn(const TokenRecord& token);
+    bool UserLoggedIn(int64_t tokenId);
+    // Checks a PIN against one of the token's PINs, counting failures; the
+    // caller commits. Throws a retry code, CKR_PIN_LOCKED or, when
+    // standardCodes, CKR_PIN_INCORRECT.
+    void CheckPin(TokenRecord& token, PinState& pin, const std::string& given, bool standardCodes);
+    StoredObject VisibleObject(const Session& session, CK_OBJECT_HANDLE handle);
+    void CheckWritable(const Session& session, const StoredObject& object);
+    void CheckCapacity(int64_t tokenId, const StoredObject& object, int64_t sizeBefore);
+    const RsaKey& KeyOf(const StoredObject& object);
+    bool Matches(const StoredObject& object, const AttributeMap& filter);
+
+    std::recursive_mutex m_mutex;
+    bool m_initialized = false;
+    std::unique_ptr<Database> m_db;
+    std::unique_ptr<TokenStore> m_tokens;
+    std::unique_ptr<ObjectStore> m_objects;
+    std::vector<SlotEntry> m_slots;
+    std::vector<FailureRow> m_failures;
+    uint64_t m_generation = 1;
+    std::map<CK_SESSION_HANDLE, Session> m_sessions;
+    std::map<int64_t, LoginState> m_logins;
+    std::map<int64_t, RsaKey> m_keyCache;
+};
+
+} // namespace velatoken

@@ -1,0 +1,131 @@
+// CKM_RSA_PKCS operations and random numbers.
+#include "CkError.h"
+#include "Module.h"
+
+#include <cstring>
+#include <openssl/crypto.h>
+#include <openssl/rand.h>
+#include <unistd.h>
+
+namespace velatoken {
+
+const RsaKey& Module::KeyOf(const StoredObject& object)
+{
+    // Object ids are never reused, so a parsed key stays valid for its id.
+    auto found = m_keyCache.find(object.id);
+    if (found != m_keyCache.end()) {
+        return found->second;
+    }
+    RsaKey key;
+    if (object.objectClass == CKO_PRIVATE_KEY) {
+        key = RsaKey::FromPrivateDer(object.secret);
+    } else {
+        const Blob* modulus = object.Find(CKA_MODULUS);
+        const Blob* exponent = object.Find(CKA_PUBLIC_EXPONENT);
+        Require(modulus != nullptr && exponent != nullptr, CKR_KEY_TYPE_INCONSISTENT);
+        key = RsaKey::FromPublic(*modulus, *exponent);
+    }
+    return m_keyCache.emplace(object.id, key).first->second;
+}
+
+void Module::OperationInit(Operation operation, CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism,
+                           CK_OBJECT_HANDLE key)
+{
+    static const char* const kNames[] = { "", "C_SignInit", "C_VerifyInit", "C_EncryptInit", "C_DecryptInit" };
+    auto lock = Enter();
+    Session& session = UseSession(handle, kNames[static_cast<int>(operation)]);
+    Require(mechanism != nullptr, CKR_ARGUMENTS_BAD);
+    Require(session.operation == Operation::None, CKR_OPERATION_ACTIVE);
+    Require(mechanism->mechanism == CKM_RSA_PKCS, CKR_MECHANISM_INVALID);
+    auto object = m_objects->Load(key);
+    Require(object && object->tokenId == session.tokenId, CKR_KEY_HANDLE_INVALID);
+    Require(object->IsTokenObject() || object->sessionPid == static_cast<int64_t>(getpid()),
+            CKR_KEY_HANDLE_INVALID);
+    Require(!object->isPrivate || UserLoggedIn(session.tokenId), CKR_USER_NOT_LOGGED_IN);
+    const bool needsPrivate = operation == Operation::Sign || operation == Operation::Decrypt;
+    Require(object->objectClass == (needsPrivate ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY), CKR_KEY_TYPE_INCONSISTENT);
+    const CK_ATTRIBUTE_TYPE usage[] = { 0, CKA_SIGN, CKA_VERIFY, CKA_ENCRYPT, CKA_DECRYPT };
+    Require(object->Flag(usage[static_cast<int>(operation)]), CKR_KEY_FUNCTION_NOT_PERMITTED);
+    KeyOf(*object);
+    session.operation = operation;
+    session.operationKey = object->id;
+}
+
+void Module::Transform(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length,
+                       CK_BYTE_PTR out, CK_ULONG_PTR outLength)
+{
+    static const char* const kNames[] = { "", "C_Sign", "", "C_Encrypt", "C_Decrypt" };
+    auto lock = Enter();
+    Session& session = UseSession(handle, kNames[static_cast<int>(operation)]);
+    Require(session.operation == operation, CKR_OPERATION_NOT_INITIALIZED);
+    // Bad arguments end the operation, as a finished one would.
+    if (outLength == nullptr || (data == nullptr && length != 0)) {
+        session.operation = Operation::None;
+        throw CkError(CKR_ARGUMENTS_BAD);
+    }
+    const auto cached = m_keyCache.find(session.operationKey);
+    if (cached == m_keyCache.end()) {
+        session.operation = Operation::None;
+        throw CkError(CKR_KEY_HANDLE_INVALID);
+    }
+    const RsaKey key = cached->second;
+    if (out == nullptr && operation != Operation::Decrypt) {
+        *outLength = static_cast<CK_ULONG>(key.Bytes());
+        return;
+    }
+    Blob result;
+    try {
+        switch (operation) {
+        case Operation::Sign:
+            result = key.Sign(data, length);
+            break;
+        case Operation::Encrypt:
+            result = key.Encrypt(data, length);
+            break;
+        default:
+            result = key.Decrypt(data, length);
+            break;
+        }
+    } catch (const CkError&) {
+        session.operation = Operation::None;
+        throw;
+    }
+    const auto needed = static_cast<CK_ULONG>(result.size());
+    if (out == nullptr) {
+        *outLength = needed;
+        OPENSSL_cleanse(result.data(), result.size());
+        return;
+    }
+    if (*outLength < needed) {
+        *outLength = needed;
+        OPENSSL_cleanse(result.data(), result.size());
+        throw CkError(CKR_BUFFER_TOO_SMALL);
+    }
+    std::memcpy(out, result.data(), result.size());
+    OPENSSL_cleanse(result.data(), result.size());
+    *outLength = needed;
+    session.operation = Operation::None;
+}
+
+void Module::Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length, CK_BYTE_PTR signature,
+                    CK_ULONG signatureLength)
+{
+    auto lock = Enter();
+    Session& session = UseSession(handle, "C_Verify");
+    Require(session.operation == Operation::Verify, CKR_OPERATION_NOT_INITIALIZED);
+    session.operation = Operation::None;
+    Require((data != nullptr || length == 0) && signature != nullptr, CKR_ARGUMENTS_BAD);
+    const auto cached = m_keyCache.find(session.operationKey);
+    Require(cached != m_keyCache.end(), CKR_KEY_HANDLE_INVALID);
+    cached->second.Verify(data, length, signature, signatureLength);
+}
+
+void Module::GenerateRandom(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length)
+{
+    auto lock = Enter();
+    UseSession(handle, "C_GenerateRandom");
+    Require(data != nullptr || length == 0, CKR_ARGUMENTS_BAD);
+    Require(length == 0 || RAND_bytes(data, static_cast<int>(length)) == 1, CKR_FUNCTION_FAILED);
+}
+
+} // namespace velatoken

@@ -1,0 +1,251 @@
+// PINs and login state: vendor login with retry codes, PIN changes, unblock,
+// label, and token initialization.
+#include "CkError.h"
+#include "Module.h"
+
+#include <cstring>
+#include <openssl/crypto.h>
+
+namespace velatoken {
+
+namespace {
+
+// A PIN copied out of the caller's buffer, wiped when done.
+class PinText final {
+public:
+    PinText(const CK_BYTE* pin, CK_ULONG length)
+    {
+        Require(pin != nullptr || length == 0, CKR_ARGUMENTS_BAD);
+        if (length != 0) {
+            m_text.assign(reinterpret_cast<const char*>(pin), length);
+        }
+    }
+    ~PinText()
+    {
+        if (!m_text.empty()) {
+            OPENSSL_cleanse(m_text.data(), m_text.size());
+        }
+    }
+    PinText(const PinText&) = delete;
+    PinText& operator=(const PinText&) = delete;
+    const std::string& Text() const { return m_text; }
+
+private:
+    std::string m_text;
+};
+
+void RequireLength(const std::string& pin, const PinState& state)
+{
+    const auto length = static_cast<int64_t>(pin.size());
+    Require(length >= state.minLen && length <= state.maxLen, CKR_PIN_LEN_RANGE);
+}
+
+// The label up to its first NUL, at most the label buffer's text.
+std::string LabelText(const CK_BYTE* label, size_t limit)
+{
+    size_t length = 0;
+    while (length < limit && label[length] != 0) {
+        ++length;
+    }
+    return std::string(reinterpret_cast<const char*>(label), length);
+}
+
+} // namespace
+
+std::optional<CK_USER_TYPE> Module::LoggedIn(const TokenRecord& token)
+{
+    const auto found = m_logins.find(token.id);
+    if (found == m_logins.end()) {
+        return std::nullopt;
+    }
+    if (found->second.epoch != token.epoch) {
+        // The token was initialized again since this login.
+        m_logins.erase(found);
+        return std::nullopt;
+    }
+    return found->second.user;
+}
+
+bool Module::UserLoggedIn(int64_t tokenId)
+{
+    const auto user = LoggedIn(Token(tokenId));
+    return user && *user == CKU_USER;
+}
+
+void Module::CheckPin(TokenRecord& token, PinState& pin, const std::string& given, bool standardCodes)
+{
+    Require(pin.left > 0, CKR_PIN_LOCKED);
+    if (pin.hash.Matches(given)) {
+        pin.left = pin.limit;
+        m_tokens->Save(token);
+        return;
+    }
+    --pin.left;
+    m_tokens->Save(token);
+    // A failed check still counts: the caller's transaction is committed here.
+    throw CkError(pin.left == 0 ? CKR_PIN_LOCKED
+                                : standardCodes ? CKR_PIN_INCORRECT
+                                                : static_cast<CK_RV>(std::min<int64_t>(pin.left, NRV_CKR_PIN_RETRIES_MAX)));
+}
+
+void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin, CK_ULONG length, bool vendor)
+{
+    auto lock = Enter();
+    const Session& session = UseSession(handle, vendor ? "C_NRV_Login" : "C_Login");
+    Require(user == CKU_SO || user == CKU_USER, CKR_USER_TYPE_INVALID);
+    const PinText text(pin, length);
+    TokenRecord token = RecognizedToken(session.tokenId);
+    Require(token.initialized, CKR_USER_PIN_NOT_INITIALIZED);
+    if (const auto current = LoggedIn(token)) {
+        throw CkError(*current == user ? CKR_USER_ALREADY_LOGGED_IN : CKR_USER_ANOTHER_ALREADY_LOGGED_IN);
+    }
+    if (user == CKU_SO) {
+        for (const auto& [other, record] : m_sessions) {
+            Require(record.tokenId != token.id || (record.flags & CKF_RW_SESSION) != 0,
+                    CKR_SESSION_READ_ONLY_EXISTS);
+        }
+    }
+    PinState& state = user == CKU_SO ? token.so : token.user;
+    Require(state.left > 0, CKR_PIN_LOCKED);
+    RequireLength(text.Text(), state);
+    Transaction transaction(*m_db);
+    try {
+        CheckPin(token, state, text.Text(), !vendor);
+    } catch (const CkError&) {
+        transaction.Commit();
+        throw;
+    }
+    transaction.Commit();
+    m_logins[token.id] = { user, token.epoch };
+}
+
+void Module::Logout(CK_SESSION_HANDLE handle)
+{
+    auto lock = Enter();
+    const Session& session = UseSession(handle, "C_Logout");
+    const TokenRecord token = Token(session.tokenId);
+    Require(LoggedIn(token).has_value(), CKR_USER_NOT_LOGGED_IN);
+    m_logins.erase(token.id);
+    for (auto& [other, record] : m_sessions) {
+        if (record.tokenId == token.id) {
+            record.findActive = false;
+            record.operation = Operation::None;
+        }
+    }
+}
+
+void Module::SetPIN(CK_SESSION_HANDLE handle, CK_BYTE_PTR oldPin, CK_ULONG oldLength, CK_BYTE_PTR newPin,
+                    CK_ULONG newLength)
+{
+    auto lock = Enter();
+    const Session& session = UseSession(handle, "C_SetPIN");
+    const PinText oldText(oldPin, oldLength);
+    const PinText newText(newPin, newLength);
+    Require((session.flags & CKF_RW_SESSION) != 0, CKR_SESSION_READ_ONLY);
+    TokenRecord token = RecognizedToken(session.tokenId);
+    Require(token.initialized, CKR_USER_PIN_NOT_INITIALIZED);
+    // The PIN of whoever is logged in; the User's in a public session.
+    const auto login = LoggedIn(token);
+    PinState& state = login && *login == CKU_SO ? token.so : token.user;
+    Require(state.left > 0, CKR_PIN_LOCKED);
+    RequireLength(newText.Text(), state);
+    Transaction transaction(*m_db);
+    try {
+        CheckPin(token, state, oldText.Text(), true);
+    } catch (const CkError&) {
+        transaction.Commit();
+        throw;
+    }
+    state.hash = PinHash::Make(newText.Text());
+    state.left = state.limit;
+    m_tokens->Save(token);
+    transaction.Commit();
+}
+
+void Module::UnblockUserPIN(CK_SESSION_HANDLE handle, CK_BYTE_PTR soPin, CK_ULONG soLength, CK_BYTE_PTR newPin,
+                            CK_ULONG newLength)
+{
+    auto lock = Enter();
+    const Session& session = UseSession(handle, "C_NRV_UnblockUserPIN");
+    const PinText soText(soPin, soLength);
+    const PinText newText(newPin, newLength);
+    TokenRecord token = RecognizedToken(session.tokenId);
+    Require(token.initialized, CKR_USER_PIN_NOT_INITIALIZED);
+    Require(token.so.left > 0, CKR_PIN_LOCKED);
+    RequireLength(soText.Text(), token.so);
+    RequireLength(newText.Text(), token.user);
+    Transaction transaction(*m_db);
+    try {
+        CheckPin(token, token.so, soText.Text(), false);
+    } catch (const CkError&) {
+        transaction.Commit();
+        throw;
+    }
+    token.user.hash = PinHash::Make(newText.Text());
+    token.user.left = token.user.limit;
+    m_tokens->Save(token);
+    transaction.Commit();
+}
+
+void Module::SetTokenLabel(CK_SESSION_HANDLE handle, CK_BYTE_PTR label, CK_ULONG length)
+{
+    auto lock = Enter();
+    const Session& session = UseSession(handle, "C_NRV_SetTokenLabel");
+    Require(label != nullptr, CKR_ARGUMENTS_BAD);
+    Require(length <= kMaxLabelLength, CKR_ARGUMENTS_BAD);
+    TokenRecord token = RecognizedToken(session.tokenId);
+    Require(UserLoggedIn(token.id), CKR_USER_NOT_LOGGED_IN);
+    Transaction transaction(*m_db);
+    token.label = LabelText(label, length);
+    m_tokens->Save(token);
+    transaction.Commit();
+}
+
+void Module::InitToken(CK_BYTE, CK_SLOT_ID slot, const NRV_INIT_TOKEN_RECORD& record)
+{
+    auto lock = Enter();
+    const SlotEntry& entry = SlotWithToken(slot);
+    CheckSwitch("C_NRV_InitToken", &entry);
+    Require(record.pLabel != nullptr && record.pUserPin != nullptr && record.pSOPin != nullptr, CKR_ARGUMENTS_BAD);
+    Require(record.ulUserPinLen <= NRV_PIN_BUFFER_SIZE && record.ulSOPinLen <= NRV_PIN_BUFFER_SIZE,
+            CKR_ARGUMENTS_BAD);
+    TokenRecord token = RecognizedToken(entry.tokenId);
+    PruneDeadSessions();
+    Statement sessions(*m_db, "SELECT count(*) FROM sessions WHERE token_id=?");
+    sessions.Bind(1, token.id);
+    sessions.Step();
+    Require(sessions.Int(0) == 0, CKR_SESSION_EXISTS);
+    Require(!token.clearCardDisabled, NRV_CKR_CLEAR_CARD_DISABLED);
+
+    InitParams params;
+    params.label = LabelText(record.pLabel, NRV_LABEL_BUFFER_SIZE - 1);
+    params.userPin.assign(reinterpret_cast<const char*>(record.pUserPin), record.ulUserPinLen);
+    params.soPin.assign(reinterpret_cast<const char*>(record.pSOPin), record.ulSOPinLen);
+    params.userLimit = record.ulUserPinErrorLimit;
+    params.userMax = record.ulUserPinMaxLen;
+    params.userMin = record.ulUserPinMinLen;
+    params.soLimit = record.ulSOPinErrorLimit;
+    params.soMax = record.ulSOPinMaxLen;
+    params.soMin = record.ulSOPinMinLen;
+    params.maxKeyPairs = record.ulMaxRSAKeyPairs;
+    params.clearCard = record.bClearCard != 0;
+
+    Transaction transaction(*m_db);
+    if (token.initialized) {
+        // Re-initializing needs the current SO PIN; failures count.
+        try {
+            CheckPin(token, token.so, params.soPin, false);
+        } catch (const CkError&) {
+            transaction.Commit();
+            throw;
+        }
+    }
+    TokenStore::CheckInit(params);
+    m_tokens->DestroyTokenObjects(token.id);
+    TokenStore::ApplyInit(token, params);
+    m_tokens->Save(token);
+    transaction.Commit();
+    m_logins.erase(token.id);
+}
+
+} // namespace velatoken

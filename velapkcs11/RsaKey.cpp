@@ -1,0 +1,195 @@
+// RSA with PKCS#1 v1.5 padding of the caller's data (the caller supplies
+// the DigestInfo when signing).
+#include "RsaKey.h"
+
+#include "CkError.h"
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/crypto.h>
+#include <openssl/param_build.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+namespace velatoken {
+
+namespace {
+
+struct CtxDeleter {
+    void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
+};
+using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, CtxDeleter>;
+struct BnDeleter {
+    void operator()(BIGNUM* bn) const { BN_clear_free(bn); }
+};
+using BnPtr = std::unique_ptr<BIGNUM, BnDeleter>;
+
+BnPtr ToBn(const Blob& bytes)
+{
+    return BnPtr(BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr));
+}
+
+Blob FromBnParam(EVP_PKEY* key, const char* name)
+{
+    BIGNUM* raw = nullptr;
+    if (EVP_PKEY_get_bn_param(key, name, &raw) != 1) {
+        throw CkError(CKR_GENERAL_ERROR, "key parameter missing");
+    }
+    BnPtr bn(raw);
+    Blob out(static_cast<size_t>(BN_num_bytes(bn.get())));
+    BN_bn2bin(bn.get(), out.data());
+    return out;
+}
+
+RsaKey FromParams(const Blob& n, const Blob& e, const Blob* d, const Blob* const* crt)
+{
+    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> builder(OSSL_PARAM_BLD_new(),
+                                                                           OSSL_PARAM_BLD_free);
+    std::vector<BnPtr> numbers;
+    auto push = [&](const char* name, const Blob& value) {
+        numbers.push_back(ToBn(value));
+        Require(numbers.back() != nullptr, CKR_HOST_MEMORY);
+        Require(OSSL_PARAM_BLD_push_BN(builder.get(), name, numbers.back().get()) == 1, CKR_HOST_MEMORY);
+    };
+    Require(builder != nullptr, CKR_HOST_MEMORY);
+    push(OSSL_PKEY_PARAM_RSA_N, n);
+    push(OSSL_PKEY_PARAM_RSA_E, e);
+    if (d != nullptr) {
+        push(OSSL_PKEY_PARAM_RSA_D, *d);
+        if (crt != nullptr) {
+            push(OSSL_PKEY_PARAM_RSA_FACTOR1, *crt[0]);
+            push(OSSL_PKEY_PARAM_RSA_FACTOR2, *crt[1]);
+            push(OSSL_PKEY_PARAM_RSA_EXPONENT1, *crt[2]);
+            push(OSSL_PKEY_PARAM_RSA_EXPONENT2, *crt[3]);
+            push(OSSL_PKEY_PARAM_RSA_COEFFICIENT1, *crt[4]);
+        }
+    }
+    std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(OSSL_PARAM_BLD_to_param(builder.get()),
+                                                                   OSSL_PARAM_free);
+    CtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    EVP_PKEY* key = nullptr;
+    if (params == nullptr || ctx == nullptr || EVP_PKEY_fromdata_init(ctx.get()) != 1
+        || EVP_PKEY_fromdata(ctx.get(), &key, d != nullptr ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params.get())
+            != 1) {
+        throw CkError(CKR_ATTRIBUTE_VALUE_INVALID, "unusable RSA components");
+    }
+    return RsaKey(key);
+}
+
+CtxPtr Context(EVP_PKEY* key)
+{
+    CtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+    Require(ctx != nullptr, CKR_HOST_MEMORY);
+    return ctx;
+}
+
+} // namespace
+
+RsaKey RsaKey::Generate(unsigned bits, const Blob& publicExponent)
+{
+    Require(bits >= 512 && bits <= 4096, CKR_KEY_SIZE_RANGE);
+    CtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    Require(ctx != nullptr && EVP_PKEY_keygen_init(ctx.get()) == 1, CKR_GENERAL_ERROR);
+    Require(EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), static_cast<int>(bits)) == 1, CKR_KEY_SIZE_RANGE);
+    if (!publicExponent.empty()) {
+        BnPtr e = ToBn(publicExponent);
+        Require(e != nullptr && BN_is_odd(e.get()) && BN_num_bits(e.get()) > 1, CKR_ATTRIBUTE_VALUE_INVALID);
+        Require(EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), e.get()) == 1, CKR_ATTRIBUTE_VALUE_INVALID);
+    }
+    EVP_PKEY* key = nullptr;
+    Require(EVP_PKEY_generate(ctx.get(), &key) == 1, CKR_FUNCTION_FAILED);
+    return RsaKey(key);
+}
+
+RsaKey RsaKey::FromPrivateDer(const Blob& der)
+{
+    const unsigned char* cursor = der.data();
+    EVP_PKEY* key = d2i_AutoPrivateKey(nullptr, &cursor, static_cast<long>(der.size()));
+    Require(key != nullptr, CKR_DEVICE_ERROR);
+    return RsaKey(key);
+}
+
+RsaKey RsaKey::FromPublic(const Blob& modulus, const Blob& exponent)
+{
+    return FromParams(modulus, exponent, nullptr, nullptr);
+}
+
+RsaKey RsaKey::FromComponents(const Blob& n, const Blob& e, const Blob& d, const Blob* crt[5])
+{
+    bool allCrt = crt != nullptr;
+    for (int i = 0; allCrt && i < 5; ++i) {
+        allCrt = crt[i] != nullptr;
+    }
+    return FromParams(n, e, &d, allCrt ? crt : nullptr);
+}
+
+Blob RsaKey::PrivateDer() const
+{
+    unsigned char* out = nullptr;
+    const int length = i2d_PrivateKey(m_key.get(), &out);
+    Require(length > 0, CKR_GENERAL_ERROR);
+    Blob der(out, out + length);
+    OPENSSL_clear_free(out, static_cast<size_t>(length));
+    return der;
+}
+
+Blob RsaKey::Modulus() const { return FromBnParam(m_key.get(), OSSL_PKEY_PARAM_RSA_N); }
+
+Blob RsaKey::PublicExponent() const { return FromBnParam(m_key.get(), OSSL_PKEY_PARAM_RSA_E); }
+
+unsigned RsaKey::Bits() const { return static_cast<unsigned>(EVP_PKEY_get_bits(m_key.get())); }
+
+Blob RsaKey::Sign(const unsigned char* data, size_t length) const
+{
+    Require(length + 11 <= Bytes(), CKR_DATA_LEN_RANGE);
+    CtxPtr ctx = Context(m_key.get());
+    Require(EVP_PKEY_sign_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
+    Require(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1, CKR_GENERAL_ERROR);
+    size_t size = Bytes();
+    Blob signature(size);
+    Require(EVP_PKEY_sign(ctx.get(), signature.data(), &size, data, length) == 1, CKR_FUNCTION_FAILED);
+    signature.resize(size);
+    return signature;
+}
+
+void RsaKey::Verify(const unsigned char* data, size_t length, const unsigned char* signature,
+                    size_t sigLength) const
+{
+    Require(sigLength == Bytes(), CKR_SIGNATURE_LEN_RANGE);
+    Require(length + 11 <= Bytes(), CKR_DATA_LEN_RANGE);
+    CtxPtr ctx = Context(m_key.get());
+    Require(EVP_PKEY_verify_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
+    Require(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1, CKR_GENERAL_ERROR);
+    Require(EVP_PKEY_verify(ctx.get(), signature, sigLength, data, length) == 1, CKR_SIGNATURE_INVALID);
+}
+
+Blob RsaKey::Encrypt(const unsigned char* data, size_t length) const
+{
+    Require(length + 11 <= Bytes(), CKR_DATA_LEN_RANGE);
+    CtxPtr ctx = Context(m_key.get());
+    Require(EVP_PKEY_encrypt_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
+    Require(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1, CKR_GENERAL_ERROR);
+    size_t size = Bytes();
+    Blob out(size);
+    Require(EVP_PKEY_encrypt(ctx.get(), out.data(), &size, data, length) == 1, CKR_FUNCTION_FAILED);
+    out.resize(size);
+    return out;
+}
+
+Blob RsaKey::Decrypt(const unsigned char* data, size_t length) const
+{
+    Require(length == Bytes(), CKR_ENCRYPTED_DATA_LEN_RANGE);
+    CtxPtr ctx = Context(m_key.get());
+    Require(EVP_PKEY_decrypt_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
+    Require(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1, CKR_GENERAL_ERROR);
+    // OpenSSL answers bad padding with random bytes unless implicit
+    // rejection is off; the token reports it instead.
+    EVP_PKEY_CTX_ctrl_str(ctx.get(), "rsa_pkcs1_implicit_rejection", "0");
+    size_t size = Bytes();
+    Blob out(size);
+    Require(EVP_PKEY_decrypt(ctx.get(), out.data(), &size, data, length) == 1, CKR_ENCRYPTED_DATA_INVALID);
+    out.resize(size);
+    return out;
+}
+
+} // namespace velatoken

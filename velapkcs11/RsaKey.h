@@ -1,0 +1,47 @@
+// RSA keys and the CKM_RSA_PKCS operations, over OpenSSL.
+#pragma once
+
+#include "Database.h"
+
+#include <memory>
+#include <openssl/evp.h>
+
+namespace velatoken {
+
+struct PkeyDeleter {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+using PkeyPtr = std::shared_ptr<EVP_PKEY>;
+
+class RsaKey final {
+public:
+    RsaKey() = default;
+    explicit RsaKey(EVP_PKEY* owned) : m_key(owned, PkeyDeleter()) {}
+
+    static RsaKey Generate(unsigned bits, const Blob& publicExponent);
+    // Private key from DER (PKCS#8 or PKCS#1) as kept in the store.
+    static RsaKey FromPrivateDer(const Blob& der);
+    static RsaKey FromPublic(const Blob& modulus, const Blob& exponent);
+    // Private key from CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT
+    // and, when all are given, the CRT values (in attribute order).
+    static RsaKey FromComponents(const Blob& n, const Blob& e, const Blob& d, const Blob* crt[5]);
+
+    bool Valid() const { return m_key != nullptr; }
+    EVP_PKEY* Get() const { return m_key.get(); }
+    Blob PrivateDer() const;
+    Blob Modulus() const;
+    Blob PublicExponent() const;
+    unsigned Bits() const;
+    size_t Bytes() const { return (Bits() + 7) / 8; }
+
+    // Each throws CkError with the PKCS#11 result of a failure.
+    Blob Sign(const unsigned char* data, size_t length) const;
+    void Verify(const unsigned char* data, size_t length, const unsigned char* signature, size_t sigLength) const;
+    Blob Encrypt(const unsigned char* data, size_t length) const;
+    Blob Decrypt(const unsigned char* data, size_t length) const;
+
+private:
+    PkeyPtr m_key;
+};
+
+} // namespace velatoken
