@@ -1,8 +1,10 @@
 // Fixed single-byte text buffers for the module.
 #include "ModuleTextBuffer.h"
 
+#include <climits>
+#include <cstring>
+#include <cwchar>
 #include <openssl/crypto.h>
-#include <wx/strconv.h>
 
 std::size_t ModuleTextBuffer::CapacityOf(ModuleTextKind kind)
 {
@@ -57,24 +59,31 @@ CK_RV ModuleTextBuffer::Assign(const wxString& text)
     if (text.find(wxUniChar(0)) != wxString::npos) {
         return NotConvertibleCode(m_kind);
     }
+    // One character at a time with the C runtime's conversion, straight into
+    // the buffer: no intermediate copy of a PIN is left behind on the heap.
     const auto wide = text.wc_str();
     const wchar_t* const source = wide;
     const std::size_t sourceLength = text.length();
-    // Measure first: a text that does not convert and one that does not fit
-    // are refused with different codes.
-    const std::size_t needed = wxConvLibc.FromWChar(nullptr, 0, source, sourceLength);
-    if (needed == wxCONV_FAILED) {
-        return NotConvertibleCode(m_kind);
+    std::mbstate_t state {};
+    char piece[MB_LEN_MAX];
+    std::size_t written = 0;
+    CK_RV result = CKR_OK;
+    for (std::size_t i = 0; i < sourceLength && result == CKR_OK; ++i) {
+        const std::size_t size = std::wcrtomb(piece, source[i], &state);
+        if (size == static_cast<std::size_t>(-1)) {
+            result = NotConvertibleCode(m_kind);
+        } else if (written + size > m_capacity - 1) {
+            // The terminating zero needs the last byte.
+            result = TooLongCode(m_kind);
+        } else {
+            std::memcpy(m_bytes.data() + written, piece, size);
+            written += size;
+        }
     }
-    // The terminating zero needs the last byte.
-    if (needed > m_capacity - 1) {
-        return TooLongCode(m_kind);
-    }
-    const std::size_t written
-        = wxConvLibc.FromWChar(reinterpret_cast<char*>(m_bytes.data()), m_capacity - 1, source, sourceLength);
-    if (written == wxCONV_FAILED) {
+    OPENSSL_cleanse(piece, sizeof piece);
+    if (result != CKR_OK) {
         Clear();
-        return NotConvertibleCode(m_kind);
+        return result;
     }
     m_byteLength = written;
     m_length = static_cast<CK_ULONG>(text.length());

@@ -101,6 +101,15 @@ TEST_F(CryptokiTest, MissingModuleIsReportedByTheChecksOnly)
     EXPECT_EQ(client.GetSlotList(CK_TRUE, nullptr, &count), CKR_CRYPTOKI_NOT_INITIALIZED);
 }
 
+TEST_F(CryptokiTest, PlainNameIsFoundBesideTheProgram)
+{
+    // The dynamic loader would search the toolkit library's paths, not the
+    // program's; the client looks beside the program first.
+    NRVCMUCryptoki client(wxS("fake_module.so"));
+    EXPECT_TRUE(client.CheckCryptokiLibrary());
+    EXPECT_EQ(client.CheckFunctionList(), CKR_OK);
+}
+
 TEST_F(CryptokiTest, FunctionListFailuresGiveFiveAndSix)
 {
     NRVCMUCryptoki noExport(FakePath("fake_no_function_list.so"));

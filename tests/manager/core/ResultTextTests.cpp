@@ -2,7 +2,10 @@
 // the exact texts other windows show.
 #include "manager/core/CryptokiResultText.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
+#include <wx/arrstr.h>
+#include <wx/translation.h>
 
 namespace {
 
@@ -104,6 +107,48 @@ TEST(TokenFlagsTextTest, NamesInOrderAndUnknownBitsIgnored)
     EXPECT_EQ(GetTokenFlagsText(CKF_SO_PIN_TO_BE_CHANGED | CKF_RNG | CKF_TOKEN_INITIALIZED),
         "CKF_RNG, CKF_TOKEN_INITIALIZED, CKF_SO_PIN_TO_BE_CHANGED");
     EXPECT_EQ(GetTokenFlagsText(CKF_USER_PIN_LOCKED | 0x80000000U), "CKF_USER_PIN_LOCKED");
+}
+
+// Serves the compiled catalog of one language from the program's folder.
+class CompiledCatalogLoader final : public wxTranslationsLoader {
+public:
+    explicit CompiledCatalogLoader(wxString file)
+        : m_file(std::move(file))
+    {
+    }
+    wxMsgCatalog* LoadCatalog(const wxString& domain, const wxString&) override
+    {
+        return wxMsgCatalog::CreateFromFile(m_file, domain);
+    }
+    wxArrayString GetAvailableTranslations(const wxString&) const override
+    {
+        wxArrayString languages;
+        languages.Add(wxS("bg"));
+        return languages;
+    }
+
+private:
+    wxString m_file;
+};
+
+TEST(TranslatedResultTextTest, SentencesAndTheirPartsComeFromTheCatalog)
+{
+    const char* bin = std::getenv("VELA5_BIN_DIR");
+    ASSERT_NE(bin, nullptr);
+    auto* translations = new wxTranslations;
+    translations->SetLoader(new CompiledCatalogLoader(wxString(bin) + wxS("/Language/Bulgarian.mo")));
+    translations->SetLanguage(wxS("bg"));
+    wxTranslations::Set(translations);
+    ASSERT_TRUE(translations->AddCatalog(wxS("Bulgarian")));
+
+    EXPECT_EQ(FormatErrorCode(0x30), wxString::FromUTF8("(Грешка: 0x00000030)"));
+    // Base text and retry text are translated apart and joined with a blank.
+    EXPECT_EQ(
+        GetPINResultMessage(1, false), wxString::FromUTF8("Грешен потребителски PIN. Остава само 1 опит."));
+    // Symbolic names are for the log and stay untranslated.
+    EXPECT_EQ(GetResultName(CKR_PIN_LOCKED), "CKR_PIN_LOCKED");
+    wxTranslations::Set(nullptr);
+    EXPECT_EQ(FormatErrorCode(0x30), "(Error: 0x00000030)");
 }
 
 } // namespace
