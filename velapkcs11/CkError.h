@@ -11,7 +11,11 @@ namespace velatoken {
 
 class CkError final : public std::runtime_error {
 public:
-    explicit CkError(CK_RV rv, const std::string& what = "token error") : std::runtime_error(what), m_rv(rv) {}
+    explicit CkError(CK_RV rv, const std::string& what = "token error")
+        : std::runtime_error(what)
+        , m_rv(rv)
+    {
+    }
     CK_RV Result() const { return m_rv; }
 
 private:

@@ -80,14 +80,18 @@ std::filesystem::path StateDirectory()
     return root / "tokens";
 }
 
-Statement::Statement(Database& db, const char* sql) : m_db(db)
+Statement::Statement(Database& db, const char* sql)
+    : m_db(db)
 {
     if (sqlite3_prepare_v2(db.Handle(), sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
         db.Fail("prepare");
     }
 }
 
-Statement::~Statement() { sqlite3_finalize(m_stmt); }
+Statement::~Statement()
+{
+    sqlite3_finalize(m_stmt);
+}
 
 Statement& Statement::Bind(int index, int64_t value)
 {
@@ -106,7 +110,7 @@ Statement& Statement::Bind(int index, const Blob& value)
     // A zero-length blob must still be a blob, not NULL.
     static const unsigned char empty = 0;
     sqlite3_bind_blob(m_stmt, index, value.empty() ? &empty : value.data(), static_cast<int>(value.size()),
-                      SQLITE_TRANSIENT);
+        SQLITE_TRANSIENT);
     return *this;
 }
 
@@ -130,8 +134,7 @@ bool Statement::Step()
 
 void Statement::Run()
 {
-    while (Step()) {
-    }
+    while (Step()) { }
 }
 
 void Statement::Reset()
@@ -140,13 +143,16 @@ void Statement::Reset()
     sqlite3_clear_bindings(m_stmt);
 }
 
-int64_t Statement::Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
+int64_t Statement::Int(int column) const
+{
+    return sqlite3_column_int64(m_stmt, column);
+}
 
 std::string Statement::Text(int column) const
 {
     const auto* text = sqlite3_column_text(m_stmt, column);
-    return text != nullptr ? std::string(reinterpret_cast<const char*>(text),
-                                         static_cast<size_t>(sqlite3_column_bytes(m_stmt, column)))
+    return text != nullptr ? std::string(
+               reinterpret_cast<const char*>(text), static_cast<size_t>(sqlite3_column_bytes(m_stmt, column)))
                            : std::string();
 }
 
@@ -157,9 +163,13 @@ Blob Statement::Bytes(int column) const
     return data != nullptr ? Blob(data, data + size) : Blob();
 }
 
-bool Statement::IsNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
+bool Statement::IsNull(int column) const
+{
+    return sqlite3_column_type(m_stmt, column) == SQLITE_NULL;
+}
 
-Database::Database(const std::filesystem::path& file) : m_file(file)
+Database::Database(const std::filesystem::path& file)
+    : m_file(file)
 {
     std::error_code ec;
     std::filesystem::create_directories(file.parent_path(), ec);
@@ -167,8 +177,8 @@ Database::Database(const std::filesystem::path& file) : m_file(file)
         throw CkError(CKR_DEVICE_ERROR, "cannot create " + file.parent_path().string() + ": " + ec.message());
     }
     chmod(file.parent_path().c_str(), 0700);
-    if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                        nullptr)
+    if (sqlite3_open_v2(
+            file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr)
         != SQLITE_OK) {
         const std::string message = m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory";
         sqlite3_close(m_db);
@@ -189,7 +199,7 @@ Database::Database(const std::filesystem::path& file) : m_file(file)
         sqlite3_close(m_db);
         m_db = nullptr;
         throw CkError(CKR_DEVICE_ERROR,
-                      "token state " + file.string() + " is damaged or not a token state (" + error.what() + ")");
+            "token state " + file.string() + " is damaged or not a token state (" + error.what() + ")");
     }
 }
 
@@ -230,9 +240,15 @@ void Database::Exec(const char* sql)
     }
 }
 
-int64_t Database::LastInsertId() const { return sqlite3_last_insert_rowid(m_db); }
+int64_t Database::LastInsertId() const
+{
+    return sqlite3_last_insert_rowid(m_db);
+}
 
-int Database::Changes() const { return sqlite3_changes(m_db); }
+int Database::Changes() const
+{
+    return sqlite3_changes(m_db);
+}
 
 void Database::Fail(const char* where) const
 {
@@ -240,7 +256,10 @@ void Database::Fail(const char* where) const
     throw CkError(CKR_DEVICE_ERROR, std::string("token state ") + where + ": " + LastMessage());
 }
 
-std::string Database::LastMessage() const { return m_db != nullptr ? sqlite3_errmsg(m_db) : "not open"; }
+std::string Database::LastMessage() const
+{
+    return m_db != nullptr ? sqlite3_errmsg(m_db) : "not open";
+}
 
 bool Database::CheckChanged()
 {
@@ -255,7 +274,11 @@ bool Database::CheckChanged()
     return changed;
 }
 
-Transaction::Transaction(Database& db) : m_db(db) { m_db.Exec("BEGIN IMMEDIATE"); }
+Transaction::Transaction(Database& db)
+    : m_db(db)
+{
+    m_db.Exec("BEGIN IMMEDIATE");
+}
 
 Transaction::~Transaction()
 {

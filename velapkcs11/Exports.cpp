@@ -12,8 +12,7 @@ using velatoken::Operation;
 
 namespace {
 
-template <typename Call>
-CK_RV Guard(Call&& call) noexcept
+template <typename Call> CK_RV Guard(Call&& call) noexcept
 {
     try {
         call();
@@ -27,12 +26,14 @@ CK_RV Guard(Call&& call) noexcept
     }
 }
 
-template <typename... Args>
-void Ignore(const Args&...)
+template <typename... Args> void Ignore(const Args&...)
 {
 }
 
-Module& M() { return Module::Instance(); }
+Module& M()
+{
+    return Module::Instance();
+}
 
 } // namespace
 
@@ -75,13 +76,13 @@ CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM
 {
     return Guard([&] { M().GetMechanismInfo(slotID, type, pInfo); });
 }
-CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen, CK_UTF8CHAR_PTR pNewPin,
-               CK_ULONG ulNewLen)
+CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen,
+    CK_UTF8CHAR_PTR pNewPin, CK_ULONG ulNewLen)
 {
     return Guard([&] { M().SetPIN(hSession, pOldPin, ulOldLen, pNewPin, ulNewLen); });
 }
 CK_RV C_OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pApplication, CK_NOTIFY Notify,
-                    CK_SESSION_HANDLE_PTR phSession)
+    CK_SESSION_HANDLE_PTR phSession)
 {
     Ignore(pApplication, Notify);
     return Guard([&] { M().OpenSession(slotID, flags, phSession); });
@@ -106,8 +107,8 @@ CK_RV C_Logout(CK_SESSION_HANDLE hSession)
 {
     return Guard([&] { M().Logout(hSession); });
 }
-CK_RV C_CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
-                     CK_OBJECT_HANDLE_PTR phObject)
+CK_RV C_CreateObject(
+    CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phObject)
 {
     return Guard([&] { M().CreateObject(hSession, pTemplate, ulCount, phObject); });
 }
@@ -119,13 +120,13 @@ CK_RV C_GetObjectSize(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_U
 {
     return Guard([&] { M().GetObjectSize(hSession, hObject, pulSize); });
 }
-CK_RV C_GetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
-                          CK_ULONG ulCount)
+CK_RV C_GetAttributeValue(
+    CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount)
 {
     return Guard([&] { M().GetAttributeValue(hSession, hObject, pTemplate, ulCount); });
 }
-CK_RV C_SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
-                          CK_ULONG ulCount)
+CK_RV C_SetAttributeValue(
+    CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount)
 {
     return Guard([&] { M().SetAttributeValue(hSession, hObject, pTemplate, ulCount); });
 }
@@ -134,7 +135,7 @@ CK_RV C_FindObjectsInit(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, 
     return Guard([&] { M().FindObjectsInit(hSession, pTemplate, ulCount); });
 }
 CK_RV C_FindObjects(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE_PTR phObject, CK_ULONG ulMaxObjectCount,
-                    CK_ULONG_PTR pulObjectCount)
+    CK_ULONG_PTR pulObjectCount)
 {
     return Guard([&] { M().FindObjects(hSession, phObject, ulMaxObjectCount, pulObjectCount); });
 }
@@ -147,47 +148,50 @@ CK_RV C_EncryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_
     return Guard([&] { M().OperationInit(Operation::Encrypt, hSession, pMechanism, hKey); });
 }
 CK_RV C_Encrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pEncryptedData,
-                CK_ULONG_PTR pulEncryptedDataLen)
+    CK_ULONG_PTR pulEncryptedDataLen)
 {
-    return Guard(
-        [&] { M().Transform(Operation::Encrypt, hSession, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen); });
+    return Guard([&] {
+        M().Transform(Operation::Encrypt, hSession, pData, ulDataLen, pEncryptedData, pulEncryptedDataLen);
+    });
 }
 CK_RV C_DecryptInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)
 {
     return Guard([&] { M().OperationInit(Operation::Decrypt, hSession, pMechanism, hKey); });
 }
 CK_RV C_Decrypt(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pEncryptedData, CK_ULONG ulEncryptedDataLen,
-                CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen)
+    CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen)
 {
-    return Guard(
-        [&] { M().Transform(Operation::Decrypt, hSession, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen); });
+    return Guard([&] {
+        M().Transform(Operation::Decrypt, hSession, pEncryptedData, ulEncryptedDataLen, pData, pulDataLen);
+    });
 }
 CK_RV C_SignInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)
 {
     return Guard([&] { M().OperationInit(Operation::Sign, hSession, pMechanism, hKey); });
 }
 CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
-             CK_ULONG_PTR pulSignatureLen)
+    CK_ULONG_PTR pulSignatureLen)
 {
-    return Guard([&] { M().Transform(Operation::Sign, hSession, pData, ulDataLen, pSignature, pulSignatureLen); });
+    return Guard(
+        [&] { M().Transform(Operation::Sign, hSession, pData, ulDataLen, pSignature, pulSignatureLen); });
 }
 CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)
 {
     return Guard([&] { M().OperationInit(Operation::Verify, hSession, pMechanism, hKey); });
 }
 CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,
-               CK_ULONG ulSignatureLen)
+    CK_ULONG ulSignatureLen)
 {
     return Guard([&] { M().Verify(hSession, pData, ulDataLen, pSignature, ulSignatureLen); });
 }
 CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
-                        CK_ATTRIBUTE_PTR pPublicKeyTemplate, CK_ULONG ulPublicKeyAttributeCount,
-                        CK_ATTRIBUTE_PTR pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
-                        CK_OBJECT_HANDLE_PTR phPublicKey, CK_OBJECT_HANDLE_PTR phPrivateKey)
+    CK_ATTRIBUTE_PTR pPublicKeyTemplate, CK_ULONG ulPublicKeyAttributeCount,
+    CK_ATTRIBUTE_PTR pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
+    CK_OBJECT_HANDLE_PTR phPublicKey, CK_OBJECT_HANDLE_PTR phPrivateKey)
 {
     return Guard([&] {
         M().GenerateKeyPair(hSession, pMechanism, pPublicKeyTemplate, ulPublicKeyAttributeCount,
-                            pPrivateKeyTemplate, ulPrivateKeyAttributeCount, phPublicKey, phPrivateKey);
+            pPrivateKeyTemplate, ulPrivateKeyAttributeCount, phPublicKey, phPrivateKey);
     });
 }
 CK_RV C_GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR RandomData, CK_ULONG ulRandomLen)
@@ -210,82 +214,105 @@ CK_RV C_CancelFunction(CK_SESSION_HANDLE hSession)
 
 // Calls the token does not offer. C_InitToken and C_InitPIN are replaced by
 // the vendor calls.
-#define UNSUPPORTED(name, params, args)                                                                           \
-    CK_RV name params                                                                                             \
-    {                                                                                                             \
-        Ignore args;                                                                                              \
-        return Guard([&] { M().Unsupported(CKR_FUNCTION_NOT_SUPPORTED); });                                      \
+#define UNSUPPORTED(name, params, args)                                                                      \
+    CK_RV name params                                                                                        \
+    {                                                                                                        \
+        Ignore args;                                                                                         \
+        return Guard([&] { M().Unsupported(CKR_FUNCTION_NOT_SUPPORTED); });                                  \
     }
-#define UNSUPPORTED_LIST(X)                                                                                       \
-    X(C_InitToken, (CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen, CK_UTF8CHAR_PTR pLabel),          \
-      (slotID, pPin, ulPinLen, pLabel))                                                                           \
-    X(C_InitPIN, (CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen), (hSession, pPin, ulPinLen)) \
-    X(C_GetOperationState, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG_PTR pulLen),        \
-      (hSession, pOperationState, pulLen))                                                                        \
-    X(C_SetOperationState, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG ulLen,              \
-                            CK_OBJECT_HANDLE hEncryptionKey, CK_OBJECT_HANDLE hAuthenticationKey),                \
-      (hSession, pOperationState, ulLen, hEncryptionKey, hAuthenticationKey))                                     \
-    X(C_CopyObject, (CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,            \
-                     CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phNewObject),                                         \
-      (hSession, hObject, pTemplate, ulCount, phNewObject))                                                       \
-    X(C_EncryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,      \
-                        CK_ULONG_PTR pulOut),                                                                     \
-      (hSession, pPart, ulPartLen, pOut, pulOut))                                                                 \
-    X(C_EncryptFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOut), (hSession, pOut, pulOut)) \
-    X(C_DecryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,      \
-                        CK_ULONG_PTR pulOut),                                                                     \
-      (hSession, pPart, ulPartLen, pOut, pulOut))                                                                 \
-    X(C_DecryptFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOut), (hSession, pOut, pulOut)) \
-    X(C_DigestInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism), (hSession, pMechanism))            \
-    X(C_Digest, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,          \
-                 CK_ULONG_PTR pulDigestLen),                                                                      \
-      (hSession, pData, ulDataLen, pDigest, pulDigestLen))                                                        \
-    X(C_DigestUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen), (hSession, pPart, ulPartLen)) \
-    X(C_DigestKey, (CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey), (hSession, hKey))                          \
-    X(C_DigestFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen),                \
-      (hSession, pDigest, pulDigestLen))                                                                          \
-    X(C_SignUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen), (hSession, pPart, ulPartLen)) \
-    X(C_SignFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen),            \
-      (hSession, pSignature, pulSignatureLen))                                                                    \
-    X(C_SignRecoverInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey),         \
-      (hSession, pMechanism, hKey))                                                                               \
-    X(C_SignRecover, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,  \
-                      CK_ULONG_PTR pulSignatureLen),                                                              \
-      (hSession, pData, ulDataLen, pSignature, pulSignatureLen))                                                  \
-    X(C_VerifyUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen), (hSession, pPart, ulPartLen)) \
-    X(C_VerifyFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen),               \
-      (hSession, pSignature, ulSignatureLen))                                                                     \
-    X(C_VerifyRecoverInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey),       \
-      (hSession, pMechanism, hKey))                                                                               \
-    X(C_VerifyRecover, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen,              \
-                        CK_BYTE_PTR pData, CK_ULONG_PTR pulDataLen),                                              \
-      (hSession, pSignature, ulSignatureLen, pData, pulDataLen))                                                  \
-    X(C_DigestEncryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut, \
-                              CK_ULONG_PTR pulOut),                                                               \
-      (hSession, pPart, ulPartLen, pOut, pulOut))                                                                 \
-    X(C_DecryptDigestUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut, \
-                              CK_ULONG_PTR pulOut),                                                               \
-      (hSession, pPart, ulPartLen, pOut, pulOut))                                                                 \
-    X(C_SignEncryptUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,   \
-                            CK_ULONG_PTR pulOut),                                                                 \
-      (hSession, pPart, ulPartLen, pOut, pulOut))                                                                 \
-    X(C_DecryptVerifyUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut, \
-                              CK_ULONG_PTR pulOut),                                                               \
-      (hSession, pPart, ulPartLen, pOut, pulOut))                                                                 \
-    X(C_GenerateKey, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pTemplate,        \
-                      CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey),                                              \
-      (hSession, pMechanism, pTemplate, ulCount, phKey))                                                          \
-    X(C_WrapKey, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hWrappingKey,         \
-                  CK_OBJECT_HANDLE hKey, CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen),                 \
-      (hSession, pMechanism, hWrappingKey, hKey, pWrappedKey, pulWrappedKeyLen))                                  \
-    X(C_UnwrapKey, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,     \
-                    CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,                \
-                    CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey),                                       \
-      (hSession, pMechanism, hUnwrappingKey, pWrappedKey, ulWrappedKeyLen, pTemplate, ulAttributeCount, phKey))    \
-    X(C_DeriveKey, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey,           \
-                    CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey),           \
-      (hSession, pMechanism, hBaseKey, pTemplate, ulAttributeCount, phKey))                                       \
-    X(C_WaitForSlotEvent, (CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved), (flags, pSlot, pReserved))
+#define UNSUPPORTED_LIST(X)                                                                                  \
+    X(C_InitToken, (CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen, CK_UTF8CHAR_PTR pLabel),     \
+        (slotID, pPin, ulPinLen, pLabel))                                                                    \
+    X(C_InitPIN, (CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen),                      \
+        (hSession, pPin, ulPinLen))                                                                          \
+    X(C_GetOperationState, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG_PTR pulLen),   \
+        (hSession, pOperationState, pulLen))                                                                 \
+    X(C_SetOperationState,                                                                                   \
+        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG ulLen,                            \
+            CK_OBJECT_HANDLE hEncryptionKey, CK_OBJECT_HANDLE hAuthenticationKey),                           \
+        (hSession, pOperationState, ulLen, hEncryptionKey, hAuthenticationKey))                              \
+    X(C_CopyObject,                                                                                          \
+        (CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount, \
+            CK_OBJECT_HANDLE_PTR phNewObject),                                                               \
+        (hSession, hObject, pTemplate, ulCount, phNewObject))                                                \
+    X(C_EncryptUpdate,                                                                                       \
+        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
+            CK_ULONG_PTR pulOut),                                                                            \
+        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
+    X(C_EncryptFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOut),                   \
+        (hSession, pOut, pulOut))                                                                            \
+    X(C_DecryptUpdate,                                                                                       \
+        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
+            CK_ULONG_PTR pulOut),                                                                            \
+        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
+    X(C_DecryptFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOut),                   \
+        (hSession, pOut, pulOut))                                                                            \
+    X(C_DigestInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism), (hSession, pMechanism))       \
+    X(C_Digest,                                                                                              \
+        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,             \
+            CK_ULONG_PTR pulDigestLen),                                                                      \
+        (hSession, pData, ulDataLen, pDigest, pulDigestLen))                                                 \
+    X(C_DigestUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen),                   \
+        (hSession, pPart, ulPartLen))                                                                        \
+    X(C_DigestKey, (CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey), (hSession, hKey))                    \
+    X(C_DigestFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen),           \
+        (hSession, pDigest, pulDigestLen))                                                                   \
+    X(C_SignUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen),                     \
+        (hSession, pPart, ulPartLen))                                                                        \
+    X(C_SignFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen),       \
+        (hSession, pSignature, pulSignatureLen))                                                             \
+    X(C_SignRecoverInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey),   \
+        (hSession, pMechanism, hKey))                                                                        \
+    X(C_SignRecover,                                                                                         \
+        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,          \
+            CK_ULONG_PTR pulSignatureLen),                                                                   \
+        (hSession, pData, ulDataLen, pSignature, pulSignatureLen))                                           \
+    X(C_VerifyUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen),                   \
+        (hSession, pPart, ulPartLen))                                                                        \
+    X(C_VerifyFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen),          \
+        (hSession, pSignature, ulSignatureLen))                                                              \
+    X(C_VerifyRecoverInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey), \
+        (hSession, pMechanism, hKey))                                                                        \
+    X(C_VerifyRecover,                                                                                       \
+        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen, CK_BYTE_PTR pData,     \
+            CK_ULONG_PTR pulDataLen),                                                                        \
+        (hSession, pSignature, ulSignatureLen, pData, pulDataLen))                                           \
+    X(C_DigestEncryptUpdate,                                                                                 \
+        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
+            CK_ULONG_PTR pulOut),                                                                            \
+        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
+    X(C_DecryptDigestUpdate,                                                                                 \
+        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
+            CK_ULONG_PTR pulOut),                                                                            \
+        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
+    X(C_SignEncryptUpdate,                                                                                   \
+        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
+            CK_ULONG_PTR pulOut),                                                                            \
+        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
+    X(C_DecryptVerifyUpdate,                                                                                 \
+        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
+            CK_ULONG_PTR pulOut),                                                                            \
+        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
+    X(C_GenerateKey,                                                                                         \
+        (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pTemplate,                \
+            CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey),                                                   \
+        (hSession, pMechanism, pTemplate, ulCount, phKey))                                                   \
+    X(C_WrapKey,                                                                                             \
+        (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hWrappingKey,             \
+            CK_OBJECT_HANDLE hKey, CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen),                  \
+        (hSession, pMechanism, hWrappingKey, hKey, pWrappedKey, pulWrappedKeyLen))                           \
+    X(C_UnwrapKey,                                                                                           \
+        (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,           \
+            CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,                   \
+            CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey),                                          \
+        (hSession, pMechanism, hUnwrappingKey, pWrappedKey, ulWrappedKeyLen, pTemplate, ulAttributeCount,    \
+            phKey))                                                                                          \
+    X(C_DeriveKey,                                                                                           \
+        (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey,                 \
+            CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey),              \
+        (hSession, pMechanism, hBaseKey, pTemplate, ulAttributeCount, phKey))                                \
+    X(C_WaitForSlotEvent, (CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved),                     \
+        (flags, pSlot, pReserved))
 UNSUPPORTED_LIST(UNSUPPORTED)
 
 // Vendor entries.
@@ -294,7 +321,7 @@ CK_RV C_NRV_SetTokenLabel(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLabel, CK_ULO
     return Guard([&] { M().SetTokenLabel(hSession, pLabel, ulLabelLen); });
 }
 CK_RV C_NRV_UnblockUserPIN(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSOPin, CK_ULONG ulSOPinLen,
-                           CK_BYTE_PTR pNewUserPin, CK_ULONG ulNewUserPinLen)
+    CK_BYTE_PTR pNewUserPin, CK_ULONG ulNewUserPinLen)
 {
     return Guard([&] { M().UnblockUserPIN(hSession, pSOPin, ulSOPinLen, pNewUserPin, ulNewUserPinLen); });
 }
@@ -302,7 +329,8 @@ CK_RV C_NRV_InitToken(CK_BYTE flag, CK_SLOT_ID slotID, NRV_INIT_TOKEN_RECORD rec
 {
     return Guard([&] { M().InitToken(flag, slotID, record); });
 }
-CK_RV C_NRV_LoadCert(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPath, CK_BYTE_PTR pPassword, CK_ULONG ulPasswordLen)
+CK_RV C_NRV_LoadCert(
+    CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPath, CK_BYTE_PTR pPassword, CK_ULONG ulPasswordLen)
 {
     return Guard([&] { M().LoadCert(hSession, pPath, pPassword, ulPasswordLen); });
 }
@@ -332,7 +360,8 @@ CK_RV C_NRV_IsTokenReady(CK_SLOT_ID slotID, CK_ULONG ulReserved)
 }
 
 #define LIST_ENTRY(name, params, args) name,
-static CK_FUNCTION_LIST functionList = { { 2, 20 }, NRV_STANDARD_FUNCTIONS(LIST_ENTRY) NRV_VENDOR_FUNCTIONS(LIST_ENTRY) };
+static CK_FUNCTION_LIST functionList
+    = { { 2, 20 }, NRV_STANDARD_FUNCTIONS(LIST_ENTRY) NRV_VENDOR_FUNCTIONS(LIST_ENTRY) };
 #undef LIST_ENTRY
 
 CK_RV C_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList)

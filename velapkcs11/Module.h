@@ -63,28 +63,29 @@ public:
     void Login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_BYTE_PTR pin, CK_ULONG length, bool vendor);
     void Logout(CK_SESSION_HANDLE session);
     void SetPIN(CK_SESSION_HANDLE session, CK_BYTE_PTR oldPin, CK_ULONG oldLength, CK_BYTE_PTR newPin,
-                CK_ULONG newLength);
-    void CreateObject(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
-                      CK_OBJECT_HANDLE_PTR object);
+        CK_ULONG newLength);
+    void CreateObject(
+        CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes, CK_ULONG count, CK_OBJECT_HANDLE_PTR object);
     void DestroyObject(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object);
     void GetObjectSize(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ULONG_PTR size);
-    void GetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
-                           CK_ULONG count);
-    void SetAttributeValue(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
-                           CK_ULONG count);
+    void GetAttributeValue(
+        CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
+    void SetAttributeValue(
+        CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
     void FindObjectsInit(CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR attributes, CK_ULONG count);
-    void FindObjects(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max, CK_ULONG_PTR count);
+    void FindObjects(
+        CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max, CK_ULONG_PTR count);
     void FindObjectsFinal(CK_SESSION_HANDLE session);
-    void OperationInit(Operation operation, CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
-                       CK_OBJECT_HANDLE key);
+    void OperationInit(
+        Operation operation, CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key);
     // Sign, Encrypt and Decrypt: a null output asks for the length.
     void Transform(Operation operation, CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG length,
-                   CK_BYTE_PTR out, CK_ULONG_PTR outLength);
+        CK_BYTE_PTR out, CK_ULONG_PTR outLength);
     void Verify(CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG length, CK_BYTE_PTR signature,
-                CK_ULONG signatureLength);
-    void GenerateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR publicTemplate,
-                         CK_ULONG publicCount, CK_ATTRIBUTE_PTR privateTemplate, CK_ULONG privateCount,
-                         CK_OBJECT_HANDLE_PTR publicKey, CK_OBJECT_HANDLE_PTR privateKey);
+        CK_ULONG signatureLength);
+    void GenerateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
+        CK_ATTRIBUTE_PTR publicTemplate, CK_ULONG publicCount, CK_ATTRIBUTE_PTR privateTemplate,
+        CK_ULONG privateCount, CK_OBJECT_HANDLE_PTR publicKey, CK_OBJECT_HANDLE_PTR privateKey);
     void GenerateRandom(CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG length);
     // Calls the token does not offer: initialized check, then the code.
     void Unsupported(CK_RV rv);
@@ -93,7 +94,7 @@ public:
     // Vendor calls.
     void SetTokenLabel(CK_SESSION_HANDLE session, CK_BYTE_PTR label, CK_ULONG length);
     void UnblockUserPIN(CK_SESSION_HANDLE session, CK_BYTE_PTR soPin, CK_ULONG soLength, CK_BYTE_PTR newPin,
-                        CK_ULONG newLength);
+        CK_ULONG newLength);
     void InitToken(CK_BYTE flag, CK_SLOT_ID slot, const NRV_INIT_TOKEN_RECORD& record);
     void LoadCert(CK_SESSION_HANDLE session, CK_BYTE_PTR path, CK_BYTE_PTR password, CK_ULONG passwordLength);
     void GetSerialNumber(CK_ULONG position, CK_BYTE_PTR serial);

@@ -28,10 +28,11 @@ const RsaKey& Module::KeyOf(const StoredObject& object)
     return m_keyCache.emplace(object.id, key).first->second;
 }
 
-void Module::OperationInit(Operation operation, CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism,
-                           CK_OBJECT_HANDLE key)
+void Module::OperationInit(
+    Operation operation, CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key)
 {
-    static const char* const kNames[] = { "", "C_SignInit", "C_VerifyInit", "C_EncryptInit", "C_DecryptInit" };
+    static const char* const kNames[]
+        = { "", "C_SignInit", "C_VerifyInit", "C_EncryptInit", "C_DecryptInit" };
     auto lock = Enter();
     Session& session = UseSession(handle, kNames[static_cast<int>(operation)]);
     Require(mechanism != nullptr, CKR_ARGUMENTS_BAD);
@@ -40,10 +41,11 @@ void Module::OperationInit(Operation operation, CK_SESSION_HANDLE handle, CK_MEC
     auto object = m_objects->Load(key);
     Require(object && object->tokenId == session.tokenId, CKR_KEY_HANDLE_INVALID);
     Require(object->IsTokenObject() || object->sessionPid == static_cast<int64_t>(getpid()),
-            CKR_KEY_HANDLE_INVALID);
+        CKR_KEY_HANDLE_INVALID);
     Require(!object->isPrivate || UserLoggedIn(session.tokenId), CKR_USER_NOT_LOGGED_IN);
     const bool needsPrivate = operation == Operation::Sign || operation == Operation::Decrypt;
-    Require(object->objectClass == (needsPrivate ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY), CKR_KEY_TYPE_INCONSISTENT);
+    Require(
+        object->objectClass == (needsPrivate ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY), CKR_KEY_TYPE_INCONSISTENT);
     const CK_ATTRIBUTE_TYPE usage[] = { 0, CKA_SIGN, CKA_VERIFY, CKA_ENCRYPT, CKA_DECRYPT };
     Require(object->Flag(usage[static_cast<int>(operation)]), CKR_KEY_FUNCTION_NOT_PERMITTED);
     KeyOf(*object);
@@ -52,7 +54,7 @@ void Module::OperationInit(Operation operation, CK_SESSION_HANDLE handle, CK_MEC
 }
 
 void Module::Transform(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length,
-                       CK_BYTE_PTR out, CK_ULONG_PTR outLength)
+    CK_BYTE_PTR out, CK_ULONG_PTR outLength)
 {
     static const char* const kNames[] = { "", "C_Sign", "", "C_Encrypt", "C_Decrypt" };
     auto lock = Enter();
@@ -108,7 +110,7 @@ void Module::Transform(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PT
 }
 
 void Module::Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length, CK_BYTE_PTR signature,
-                    CK_ULONG signatureLength)
+    CK_ULONG signatureLength)
 {
     auto lock = Enter();
     Session& session = UseSession(handle, "C_Verify");

@@ -84,8 +84,8 @@ void Module::CheckPin(TokenRecord& token, PinState& pin, const std::string& give
     m_tokens->Save(token);
     // A failed check still counts: the caller's transaction is committed here.
     throw CkError(pin.left == 0 ? CKR_PIN_LOCKED
-                                : standardCodes ? CKR_PIN_INCORRECT
-                                                : static_cast<CK_RV>(std::min<int64_t>(pin.left, NRV_CKR_PIN_RETRIES_MAX)));
+            : standardCodes     ? CKR_PIN_INCORRECT
+                                : static_cast<CK_RV>(std::min<int64_t>(pin.left, NRV_CKR_PIN_RETRIES_MAX)));
 }
 
 void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin, CK_ULONG length, bool vendor)
@@ -102,7 +102,7 @@ void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin,
     if (user == CKU_SO) {
         for (const auto& [other, record] : m_sessions) {
             Require(record.tokenId != token.id || (record.flags & CKF_RW_SESSION) != 0,
-                    CKR_SESSION_READ_ONLY_EXISTS);
+                CKR_SESSION_READ_ONLY_EXISTS);
         }
     }
     PinState& state = user == CKU_SO ? token.so : token.user;
@@ -134,8 +134,8 @@ void Module::Logout(CK_SESSION_HANDLE handle)
     }
 }
 
-void Module::SetPIN(CK_SESSION_HANDLE handle, CK_BYTE_PTR oldPin, CK_ULONG oldLength, CK_BYTE_PTR newPin,
-                    CK_ULONG newLength)
+void Module::SetPIN(
+    CK_SESSION_HANDLE handle, CK_BYTE_PTR oldPin, CK_ULONG oldLength, CK_BYTE_PTR newPin, CK_ULONG newLength)
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_SetPIN");
@@ -162,8 +162,8 @@ void Module::SetPIN(CK_SESSION_HANDLE handle, CK_BYTE_PTR oldPin, CK_ULONG oldLe
     transaction.Commit();
 }
 
-void Module::UnblockUserPIN(CK_SESSION_HANDLE handle, CK_BYTE_PTR soPin, CK_ULONG soLength, CK_BYTE_PTR newPin,
-                            CK_ULONG newLength)
+void Module::UnblockUserPIN(
+    CK_SESSION_HANDLE handle, CK_BYTE_PTR soPin, CK_ULONG soLength, CK_BYTE_PTR newPin, CK_ULONG newLength)
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_NRV_UnblockUserPIN");
@@ -206,9 +206,10 @@ void Module::InitToken(CK_BYTE, CK_SLOT_ID slot, const NRV_INIT_TOKEN_RECORD& re
     auto lock = Enter();
     const SlotEntry& entry = SlotWithToken(slot);
     CheckSwitch("C_NRV_InitToken", &entry);
-    Require(record.pLabel != nullptr && record.pUserPin != nullptr && record.pSOPin != nullptr, CKR_ARGUMENTS_BAD);
+    Require(record.pLabel != nullptr && record.pUserPin != nullptr && record.pSOPin != nullptr,
+        CKR_ARGUMENTS_BAD);
     Require(record.ulUserPinLen <= NRV_PIN_BUFFER_SIZE && record.ulSOPinLen <= NRV_PIN_BUFFER_SIZE,
-            CKR_ARGUMENTS_BAD);
+        CKR_ARGUMENTS_BAD);
     TokenRecord token = RecognizedToken(entry.tokenId);
     PruneDeadSessions();
     Statement sessions(*m_db, "SELECT count(*) FROM sessions WHERE token_id=?");

@@ -14,7 +14,10 @@ namespace velatoken {
 
 namespace {
 
-int64_t Pid() { return static_cast<int64_t>(getpid()); }
+int64_t Pid()
+{
+    return static_cast<int64_t>(getpid());
+}
 
 bool WantsTokenObject(const AttributeMap& map)
 {
@@ -51,8 +54,8 @@ void Module::CheckCapacity(int64_t tokenId, const StoredObject& object, int64_t 
     Require(used + object.Size() <= half, CKR_DEVICE_MEMORY);
 }
 
-void Module::CreateObject(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count,
-                          CK_OBJECT_HANDLE_PTR object)
+void Module::CreateObject(
+    CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count, CK_OBJECT_HANDLE_PTR object)
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_CreateObject");
@@ -91,8 +94,8 @@ void Module::GetObjectSize(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK
     *size = static_cast<CK_ULONG>(VisibleObject(session, object).Size());
 }
 
-void Module::GetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
-                               CK_ULONG count)
+void Module::GetAttributeValue(
+    CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes, CK_ULONG count)
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_GetAttributeValue");
@@ -126,8 +129,8 @@ void Module::GetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object
     Require(result == CKR_OK, result);
 }
 
-void Module::SetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes,
-                               CK_ULONG count)
+void Module::SetAttributeValue(
+    CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes, CK_ULONG count)
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_SetAttributeValue");
@@ -178,8 +181,8 @@ void Module::FindObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attribut
     session.findActive = true;
 }
 
-void Module::FindObjects(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max,
-                         CK_ULONG_PTR count)
+void Module::FindObjects(
+    CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max, CK_ULONG_PTR count)
 {
     auto lock = Enter();
     Session& session = UseSession(handle, "C_FindObjects");
@@ -208,9 +211,9 @@ void Module::FindObjectsFinal(CK_SESSION_HANDLE handle)
     session.found.clear();
 }
 
-void Module::GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_ATTRIBUTE_PTR publicTemplate,
-                             CK_ULONG publicCount, CK_ATTRIBUTE_PTR privateTemplate, CK_ULONG privateCount,
-                             CK_OBJECT_HANDLE_PTR publicKey, CK_OBJECT_HANDLE_PTR privateKey)
+void Module::GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism,
+    CK_ATTRIBUTE_PTR publicTemplate, CK_ULONG publicCount, CK_ATTRIBUTE_PTR privateTemplate,
+    CK_ULONG privateCount, CK_OBJECT_HANDLE_PTR publicKey, CK_OBJECT_HANDLE_PTR privateKey)
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_GenerateKeyPair");
@@ -250,7 +253,8 @@ void Module::GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanis
     }
     for (StoredObject* half : { &pub, &priv }) {
         if (half->keyPairIndex != 0) {
-            half->attributes[CKA_NRV_KEY_PAIR_INDEX] = Blob { static_cast<unsigned char>(half->keyPairIndex) };
+            half->attributes[CKA_NRV_KEY_PAIR_INDEX]
+                = Blob { static_cast<unsigned char>(half->keyPairIndex) };
         }
         CheckCapacity(session.tokenId, *half, 0);
         m_objects->Insert(*half);
@@ -261,7 +265,8 @@ void Module::GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanis
     m_keyCache[priv.id] = key;
 }
 
-void Module::LoadCert(CK_SESSION_HANDLE handle, CK_BYTE_PTR path, CK_BYTE_PTR password, CK_ULONG passwordLength)
+void Module::LoadCert(
+    CK_SESSION_HANDLE handle, CK_BYTE_PTR path, CK_BYTE_PTR password, CK_ULONG passwordLength)
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_NRV_LoadCert");
@@ -316,7 +321,8 @@ void Module::FindPriPubKey(CK_SESSION_HANDLE handle, CK_BYTE direction, CK_BYTE 
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_NRV_FindPriPubKey");
     Require(partner != nullptr, CKR_ARGUMENTS_BAD);
-    Require(direction == NRV_FROM_PRIVATE_KEY_INDEX || direction == NRV_FROM_PUBLIC_KEY_INDEX, CKR_ARGUMENTS_BAD);
+    Require(
+        direction == NRV_FROM_PRIVATE_KEY_INDEX || direction == NRV_FROM_PUBLIC_KEY_INDEX, CKR_ARGUMENTS_BAD);
     const CK_OBJECT_CLASS other = direction == NRV_FROM_PRIVATE_KEY_INDEX ? CKO_PUBLIC_KEY : CKO_PRIVATE_KEY;
     *partner = index == 0 ? 0 : static_cast<CK_BYTE>(m_objects->PartnerIndex(session.tokenId, other, index));
 }

@@ -229,7 +229,8 @@ void Module::GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info)
         SetFlag(flags, CKF_SO_PIN_LOCKED, token.so.left == 0);
     }
     info->flags = flags;
-    Statement counts(*m_db, "SELECT count(*), coalesce(sum((flags & 2) != 0), 0) FROM sessions WHERE token_id=?");
+    Statement counts(
+        *m_db, "SELECT count(*), coalesce(sum((flags & 2) != 0), 0) FROM sessions WHERE token_id=?");
     counts.Bind(1, token.id);
     counts.Step();
     info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;

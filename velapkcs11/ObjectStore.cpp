@@ -26,8 +26,9 @@ int64_t StoredObject::Size() const
 
 int64_t ObjectStore::Insert(StoredObject& object)
 {
-    Statement row(m_db, "INSERT INTO objects(token_id, session_handle, session_pid, class, private, size, "
-                        "key_pair_index, secret) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
+    Statement row(m_db,
+        "INSERT INTO objects(token_id, session_handle, session_pid, class, private, size, "
+        "key_pair_index, secret) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
     row.Bind(1, object.tokenId);
     if (object.sessionHandle == 0) {
         row.BindNull(2).BindNull(3);
@@ -49,8 +50,9 @@ int64_t ObjectStore::Insert(StoredObject& object)
 
 std::optional<StoredObject> ObjectStore::Load(int64_t id)
 {
-    Statement row(m_db, "SELECT token_id, coalesce(session_handle, 0), coalesce(session_pid, 0), class, private, "
-                        "key_pair_index, secret FROM objects WHERE id=?");
+    Statement row(m_db,
+        "SELECT token_id, coalesce(session_handle, 0), coalesce(session_pid, 0), class, private, "
+        "key_pair_index, secret FROM objects WHERE id=?");
     row.Bind(1, id);
     if (!row.Step()) {
         return std::nullopt;
@@ -95,8 +97,9 @@ void ObjectStore::ReplaceAttributes(const StoredObject& object)
 
 std::vector<int64_t> ObjectStore::Visible(int64_t tokenId, int64_t pid)
 {
-    Statement rows(m_db, "SELECT id FROM objects WHERE token_id=? AND (session_handle IS NULL OR session_pid=?) "
-                         "ORDER BY id");
+    Statement rows(m_db,
+        "SELECT id FROM objects WHERE token_id=? AND (session_handle IS NULL OR session_pid=?) "
+        "ORDER BY id");
     rows.Bind(1, tokenId).Bind(2, pid);
     std::vector<int64_t> ids;
     while (rows.Step()) {
@@ -125,7 +128,8 @@ std::vector<StoredObject> ObjectStore::TokenObjects(int64_t tokenId)
 int64_t ObjectStore::UsedMemory(int64_t tokenId, bool isPrivate)
 {
     Statement sum(m_db,
-                  "SELECT coalesce(sum(size), 0) FROM objects WHERE token_id=? AND private=? AND session_handle IS NULL");
+        "SELECT coalesce(sum(size), 0) FROM objects WHERE token_id=? AND private=? AND session_handle IS "
+        "NULL");
     sum.Bind(1, tokenId).Bind(2, isPrivate ? 1 : 0);
     sum.Step();
     return sum.Int(0);
@@ -133,8 +137,9 @@ int64_t ObjectStore::UsedMemory(int64_t tokenId, bool isPrivate)
 
 int64_t ObjectStore::FreeKeyPairIndex(int64_t tokenId, int64_t maxPairs)
 {
-    Statement used(m_db, "SELECT DISTINCT key_pair_index FROM objects WHERE token_id=? AND key_pair_index>0 AND "
-                         "session_handle IS NULL ORDER BY key_pair_index");
+    Statement used(m_db,
+        "SELECT DISTINCT key_pair_index FROM objects WHERE token_id=? AND key_pair_index>0 AND "
+        "session_handle IS NULL ORDER BY key_pair_index");
     used.Bind(1, tokenId);
     int64_t candidate = 1;
     while (used.Step() && used.Int(0) == candidate) {
@@ -145,18 +150,21 @@ int64_t ObjectStore::FreeKeyPairIndex(int64_t tokenId, int64_t maxPairs)
 
 int64_t ObjectStore::PartnerIndex(int64_t tokenId, CK_OBJECT_CLASS partnerClass, int64_t index)
 {
-    Statement partner(m_db, "SELECT 1 FROM objects WHERE token_id=? AND class=? AND key_pair_index=? AND "
-                            "session_handle IS NULL");
+    Statement partner(m_db,
+        "SELECT 1 FROM objects WHERE token_id=? AND class=? AND key_pair_index=? AND "
+        "session_handle IS NULL");
     partner.Bind(1, tokenId).Bind(2, static_cast<int64_t>(partnerClass)).Bind(3, index);
     return partner.Step() ? index : 0;
 }
 
 void ObjectStore::DropOrphans()
 {
-    m_db.Exec("DELETE FROM attributes WHERE object_id IN (SELECT id FROM objects WHERE session_handle IS NOT NULL "
-              "AND session_handle NOT IN (SELECT handle FROM sessions))");
-    m_db.Exec("DELETE FROM objects WHERE session_handle IS NOT NULL AND session_handle NOT IN (SELECT handle FROM "
-              "sessions)");
+    m_db.Exec(
+        "DELETE FROM attributes WHERE object_id IN (SELECT id FROM objects WHERE session_handle IS NOT NULL "
+        "AND session_handle NOT IN (SELECT handle FROM sessions))");
+    m_db.Exec(
+        "DELETE FROM objects WHERE session_handle IS NOT NULL AND session_handle NOT IN (SELECT handle FROM "
+        "sessions)");
 }
 
 } // namespace velatoken

@@ -32,7 +32,10 @@ struct StoredObject {
 
 class ObjectStore final {
 public:
-    explicit ObjectStore(Database& db) : m_db(db) {}
+    explicit ObjectStore(Database& db)
+        : m_db(db)
+    {
+    }
 
     int64_t Insert(StoredObject& object);
     std::optional<StoredObject> Load(int64_t id);

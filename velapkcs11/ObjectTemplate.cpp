@@ -145,8 +145,8 @@ void PrivateKeyDefaults(AttributeMap& map)
     map[CKA_NEVER_EXTRACTABLE] = BoolBlob(map[CKA_EXTRACTABLE] == BoolBlob(false));
 }
 
-const CK_ATTRIBUTE_TYPE kPrivateComponents[] = { CKA_PRIVATE_EXPONENT, CKA_PRIME_1,     CKA_PRIME_2,
-                                                 CKA_EXPONENT_1,       CKA_EXPONENT_2, CKA_COEFFICIENT };
+const CK_ATTRIBUTE_TYPE kPrivateComponents[]
+    = { CKA_PRIVATE_EXPONENT, CKA_PRIME_1, CKA_PRIME_2, CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT };
 
 StoredObject Finish(CK_OBJECT_CLASS objectClass, AttributeMap map)
 {
@@ -173,7 +173,10 @@ AttributeMap ReadTemplate(const CK_ATTRIBUTE* attributes, CK_ULONG count)
     return map;
 }
 
-Blob BoolBlob(bool value) { return Blob { static_cast<unsigned char>(value ? CK_TRUE : CK_FALSE) }; }
+Blob BoolBlob(bool value)
+{
+    return Blob { static_cast<unsigned char>(value ? CK_TRUE : CK_FALSE) };
+}
 
 Blob UlongBlob(CK_ULONG value)
 {
@@ -211,24 +214,26 @@ StoredObject BuildObject(AttributeMap map)
         return Finish(objectClass, std::move(map));
     case CKO_PUBLIC_KEY: {
         CommonDefaults(map, false);
-        Require(map.count(CKA_KEY_TYPE) == 0 || UlongOf(map, CKA_KEY_TYPE) == CKK_RSA, CKR_ATTRIBUTE_VALUE_INVALID);
+        Require(map.count(CKA_KEY_TYPE) == 0 || UlongOf(map, CKA_KEY_TYPE) == CKK_RSA,
+            CKR_ATTRIBUTE_VALUE_INVALID);
         Require(map.count(CKA_MODULUS) != 0 && map.count(CKA_PUBLIC_EXPONENT) != 0, CKR_TEMPLATE_INCOMPLETE);
         const RsaKey key = RsaKey::FromPublic(map[CKA_MODULUS], map[CKA_PUBLIC_EXPONENT]);
         return BuildPublicKey(key, std::move(map));
     }
     case CKO_PRIVATE_KEY: {
         CommonDefaults(map, true);
-        Require(map.count(CKA_KEY_TYPE) == 0 || UlongOf(map, CKA_KEY_TYPE) == CKK_RSA, CKR_ATTRIBUTE_VALUE_INVALID);
+        Require(map.count(CKA_KEY_TYPE) == 0 || UlongOf(map, CKA_KEY_TYPE) == CKK_RSA,
+            CKR_ATTRIBUTE_VALUE_INVALID);
         Require(map.count(CKA_MODULUS) != 0 && map.count(CKA_PUBLIC_EXPONENT) != 0
-                    && map.count(CKA_PRIVATE_EXPONENT) != 0,
-                CKR_TEMPLATE_INCOMPLETE);
+                && map.count(CKA_PRIVATE_EXPONENT) != 0,
+            CKR_TEMPLATE_INCOMPLETE);
         const Blob* crt[5] = {};
         for (int i = 0; i < 5; ++i) {
             const auto found = map.find(kPrivateComponents[i + 1]);
             crt[i] = found != map.end() ? &found->second : nullptr;
         }
-        const RsaKey key = RsaKey::FromComponents(map[CKA_MODULUS], map[CKA_PUBLIC_EXPONENT],
-                                                  map[CKA_PRIVATE_EXPONENT], crt);
+        const RsaKey key = RsaKey::FromComponents(
+            map[CKA_MODULUS], map[CKA_PUBLIC_EXPONENT], map[CKA_PRIVATE_EXPONENT], crt);
         return BuildPrivateKey(key, std::move(map));
     }
     default:
@@ -306,8 +311,8 @@ void ApplyChange(StoredObject& object, CK_ATTRIBUTE_TYPE type, const Blob& value
     case CKA_VERIFY_RECOVER:
     case CKA_TRUSTED:
         Require((object.objectClass != CKO_DATA && object.objectClass != CKO_CERTIFICATE)
-                    || (type == CKA_TRUSTED && object.objectClass == CKO_CERTIFICATE),
-                CKR_ATTRIBUTE_TYPE_INVALID);
+                || (type == CKA_TRUSTED && object.objectClass == CKO_CERTIFICATE),
+            CKR_ATTRIBUTE_TYPE_INVALID);
         Require(value.size() == 1, CKR_ATTRIBUTE_VALUE_INVALID);
         break;
     case CKA_SENSITIVE:

@@ -16,8 +16,9 @@ constexpr size_t kHashSize = 32;
 Blob Derive(std::string_view pin, const Blob& salt)
 {
     Blob out(kHashSize);
-    if (PKCS5_PBKDF2_HMAC(pin.data(), static_cast<int>(pin.size()), salt.data(), static_cast<int>(salt.size()),
-                          kIterations, EVP_sha256(), static_cast<int>(out.size()), out.data())
+    if (PKCS5_PBKDF2_HMAC(pin.data(), static_cast<int>(pin.size()), salt.data(),
+            static_cast<int>(salt.size()), kIterations, EVP_sha256(), static_cast<int>(out.size()),
+            out.data())
         != 1) {
         throw CkError(CKR_GENERAL_ERROR, "PIN hashing failed");
     }

@@ -65,7 +65,7 @@ Pkcs12Content LoadPkcs12(const std::string& path, const std::string& password)
     EVP_PKEY* certKey = X509_get0_pubkey(cert.get());
     Require(certKey != nullptr, NRV_CKR_PUBLIC_KEY_NOT_FOUND);
     Require(EVP_PKEY_is_a(rawKey, "RSA") == 1 && EVP_PKEY_is_a(certKey, "RSA") == 1,
-            NRV_CKR_CERT_FILE_ATTRIBUTES_INVALID);
+        NRV_CKR_CERT_FILE_ATTRIBUTES_INVALID);
     Require(EVP_PKEY_eq(rawKey, certKey) == 1, NRV_CKR_MATCHING_PRIVATE_KEY_MISSING);
 
     Pkcs12Content content;

@@ -43,8 +43,8 @@ Blob FromBnParam(EVP_PKEY* key, const char* name)
 
 RsaKey FromParams(const Blob& n, const Blob& e, const Blob* d, const Blob* const* crt)
 {
-    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> builder(OSSL_PARAM_BLD_new(),
-                                                                           OSSL_PARAM_BLD_free);
+    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> builder(
+        OSSL_PARAM_BLD_new(), OSSL_PARAM_BLD_free);
     std::vector<BnPtr> numbers;
     auto push = [&](const char* name, const Blob& value) {
         numbers.push_back(ToBn(value));
@@ -64,12 +64,13 @@ RsaKey FromParams(const Blob& n, const Blob& e, const Blob* d, const Blob* const
             push(OSSL_PKEY_PARAM_RSA_COEFFICIENT1, *crt[4]);
         }
     }
-    std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(OSSL_PARAM_BLD_to_param(builder.get()),
-                                                                   OSSL_PARAM_free);
+    std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(
+        OSSL_PARAM_BLD_to_param(builder.get()), OSSL_PARAM_free);
     CtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* key = nullptr;
     if (params == nullptr || ctx == nullptr || EVP_PKEY_fromdata_init(ctx.get()) != 1
-        || EVP_PKEY_fromdata(ctx.get(), &key, d != nullptr ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params.get())
+        || EVP_PKEY_fromdata(
+               ctx.get(), &key, d != nullptr ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY, params.get())
             != 1) {
         throw CkError(CKR_ATTRIBUTE_VALUE_INVALID, "unusable RSA components");
     }
@@ -133,11 +134,20 @@ Blob RsaKey::PrivateDer() const
     return der;
 }
 
-Blob RsaKey::Modulus() const { return FromBnParam(m_key.get(), OSSL_PKEY_PARAM_RSA_N); }
+Blob RsaKey::Modulus() const
+{
+    return FromBnParam(m_key.get(), OSSL_PKEY_PARAM_RSA_N);
+}
 
-Blob RsaKey::PublicExponent() const { return FromBnParam(m_key.get(), OSSL_PKEY_PARAM_RSA_E); }
+Blob RsaKey::PublicExponent() const
+{
+    return FromBnParam(m_key.get(), OSSL_PKEY_PARAM_RSA_E);
+}
 
-unsigned RsaKey::Bits() const { return static_cast<unsigned>(EVP_PKEY_get_bits(m_key.get())); }
+unsigned RsaKey::Bits() const
+{
+    return static_cast<unsigned>(EVP_PKEY_get_bits(m_key.get()));
+}
 
 Blob RsaKey::Sign(const unsigned char* data, size_t length) const
 {
@@ -152,8 +162,8 @@ Blob RsaKey::Sign(const unsigned char* data, size_t length) const
     return signature;
 }
 
-void RsaKey::Verify(const unsigned char* data, size_t length, const unsigned char* signature,
-                    size_t sigLength) const
+void RsaKey::Verify(
+    const unsigned char* data, size_t length, const unsigned char* signature, size_t sigLength) const
 {
     Require(sigLength == Bytes(), CKR_SIGNATURE_LEN_RANGE);
     Require(length + 11 <= Bytes(), CKR_DATA_LEN_RANGE);

@@ -16,7 +16,10 @@ using PkeyPtr = std::shared_ptr<EVP_PKEY>;
 class RsaKey final {
 public:
     RsaKey() = default;
-    explicit RsaKey(EVP_PKEY* owned) : m_key(owned, PkeyDeleter()) {}
+    explicit RsaKey(EVP_PKEY* owned)
+        : m_key(owned, PkeyDeleter())
+    {
+    }
 
     static RsaKey Generate(unsigned bits, const Blob& publicExponent);
     // Private key from DER (PKCS#8 or PKCS#1) as kept in the store.
@@ -36,7 +39,8 @@ public:
 
     // Each throws CkError with the PKCS#11 result of a failure.
     Blob Sign(const unsigned char* data, size_t length) const;
-    void Verify(const unsigned char* data, size_t length, const unsigned char* signature, size_t sigLength) const;
+    void Verify(
+        const unsigned char* data, size_t length, const unsigned char* signature, size_t sigLength) const;
     Blob Encrypt(const unsigned char* data, size_t length) const;
     Blob Decrypt(const unsigned char* data, size_t length) const;
 

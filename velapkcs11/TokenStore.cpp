@@ -98,7 +98,8 @@ std::optional<TokenRecord> TokenStore::Token(int64_t id)
 
 std::optional<TokenRecord> TokenStore::TokenBySerial(const std::string& serial)
 {
-    Statement statement(m_db, (std::string("SELECT ") + kTokenColumns + " FROM tokens WHERE serial=?").c_str());
+    Statement statement(
+        m_db, (std::string("SELECT ") + kTokenColumns + " FROM tokens WHERE serial=?").c_str());
     statement.Bind(1, serial);
     if (!statement.Step()) {
         return std::nullopt;
@@ -119,10 +120,13 @@ std::vector<TokenRecord> TokenStore::Tokens()
 void TokenStore::Save(const TokenRecord& t)
 {
     Statement statement(m_db,
-                        "UPDATE tokens SET label=?, initialized=?, clear_card_disabled=?, epoch=?, user_hash=?, "
-                        "user_salt=?, user_limit=?, user_left=?, user_min=?, user_max=?, so_hash=?, so_salt=?, "
-                        "so_limit=?, so_left=?, so_min=?, so_max=?, max_key_pairs=? WHERE id=?");
-    statement.Bind(1, t.label).Bind(2, t.initialized ? 1 : 0).Bind(3, t.clearCardDisabled ? 1 : 0).Bind(4, t.epoch);
+        "UPDATE tokens SET label=?, initialized=?, clear_card_disabled=?, epoch=?, user_hash=?, "
+        "user_salt=?, user_limit=?, user_left=?, user_min=?, user_max=?, so_hash=?, so_salt=?, "
+        "so_limit=?, so_left=?, so_min=?, so_max=?, max_key_pairs=? WHERE id=?");
+    statement.Bind(1, t.label)
+        .Bind(2, t.initialized ? 1 : 0)
+        .Bind(3, t.clearCardDisabled ? 1 : 0)
+        .Bind(4, t.epoch);
     statement.Bind(5, t.user.hash.hash).Bind(6, t.user.hash.salt).Bind(7, t.user.limit).Bind(8, t.user.left);
     statement.Bind(9, t.user.minLen).Bind(10, t.user.maxLen);
     statement.Bind(11, t.so.hash.hash).Bind(12, t.so.hash.salt).Bind(13, t.so.limit).Bind(14, t.so.left);
@@ -135,8 +139,8 @@ std::vector<FailureRow> TokenStore::Failures()
     Statement statement(m_db, "SELECT kind, name, function, code FROM failures");
     std::vector<FailureRow> failures;
     while (statement.Step()) {
-        failures.push_back(
-            { statement.Text(0), statement.Text(1), statement.Text(2), static_cast<CK_RV>(statement.Int(3)) });
+        failures.push_back({ statement.Text(0), statement.Text(1), statement.Text(2),
+            static_cast<CK_RV>(statement.Int(3)) });
     }
     return failures;
 }
@@ -197,7 +201,8 @@ void TokenStore::RemoveReader(const std::string& name)
     failures.Bind(1, name).Run();
 }
 
-std::string TokenStore::CreateToken(const std::string& model, const std::string& serial, const InitParams* init)
+std::string TokenStore::CreateToken(
+    const std::string& model, const std::string& serial, const InitParams* init)
 {
     if (!FindModel(model)) {
         throw std::runtime_error("unknown model \"" + model + "\" (one of " + ModelNames() + ")");
@@ -216,9 +221,9 @@ std::string TokenStore::CreateToken(const std::string& model, const std::string&
             CheckInit(*init);
         } catch (const CkError& error) {
             throw std::runtime_error(error.Result() == CKR_PIN_LEN_RANGE
-                                         ? "a PIN length is outside its minimum and maximum"
-                                         : "unusable initialization values (label up to 127 characters, "
-                                           "PIN lengths 1 to 32, error limits 1 to 15, key pairs 0 to 255)");
+                    ? "a PIN length is outside its minimum and maximum"
+                    : "unusable initialization values (label up to 127 characters, "
+                      "PIN lengths 1 to 32, error limits 1 to 15, key pairs 0 to 255)");
         }
         TokenRecord token = *TokenBySerial(newSerial);
         ApplyInit(token, *init);
@@ -272,7 +277,8 @@ void TokenStore::EjectToken(const std::string& readerName)
 
 void TokenStore::SetFailure(const FailureRow& f)
 {
-    Statement statement(m_db, "INSERT OR REPLACE INTO failures(kind, name, function, code) VALUES(?, ?, ?, ?)");
+    Statement statement(
+        m_db, "INSERT OR REPLACE INTO failures(kind, name, function, code) VALUES(?, ?, ?, ?)");
     statement.Bind(1, f.kind).Bind(2, f.name).Bind(3, f.function).Bind(4, static_cast<int64_t>(f.code)).Run();
 }
 

@@ -66,7 +66,10 @@ constexpr int64_t kMaxKeyPairs = 255;
 
 class TokenStore final {
 public:
-    explicit TokenStore(Database& db) : m_db(db) {}
+    explicit TokenStore(Database& db)
+        : m_db(db)
+    {
+    }
 
     std::vector<ReaderRow> Readers();
     std::optional<TokenRecord> Token(int64_t id);

@@ -100,7 +100,8 @@ std::string CreateToken(TokenStore& store, const std::vector<std::string>& args)
     if (!options.count("--model")) {
         throw UsageError("token create needs --model (" + ModelNames() + ")");
     }
-    const bool initialized = options.count("--label") || options.count("--user-pin") || options.count("--so-pin");
+    const bool initialized
+        = options.count("--label") || options.count("--user-pin") || options.count("--so-pin");
     if (blank && initialized) {
         throw UsageError("--blank cannot go with --label, --user-pin or --so-pin");
     }
@@ -114,9 +115,12 @@ std::string CreateToken(TokenStore& store, const std::vector<std::string>& args)
         params.soPin = options["--so-pin"];
         params.clearCard = clearCard;
         const std::pair<const char*, int64_t*> numbers[] = {
-            { "--min-pin", &params.userMin },        { "--max-pin", &params.userMax },
-            { "--so-min-pin", &params.soMin },       { "--so-max-pin", &params.soMax },
-            { "--error-limit", &params.userLimit },  { "--so-error-limit", &params.soLimit },
+            { "--min-pin", &params.userMin },
+            { "--max-pin", &params.userMax },
+            { "--so-min-pin", &params.soMin },
+            { "--so-max-pin", &params.soMax },
+            { "--error-limit", &params.userLimit },
+            { "--so-error-limit", &params.soLimit },
             { "--max-keypairs", &params.maxKeyPairs },
         };
         for (const auto& [name, target] : numbers) {
@@ -173,18 +177,22 @@ void Show(Database& db, TokenStore& store, const std::string& serial)
     if (!token->initialized) {
         std::cout << "state: blank\n";
     } else {
-        std::cout << "state: initialized" << (token->clearCardDisabled ? " (clear card disabled)" : "") << "\n";
+        std::cout << "state: initialized" << (token->clearCardDisabled ? " (clear card disabled)" : "")
+                  << "\n";
         std::cout << "label: \"" << token->label << "\"\n";
         std::cout << "user PIN: length " << token->user.minLen << "-" << token->user.maxLen << ", "
                   << token->user.left << " of " << token->user.limit << " attempts left\n";
-        std::cout << "SO PIN: length " << token->so.minLen << "-" << token->so.maxLen << ", " << token->so.left
-                  << " of " << token->so.limit << " attempts left\n";
+        std::cout << "SO PIN: length " << token->so.minLen << "-" << token->so.maxLen << ", "
+                  << token->so.left << " of " << token->so.limit << " attempts left\n";
         std::cout << "maximum RSA key pairs: " << token->maxKeyPairs << "\n";
     }
     ObjectStore objects(db);
     static const std::map<CK_OBJECT_CLASS, const char*> kClasses = {
-        { CKO_DATA, "data" },          { CKO_CERTIFICATE, "certificate" }, { CKO_PUBLIC_KEY, "public key" },
-        { CKO_PRIVATE_KEY, "private key" }, { CKO_SECRET_KEY, "secret key" },
+        { CKO_DATA, "data" },
+        { CKO_CERTIFICATE, "certificate" },
+        { CKO_PUBLIC_KEY, "public key" },
+        { CKO_PRIVATE_KEY, "private key" },
+        { CKO_SECRET_KEY, "secret key" },
     };
     const auto list = objects.TokenObjects(token->id);
     std::cout << "objects: " << list.size() << "\n";

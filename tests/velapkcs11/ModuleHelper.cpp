@@ -1,0 +1,55 @@
+// A second process on the same token state, driven by the tests:
+//   hold   - open a session on slot 0, print its handle, wait for a line on
+//            stdin, then print the result of using the session again;
+//   create N - create N public data objects on slot 0's token.
+#include "ModuleLoader.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        return 2;
+    }
+    CK_FUNCTION_LIST* p11 = LoadModule();
+    if (p11->C_Initialize(nullptr) != CKR_OK) {
+        return 3;
+    }
+    CK_SESSION_HANDLE session = 0;
+    CK_RV rv = p11->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session);
+    if (rv != CKR_OK) {
+        std::printf("open %u\n", rv);
+        return 4;
+    }
+    if (std::strcmp(argv[1], "hold") == 0) {
+        std::printf("%u\n", session);
+        std::fflush(stdout);
+        char line[16];
+        if (std::fgets(line, sizeof line, stdin) == nullptr) {
+            return 5;
+        }
+        CK_SESSION_INFO info;
+        std::printf("%u\n", p11->C_GetSessionInfo(session, &info));
+    } else if (std::strcmp(argv[1], "create") == 0 && argc > 2) {
+        const int count = std::atoi(argv[2]);
+        for (int i = 0; i < count; ++i) {
+            CK_OBJECT_CLASS dataClass = CKO_DATA;
+            CK_BBOOL yes = CK_TRUE;
+            std::string label = "helper " + std::to_string(i);
+            CK_ATTRIBUTE object[]
+                = { { CKA_CLASS, &dataClass, sizeof dataClass }, { CKA_TOKEN, &yes, sizeof yes },
+                      { CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size()) } };
+            CK_OBJECT_HANDLE handle = 0;
+            rv = p11->C_CreateObject(session, object, 3, &handle);
+            if (rv != CKR_OK) {
+                std::printf("create %u\n", rv);
+                return 6;
+            }
+        }
+    }
+    p11->C_Finalize(nullptr);
+    return 0;
+}
