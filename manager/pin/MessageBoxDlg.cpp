@@ -1,5 +1,6 @@
 #include "MessageBoxDlg.h"
 
+#include <algorithm>
 #include <wx/button.h>
 #include <wx/intl.h>
 #include <wx/stattext.h>
@@ -49,6 +50,15 @@ void MessageBoxDlg::FitMessage()
         }
         SetClientSize(kWidth, height + 58);
     }
-    m_message->Move((kWidth - m_message->GetSize().x) / 2, m_message->GetPosition().y);
+    // Eighty characters can still be wider than the box in a large font:
+    // widen the box rather than cut lines off.
+    const int width = std::max(kWidth, m_message->GetSize().x + 20);
+    if (width != kWidth) {
+        SetClientSize(width, GetClientSize().y);
+        const int offset = (width - kWidth) / 2;
+        m_yes->Move(m_yes->GetPosition().x + offset, m_yes->GetPosition().y);
+        m_no->Move(m_no->GetPosition().x + offset, m_no->GetPosition().y);
+    }
+    m_message->Move((width - m_message->GetSize().x) / 2, m_message->GetPosition().y);
     CentreOnParent();
 }

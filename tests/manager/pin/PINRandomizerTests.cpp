@@ -53,7 +53,8 @@ TEST(PINRandomizer, DrawsOnlyFromEnabledClasses)
         std::set<wxUniChar::value_type> seen;
         for (int n = 0; n < 40; ++n) {
             for (const wxUniChar ch : randomizer.Generate(50)) {
-                ASSERT_NE(c.allowed.Find(ch), wxNOT_FOUND) << "'" << wxString(ch) << "' not allowed in " << c.allowed;
+                ASSERT_NE(c.allowed.Find(ch), wxNOT_FOUND)
+                    << "'" << wxString(ch) << "' not allowed in " << c.allowed;
                 seen.insert(ch.GetValue());
             }
         }
