@@ -128,6 +128,7 @@ private:
     void CheckWritable(const Session& session, const StoredObject& object);
     void CheckCapacity(int64_t tokenId, const StoredObject& object, int64_t sizeBefore);
     const RsaKey& KeyOf(const StoredObject& object);
+    StoredObject KeyObject(int64_t handle);
     bool Matches(const StoredObject& object, const AttributeMap& filter);
 
     std::recursive_mutex m_mutex;
@@ -140,7 +141,14 @@ private:
     uint64_t m_generation = 1;
     std::map<CK_SESSION_HANDLE, Session> m_sessions;
     std::map<int64_t, LoginState> m_logins;
-    std::map<int64_t, RsaKey> m_keyCache;
+    // Parsed keys with what an operation checks, valid for one generation
+    // of the shared state.
+    struct CachedKey {
+        RsaKey key;
+        StoredObject object; // without attributes other than usage
+        uint64_t generation = 0;
+    };
+    std::map<int64_t, CachedKey> m_keyCache;
 };
 
 } // namespace velatoken

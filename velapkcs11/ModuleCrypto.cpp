@@ -14,7 +14,10 @@ const RsaKey& Module::KeyOf(const StoredObject& object)
     // Object ids are never reused, so a parsed key stays valid for its id.
     auto found = m_keyCache.find(object.id);
     if (found != m_keyCache.end()) {
-        return found->second;
+        found->second.object = object;
+        found->second.object.secret.clear();
+        found->second.generation = m_generation;
+        return found->second.key;
     }
     RsaKey key;
     if (object.objectClass == CKO_PRIVATE_KEY) {
@@ -25,7 +28,24 @@ const RsaKey& Module::KeyOf(const StoredObject& object)
         Require(modulus != nullptr && exponent != nullptr, CKR_KEY_TYPE_INCONSISTENT);
         key = RsaKey::FromPublic(*modulus, *exponent);
     }
-    return m_keyCache.emplace(object.id, key).first->second;
+    CachedKey& entry = m_keyCache[object.id];
+    entry.key = key;
+    entry.object = object;
+    entry.object.secret.clear();
+    entry.generation = m_generation;
+    return entry.key;
+}
+
+StoredObject Module::KeyObject(int64_t handle)
+{
+    // Signing in a loop should not re-read the key object every time.
+    const auto found = m_keyCache.find(handle);
+    if (found != m_keyCache.end() && found->second.generation == m_generation) {
+        return found->second.object;
+    }
+    auto object = m_objects->Load(handle);
+    Require(object.has_value(), CKR_KEY_HANDLE_INVALID);
+    return std::move(*object);
 }
 
 void Module::OperationInit(
@@ -38,8 +58,8 @@ void Module::OperationInit(
     Require(mechanism != nullptr, CKR_ARGUMENTS_BAD);
     Require(session.operation == Operation::None, CKR_OPERATION_ACTIVE);
     Require(mechanism->mechanism == CKM_RSA_PKCS, CKR_MECHANISM_INVALID);
-    auto object = m_objects->Load(key);
-    Require(object && object->tokenId == session.tokenId, CKR_KEY_HANDLE_INVALID);
+    const std::optional<StoredObject> object = KeyObject(key);
+    Require(object->tokenId == session.tokenId, CKR_KEY_HANDLE_INVALID);
     Require(object->IsTokenObject() || object->sessionPid == static_cast<int64_t>(getpid()),
         CKR_KEY_HANDLE_INVALID);
     Require(!object->isPrivate || UserLoggedIn(session.tokenId), CKR_USER_NOT_LOGGED_IN);
@@ -70,7 +90,7 @@ void Module::Transform(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PT
         session.operation = Operation::None;
         throw CkError(CKR_KEY_HANDLE_INVALID);
     }
-    const RsaKey key = cached->second;
+    const RsaKey key = cached->second.key;
     if (out == nullptr && operation != Operation::Decrypt) {
         *outLength = static_cast<CK_ULONG>(key.Bytes());
         return;
@@ -119,7 +139,7 @@ void Module::Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length,
     Require((data != nullptr || length == 0) && signature != nullptr, CKR_ARGUMENTS_BAD);
     const auto cached = m_keyCache.find(session.operationKey);
     Require(cached != m_keyCache.end(), CKR_KEY_HANDLE_INVALID);
-    cached->second.Verify(data, length, signature, signatureLength);
+    cached->second.key.Verify(data, length, signature, signatureLength);
 }
 
 void Module::GenerateRandom(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length)

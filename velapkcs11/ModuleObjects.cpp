@@ -262,7 +262,6 @@ void Module::GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanis
     transaction.Commit();
     *publicKey = static_cast<CK_OBJECT_HANDLE>(pub.id);
     *privateKey = static_cast<CK_OBJECT_HANDLE>(priv.id);
-    m_keyCache[priv.id] = key;
 }
 
 void Module::LoadCert(
