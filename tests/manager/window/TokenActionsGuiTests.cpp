@@ -618,3 +618,48 @@ TEST_F(TokenActionsGuiTests, WorkerResultIsDroppedOnceTheWindowIsGone)
 }
 
 } // namespace
+
+namespace {
+
+// Module answers that would make a command loop for ever end as a status.
+TEST_F(TokenActionsGuiTests, SoPinRangeGivesUpAfterEightDeviceErrors)
+{
+    InitializeToken();
+    Tool("token fail " + m_serial + " C_NRV_GetPinMinMax 0x30");
+    DialogScript script;
+    m_actions->ChangeSOPIN();
+    EXPECT_TRUE(script.Names().empty());
+    EXPECT_EQ(m_host->LastStatus(),
+        wxS("Failed to get SO PIN length range. Some problem has occurred with the token and/or slot."));
+    // One session for the command, then a fresh one before each retry.
+    EXPECT_EQ(m_host->SessionOpens(), 8);
+    ExpectCommandEnded();
+}
+
+TEST_F(TokenActionsGuiTests, LoginStopsReopeningASessionTheModuleKeepsRefusing)
+{
+    InitializeToken();
+    Tool("token fail " + m_serial + " C_NRV_Login 0xB3");
+    DialogScript script;
+    script.Then(EnterPin(kFactoryPIN));
+    m_actions->Login();
+    EXPECT_EQ(m_host->LastStatus(), wxS("Failed to login. The specified session handle was invalid."));
+    EXPECT_FALSE(Record().loggedIn);
+    ExpectCommandEnded();
+}
+
+TEST_F(TokenActionsGuiTests, InitializeStopsRetryingWhenSessionsKeepExisting)
+{
+    Tool("token fail " + m_serial + " C_NRV_InitToken 0xB6");
+    DialogScript script;
+    script.Then(AcceptInit(true));
+    m_actions->Initialize();
+    WaitForWorker();
+    EXPECT_EQ(m_host->LastStatus(),
+        wxS("Failed to initialize token. A session with the token is already open, and so the token cannot "
+            "be "
+            "initialized."));
+    ExpectCommandEnded();
+}
+
+} // namespace
