@@ -187,10 +187,11 @@ Database::Database(const std::filesystem::path& file)
     }
     try {
         sqlite3_busy_timeout(m_db, 10000);
+        // Check before switching to WAL: a foreign database stays untouched.
+        CreateOrCheckSchema();
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=NORMAL");
         Exec("PRAGMA foreign_keys=ON");
-        CreateOrCheckSchema();
         if (sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &m_versionStmt, nullptr) != SQLITE_OK) {
             Fail("prepare");
         }

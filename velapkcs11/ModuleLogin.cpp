@@ -94,6 +94,8 @@ void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin,
     const Session& session = UseSession(handle, vendor ? "C_NRV_Login" : "C_Login");
     Require(user == CKU_SO || user == CKU_USER, CKR_USER_TYPE_INVALID);
     const PinText text(pin, length);
+    // Read inside the write transaction so concurrent changes serialize.
+    Transaction transaction(*m_db);
     TokenRecord token = RecognizedToken(session.tokenId);
     Require(token.initialized, CKR_USER_PIN_NOT_INITIALIZED);
     if (const auto current = LoggedIn(token)) {
@@ -108,7 +110,6 @@ void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin,
     PinState& state = user == CKU_SO ? token.so : token.user;
     Require(state.left > 0, CKR_PIN_LOCKED);
     RequireLength(text.Text(), state);
-    Transaction transaction(*m_db);
     try {
         CheckPin(token, state, text.Text(), !vendor);
     } catch (const CkError&) {
@@ -142,6 +143,8 @@ void Module::SetPIN(
     const PinText oldText(oldPin, oldLength);
     const PinText newText(newPin, newLength);
     Require((session.flags & CKF_RW_SESSION) != 0, CKR_SESSION_READ_ONLY);
+    // Read inside the write transaction so concurrent changes serialize.
+    Transaction transaction(*m_db);
     TokenRecord token = RecognizedToken(session.tokenId);
     Require(token.initialized, CKR_USER_PIN_NOT_INITIALIZED);
     // The PIN of whoever is logged in; the User's in a public session.
@@ -149,7 +152,6 @@ void Module::SetPIN(
     PinState& state = login && *login == CKU_SO ? token.so : token.user;
     Require(state.left > 0, CKR_PIN_LOCKED);
     RequireLength(newText.Text(), state);
-    Transaction transaction(*m_db);
     try {
         CheckPin(token, state, oldText.Text(), true);
     } catch (const CkError&) {
@@ -169,12 +171,13 @@ void Module::UnblockUserPIN(
     const Session& session = UseSession(handle, "C_NRV_UnblockUserPIN");
     const PinText soText(soPin, soLength);
     const PinText newText(newPin, newLength);
+    // Read inside the write transaction so concurrent changes serialize.
+    Transaction transaction(*m_db);
     TokenRecord token = RecognizedToken(session.tokenId);
     Require(token.initialized, CKR_USER_PIN_NOT_INITIALIZED);
     Require(token.so.left > 0, CKR_PIN_LOCKED);
     RequireLength(soText.Text(), token.so);
     RequireLength(newText.Text(), token.user);
-    Transaction transaction(*m_db);
     try {
         CheckPin(token, token.so, soText.Text(), false);
     } catch (const CkError&) {
@@ -193,9 +196,10 @@ void Module::SetTokenLabel(CK_SESSION_HANDLE handle, CK_BYTE_PTR label, CK_ULONG
     const Session& session = UseSession(handle, "C_NRV_SetTokenLabel");
     Require(label != nullptr, CKR_ARGUMENTS_BAD);
     Require(length <= kMaxLabelLength, CKR_ARGUMENTS_BAD);
+    // Read inside the write transaction so concurrent changes serialize.
+    Transaction transaction(*m_db);
     TokenRecord token = RecognizedToken(session.tokenId);
     Require(UserLoggedIn(token.id), CKR_USER_NOT_LOGGED_IN);
-    Transaction transaction(*m_db);
     token.label = LabelText(label, length);
     m_tokens->Save(token);
     transaction.Commit();
@@ -210,8 +214,10 @@ void Module::InitToken(CK_BYTE, CK_SLOT_ID slot, const NRV_INIT_TOKEN_RECORD& re
         CKR_ARGUMENTS_BAD);
     Require(record.ulUserPinLen <= NRV_PIN_BUFFER_SIZE && record.ulSOPinLen <= NRV_PIN_BUFFER_SIZE,
         CKR_ARGUMENTS_BAD);
-    TokenRecord token = RecognizedToken(entry.tokenId);
     PruneDeadSessions();
+    // Read inside the write transaction so concurrent changes serialize.
+    Transaction transaction(*m_db);
+    TokenRecord token = RecognizedToken(entry.tokenId);
     Statement sessions(*m_db, "SELECT count(*) FROM sessions WHERE token_id=?");
     sessions.Bind(1, token.id);
     sessions.Step();
@@ -231,7 +237,6 @@ void Module::InitToken(CK_BYTE, CK_SLOT_ID slot, const NRV_INIT_TOKEN_RECORD& re
     params.maxKeyPairs = record.ulMaxRSAKeyPairs;
     params.clearCard = record.bClearCard != 0;
 
-    Transaction transaction(*m_db);
     if (token.initialized) {
         // Re-initializing needs the current SO PIN; failures count.
         try {
