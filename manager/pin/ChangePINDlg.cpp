@@ -1,5 +1,6 @@
 #include "ChangePINDlg.h"
 
+#include <algorithm>
 #include <wx/button.h>
 #include <wx/intl.h>
 #include <wx/statbox.h>
@@ -28,12 +29,14 @@ ChangePINDlg::ChangePINDlg(
     auto* header0 = new wxStaticText(this, ID_LBE_HEADER_0,
         isSO ? _("This application detected your token with a default SO PIN.")
              : _("This application detected your token with a default User PIN."),
-        wxPoint(14, 8), wxSize(400, 16), wxST_NO_AUTORESIZE);
+        wxPoint(14, 8));
     auto* header1 = new wxStaticText(this, ID_LBE_HEADER_1,
         isSO ? _("To make your token more secure, please change your SO PIN now.")
              : _("To make token more secure, please change your User PIN now."),
-        wxPoint(14, 26), wxSize(400, 16), wxST_NO_AUTORESIZE);
-    auto* divider = new wxStaticLine(this, ID_LINE_DIVISION, wxPoint(8, 46), wxSize(412, 2));
+        wxPoint(14, 26));
+    // The notices decide the width when a font or a language makes them long.
+    const int width = std::max(428, std::max(header0->GetSize().x, header1->GetSize().x) + 28);
+    auto* divider = new wxStaticLine(this, ID_LINE_DIVISION, wxPoint(8, 46), wxSize(width - 16, 2));
 
     // In the default-PIN mode the current-PIN row is hidden and the rows
     // below it take its place; in the normal mode the notices go instead.
@@ -41,7 +44,7 @@ ChangePINDlg::ChangePINDlg(
     const int rows = defaultPinMode ? 2 : 3;
     int y = top + 20;
     auto* box = new wxStaticBox(
-        this, ID_GBX_CHANGE_PIN, wxString(), wxPoint(8, top + 4), wxSize(412, 24 + rows * kRow + 22));
+        this, ID_GBX_CHANGE_PIN, wxString(), wxPoint(8, top + 4), wxSize(width - 16, 24 + rows * kRow + 22));
     auto* currentCaption = new wxStaticText(
         this, ID_LBE_CURRENT_PIN, isSO ? _("Current SO PIN:") : _("Current User PIN:"), wxPoint(20, y + 4));
     m_currentField = new wxTextCtrl(
@@ -60,9 +63,9 @@ ChangePINDlg::ChangePINDlg(
     y += kRow;
     m_errorLine = CreateErrorLine(ID_LBE_ERROR_MESSAGE, _("Error"), wxPoint(20, y + 2), wxSize(388, 18));
     y = box->GetRect().GetBottom() + 8;
-    auto* ok = new wxButton(this, ID_BTN_OK, _("OK"), wxPoint(254, y), wxSize(80, 25));
-    new wxButton(this, ID_BTN_CANCEL, _("Cancel"), wxPoint(340, y), wxSize(80, 25));
-    SetClientSize(428, y + 33);
+    auto* ok = new wxButton(this, ID_BTN_OK, _("OK"), wxPoint(width - 174, y), wxSize(80, 25));
+    new wxButton(this, ID_BTN_CANCEL, _("Cancel"), wxPoint(width - 88, y), wxSize(80, 25));
+    SetClientSize(width, y + 33);
     SetTitle(ManagerTitle(subject));
 
     m_newField->SetMaxLength(maxLength);

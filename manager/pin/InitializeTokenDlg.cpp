@@ -16,7 +16,7 @@
 namespace {
 constexpr int kWidth = 536;
 constexpr int kCompactHeight = 166;
-constexpr int kNoticeHeight = 66; // what the two notices take above the rest
+constexpr int kPinBoxHeight = 90;
 } // namespace
 
 InitializeTokenDlg::InitializeTokenDlg(wxWindow* parent, const wxString& caption,
@@ -26,16 +26,20 @@ InitializeTokenDlg::InitializeTokenDlg(wxWindow* parent, const wxString& caption
     m_user.policy = userPolicy;
     m_so.policy = soPolicy;
     const bool compact = caption != _("Initialize Token");
-    const int top = compact ? 0 : kNoticeHeight;
 
-    new wxStaticBox(this, ID_GBX_MAIN, wxString(), wxPoint(8, 2), wxSize(kWidth - 16, top + 38));
+    // The notices wrap to the dialog's width; what they take decides how far
+    // the rest sits below them.
     auto* notice0 = new wxStaticText(this, ID_LBE_NOTIFCATION0,
         _("Initialization process will irreversibly delete ALL the contents of your card/token."),
-        wxPoint(18, 16), wxSize(kWidth - 36, 16), wxST_NO_AUTORESIZE);
+        wxPoint(18, 16));
+    notice0->Wrap(kWidth - 40);
     auto* notice1 = new wxStaticText(this, ID_LBE_NOTIFCATION1,
         _("Click 'OK' if you would like to initialize the token with the current "
           "initialization settings.\nClick 'Cancel' if you do not wish to continue."),
-        wxPoint(18, 36), wxSize(kWidth - 36, 34), wxST_NO_AUTORESIZE);
+        wxPoint(18, notice0->GetRect().GetBottom() + 6));
+    notice1->Wrap(kWidth - 40);
+    const int top = compact ? 0 : notice1->GetRect().GetBottom() + 8 - 16;
+    new wxStaticBox(this, ID_GBX_MAIN, wxString(), wxPoint(8, 2), wxSize(kWidth - 16, top + 38));
     auto* slot = new wxStaticText(this, ID_LBE_SLOT_DESCRIPTION, _("Slot Description"), wxPoint(18, top + 16),
         wxSize(260, 18), wxST_NO_AUTORESIZE);
     m_clearCardBox = new wxCheckBox(
@@ -45,15 +49,15 @@ InitializeTokenDlg::InitializeTokenDlg(wxWindow* parent, const wxString& caption
 
     const int boxTop = top + 42;
     const int boxWidth = (kWidth - 24) / 2;
-    auto* userBox
-        = new wxStaticBox(this, ID_GBX_USER_PIN, wxString(), wxPoint(8, boxTop), wxSize(boxWidth, 82));
+    auto* userBox = new wxStaticBox(
+        this, ID_GBX_USER_PIN, wxString(), wxPoint(8, boxTop), wxSize(boxWidth, kPinBoxHeight));
     auto* soBox = new wxStaticBox(
-        this, ID_GBX_SO_PIN, wxString(), wxPoint(16 + boxWidth, boxTop), wxSize(boxWidth, 82));
-    const int rowY = boxTop + 88;
+        this, ID_GBX_SO_PIN, wxString(), wxPoint(16 + boxWidth, boxTop), wxSize(boxWidth, kPinBoxHeight));
+    const int rowY = boxTop + kPinBoxHeight + 4;
     m_errorLine = CreateErrorLine(ID_LBE_ERROR_MESSAGE, _("Error"), wxPoint(12, rowY + 4), wxSize(340, 18));
     auto* ok = new wxButton(this, ID_BTN_OK, _("OK"), wxPoint(kWidth - 180, rowY), wxSize(80, 25));
     new wxButton(this, ID_BTN_CANCEL, _("Cancel"), wxPoint(kWidth - 92, rowY), wxSize(80, 25));
-    SetClientSize(kWidth, compact ? kCompactHeight : kCompactHeight + kNoticeHeight);
+    SetClientSize(kWidth, kCompactHeight + top);
     if (compact) {
         notice0->Hide();
         notice1->Hide();

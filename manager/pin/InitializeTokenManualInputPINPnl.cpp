@@ -14,11 +14,11 @@ InitializeTokenManualInputPINPnl::InitializeTokenManualInputPINPnl(
 {
     const bool isSO = kind == PinKind::SO;
     new wxStaticText(this, ID_LBE_PIN, isSO ? _("SO PIN:") : _("User PIN:"), wxPoint(0, 4));
-    m_pin = new wxTextCtrl(this, ID_TXT_PIN, wxString(), wxPoint(100, 0), wxSize(120, 25), wxTE_PASSWORD);
+    m_pin = new wxTextCtrl(this, ID_TXT_PIN, wxString(), wxPoint(110, 0), wxSize(110, 25), wxTE_PASSWORD);
     new wxStaticText(
         this, ID_LBE_VERIFY_PIN, isSO ? _("Verify SO PIN:") : _("Verify User PIN:"), wxPoint(0, 34));
     m_verify = new wxTextCtrl(
-        this, ID_TXT_VERIFY_PIN, wxString(), wxPoint(100, 30), wxSize(120, 25), wxTE_PASSWORD);
+        this, ID_TXT_VERIFY_PIN, wxString(), wxPoint(110, 30), wxSize(110, 25), wxTE_PASSWORD);
     m_checker = new wxStaticBitmap(this, ID_IMG_CHECKER, wxNullBitmap, wxPoint(224, 34), wxSize(16, 16));
     m_checker->Hide();
     m_pin->SetMaxLength(policy.maxLength);

@@ -21,6 +21,9 @@ InitializeTokenRandomPINPnl::InitializeTokenRandomPINPnl(
              : _("Make sure to copy and save this randomly\ngenerated User PIN in a safe place."),
         wxPoint(0, 28));
     reminder->SetForegroundColour(wxColour(255, 0, 0));
+    // Two lines were drawn for a narrow system font; a wider one wraps further.
+    reminder->SetFont(reminder->GetFont().Smaller());
+    reminder->Wrap(size.x);
 }
 
 InitializeTokenRandomPINPnl::~InitializeTokenRandomPINPnl() = default;
