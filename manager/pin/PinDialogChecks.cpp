@@ -30,11 +30,13 @@ PinCheckResult FailReplace(const wxString& message, PinField focus, const wxStri
 
 wxString TooShortText(bool isSO, long minLength)
 {
-    // TRANSLATORS: %d is the smallest number of characters a PIN may have.
-    return isSO
-        ? wxString::Format(_("SO PIN must be at least %d characters long."), static_cast<int>(minLength))
+    const int minimum = static_cast<int>(minLength);
+    if (isSO) {
         // TRANSLATORS: %d is the smallest number of characters a PIN may have.
-        : wxString::Format(_("User PIN must be at least %d characters long."), static_cast<int>(minLength));
+        return wxString::Format(_("SO PIN must be at least %d characters long."), minimum);
+    }
+    // TRANSLATORS: %d is the smallest number of characters a PIN may have.
+    return wxString::Format(_("User PIN must be at least %d characters long."), minimum);
 }
 
 constexpr size_t kLineLength = 80;

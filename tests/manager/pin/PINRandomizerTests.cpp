@@ -1,5 +1,8 @@
 // Random PINs: exact lengths, only enabled classes, never the confusable
 // letters, every member of a class reachable, and independent randomizers.
+#include "DialogDriver.h"
+#include "ScopedTestRoot.h"
+#include "manager/core/NRVCMUSettings.h"
 #include "manager/pin/PINRandomizer.h"
 
 #include <gtest/gtest.h>
@@ -91,11 +94,35 @@ TEST(PINRandomizer, ClassesAreChosenWithEqualChance)
     // Digits and symbols: each character is a digit with chance 1/2, not
     // 10/31 as a pick from the pooled characters would give.
     PINRandomizer randomizer(Only(true, false, false, true), PinKind::User);
-    const wxString pins = randomizer.Generate(20000);
+    const wxString pins = randomizer.Generate(4000);
     int digits = 0;
     for (const wxUniChar ch : pins) {
         digits += kDigits.Find(ch) != wxNOT_FOUND ? 1 : 0;
     }
-    // 10000 expected, standard deviation about 71.
-    EXPECT_NEAR(digits, 10000, 600);
+    // 2000 expected, standard deviation about 32; pooling would give 1290.
+    EXPECT_NEAR(digits, 2000, 250);
+}
+
+TEST(PINRandomizer, ReadsTheFlagsOfItsKindFromTheSettings)
+{
+    DialogDriver::EnvironmentRestorer environment;
+    ScopedTestRoot root;
+    NRVCMUSettings settings(root.Base().string());
+    settings.SetIsRandomSOPINUseNumbers(true);
+    settings.SetIsRandomSOPINUseUppercaseLetters(false);
+    settings.SetIsRandomSOPINUseLowercaseLetters(false);
+    settings.SetIsRandomSOPINUseSymbols(false);
+    settings.SetIsRandomUserPINUseNumbers(false);
+    settings.SetIsRandomUserPINUseUppercaseLetters(false);
+    settings.SetIsRandomUserPINUseLowercaseLetters(false);
+    settings.SetIsRandomUserPINUseSymbols(true);
+
+    PINRandomizer so(settings, PinKind::SO);
+    PINRandomizer user(settings, PinKind::User);
+    for (const wxUniChar ch : so.Generate(200)) {
+        ASSERT_NE(kDigits.Find(ch), wxNOT_FOUND) << wxString(ch);
+    }
+    for (const wxUniChar ch : user.Generate(200)) {
+        ASSERT_NE(kSymbols.Find(ch), wxNOT_FOUND) << wxString(ch);
+    }
 }
