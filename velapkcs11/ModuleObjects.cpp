@@ -219,8 +219,8 @@ void Module::GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanis
     const Session& session = UseSession(handle, "C_GenerateKeyPair");
     Require(mechanism != nullptr && publicKey != nullptr && privateKey != nullptr, CKR_ARGUMENTS_BAD);
     Require(mechanism->mechanism == CKM_RSA_PKCS_KEY_PAIR_GEN, CKR_MECHANISM_INVALID);
-    AttributeMap publicMap = ReadTemplate(publicTemplate, publicCount);
-    AttributeMap privateMap = ReadTemplate(privateTemplate, privateCount);
+    AttributeMap publicMap = ReadTemplate(publicTemplate, publicCount, true);
+    AttributeMap privateMap = ReadTemplate(privateTemplate, privateCount, true);
     CK_ULONG bits = 0;
     Require(publicMap.count(CKA_MODULUS_BITS) != 0, CKR_TEMPLATE_INCOMPLETE);
     Require(ReadUlong(publicMap[CKA_MODULUS_BITS], bits), CKR_ATTRIBUTE_VALUE_INVALID);

@@ -160,12 +160,15 @@ StoredObject Finish(CK_OBJECT_CLASS objectClass, AttributeMap map)
 
 } // namespace
 
-AttributeMap ReadTemplate(const CK_ATTRIBUTE* attributes, CK_ULONG count)
+AttributeMap ReadTemplate(const CK_ATTRIBUTE* attributes, CK_ULONG count, bool skipEmpty)
 {
     Require(attributes != nullptr || count == 0, CKR_ARGUMENTS_BAD);
     AttributeMap map;
     for (CK_ULONG i = 0; i < count; ++i) {
         const CK_ATTRIBUTE& attribute = attributes[i];
+        if (skipEmpty && attribute.pValue == nullptr) {
+            continue;
+        }
         Require(attribute.pValue != nullptr || attribute.ulValueLen == 0, CKR_ATTRIBUTE_VALUE_INVALID);
         const auto* bytes = static_cast<const unsigned char*>(attribute.pValue);
         map[attribute.type] = bytes != nullptr ? Blob(bytes, bytes + attribute.ulValueLen) : Blob();

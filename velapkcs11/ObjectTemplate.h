@@ -7,7 +7,9 @@
 
 namespace velatoken {
 
-AttributeMap ReadTemplate(const CK_ATTRIBUTE* attributes, CK_ULONG count);
+// Copies a caller's template. With skipEmpty, attributes without a value
+// buffer are left out (key generation templates give lengths only).
+AttributeMap ReadTemplate(const CK_ATTRIBUTE* attributes, CK_ULONG count, bool skipEmpty = false);
 
 Blob BoolBlob(bool value);
 Blob UlongBlob(CK_ULONG value);

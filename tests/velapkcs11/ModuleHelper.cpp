@@ -1,7 +1,8 @@
 // A second process on the same token state, driven by the tests:
 //   hold   - open a session on slot 0, print its handle, wait for a line on
 //            stdin, then print the result of using the session again;
-//   create N - create N public data objects on slot 0's token.
+//   create N - create N public data objects on slot 0's token;
+//   wrong N  - try N wrong User PINs.
 #include "ModuleLoader.h"
 
 #include <cstdio>
@@ -33,6 +34,15 @@ int main(int argc, char** argv)
         }
         CK_SESSION_INFO info;
         std::printf("%u\n", p11->C_GetSessionInfo(session, &info));
+    } else if (std::strcmp(argv[1], "wrong") == 0 && argc > 2) {
+        CK_BYTE pin[] = "0000";
+        for (int i = 0; i < std::atoi(argv[2]); ++i) {
+            rv = p11->C_NRV_Login(session, CKU_USER, pin, 4);
+            if (rv < NRV_CKR_PIN_RETRIES_MIN || rv > NRV_CKR_PIN_RETRIES_MAX) {
+                std::printf("login %u\n", rv);
+                return 7;
+            }
+        }
     } else if (std::strcmp(argv[1], "create") == 0 && argc > 2) {
         const int count = std::atoi(argv[2]);
         for (int i = 0; i < count; ++i) {
