@@ -60,8 +60,24 @@ Pkcs12Content LoadPkcs12(const std::string& path, const std::string& password)
     RsaKey holder(rawKey);
     std::unique_ptr<X509, X509Deleter> cert(rawCert);
     std::unique_ptr<STACK_OF(X509), ChainDeleter> chain(rawChain);
-    Require(cert != nullptr, NRV_CKR_CERT_NOT_FOUND);
-    Require(rawKey != nullptr, NRV_CKR_PRIVATE_KEY_NOT_FOUND);
+    const bool anyCertificate = cert != nullptr || (chain != nullptr && sk_X509_num(chain.get()) > 0);
+    if (rawKey == nullptr) {
+        Require(anyCertificate, NRV_CKR_CERT_NOT_FOUND);
+        throw CkError(NRV_CKR_PRIVATE_KEY_NOT_FOUND);
+    }
+    if (cert == nullptr && chain != nullptr) {
+        // Without matching key IDs the certificate lands among the others.
+        for (int i = 0; i < sk_X509_num(chain.get()); ++i) {
+            X509* candidate = sk_X509_value(chain.get(), i);
+            if (EVP_PKEY_eq(rawKey, X509_get0_pubkey(candidate)) == 1) {
+                X509_up_ref(candidate);
+                cert.reset(candidate);
+                break;
+            }
+        }
+    }
+    Require(anyCertificate, NRV_CKR_CERT_NOT_FOUND);
+    Require(cert != nullptr, NRV_CKR_MATCHING_PRIVATE_KEY_MISSING);
     EVP_PKEY* certKey = X509_get0_pubkey(cert.get());
     Require(certKey != nullptr, NRV_CKR_PUBLIC_KEY_NOT_FOUND);
     Require(EVP_PKEY_is_a(rawKey, "RSA") == 1 && EVP_PKEY_is_a(certKey, "RSA") == 1,

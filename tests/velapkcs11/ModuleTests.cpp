@@ -2,8 +2,10 @@
 // initialization, objects, PKCS#12 import and signing, several processes.
 #include "TokenModuleFixture.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
@@ -256,10 +258,11 @@ TEST_F(TokenModule, TokenFullAnswersDeviceMemory)
 // Makes a PKCS#12 file with the openssl command line; returns its path.
 std::string MakePkcs12(const std::string& folder, const std::string& password)
 {
-    const std::string key = folder + "/key.pem", cert = folder + "/cert.pem", p12 = folder + "/id.p12";
+    const std::string key = "'" + folder + "/key.pem'", cert = "'" + folder + "/cert.pem'";
+    const std::string p12 = folder + "/id.p12";
     const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -keyout " + key + " -out " + cert
         + " -days 30 -subj /CN=Token\\ Test >/dev/null 2>&1 && openssl pkcs12 -export -inkey " + key + " -in "
-        + cert + " -name test-id -out " + p12 + " -passout pass:" + password + " >/dev/null 2>&1";
+        + cert + " -name test-id -out '" + p12 + "' -passout pass:" + password + " >/dev/null 2>&1";
     return std::system(command.c_str()) == 0 ? p12 : std::string();
 }
 
@@ -392,6 +395,84 @@ TEST_F(TokenModule, DamagedStateGivesAClearErrorNotACrash)
     std::string output;
     EXPECT_EQ(RunTool("list 2>&1", &output), 1);
     EXPECT_NE(output.find("damaged or not a token state"), std::string::npos) << output;
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(TokenModule, Pkcs12FilesThatCannotBeUsedGetTheirCodes)
+{
+    InsertInitializedToken();
+    // A folder whose name holds a backslash: the caller doubles it.
+    const std::filesystem::path folder = root.Temp() / "in\\side";
+    std::filesystem::create_directories(folder);
+    const std::string p12 = MakePkcs12(folder.string(), "pw");
+    ASSERT_FALSE(p12.empty());
+    const std::string certOnly = (folder / "cert-only.p12").string();
+    ASSERT_EQ(std::system(("openssl pkcs12 -export -nokeys -in '" + (folder / "cert.pem").string()
+                  + "' -out '" + certOnly + "' -passout pass:pw >/dev/null 2>&1")
+                              .c_str()),
+        0);
+    std::ofstream((folder / "junk.p12").string()) << "not a PKCS#12 file";
+
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    const CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(Login(session, CKU_USER, "1234"), CKR_OK);
+    auto load = [&](const std::filesystem::path& file) {
+        std::string doubled;
+        for (char c : file.string()) {
+            doubled += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        }
+        CK_BYTE path[NRV_PATH_BUFFER_SIZE] = {};
+        std::memcpy(path, doubled.c_str(), std::min<size_t>(doubled.size(), sizeof path - 1));
+        CK_BYTE password[] = "pw";
+        return p11->C_NRV_LoadCert(session, path, password, 2);
+    };
+    EXPECT_EQ(load(folder / "junk.p12"), NRV_CKR_CERT_DATA_INVALID);
+    EXPECT_EQ(load(certOnly), NRV_CKR_PRIVATE_KEY_NOT_FOUND);
+    EXPECT_EQ(load(p12), CKR_OK) << "doubled backslashes are undone";
+    CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
+    EXPECT_EQ(Count(session, { { CKA_CLASS, &certClass, sizeof certClass } }), 1u);
+    CK_BYTE unterminated[NRV_PATH_BUFFER_SIZE];
+    std::memset(unterminated, 'a', sizeof unterminated);
+    CK_BYTE password[] = "pw";
+    EXPECT_EQ(p11->C_NRV_LoadCert(session, unterminated, password, 2), CKR_ARGUMENTS_BAD)
+        << "no NUL in 1000 bytes";
+}
+
+TEST_F(TokenModule, MisuseAnswersExactCodes)
+{
+    InsertInitializedToken();
+    CK_ULONG count = 0;
+    EXPECT_EQ(p11->C_GetSlotList(CK_FALSE, nullptr, &count), CKR_CRYPTOKI_NOT_INITIALIZED);
+    CK_C_INITIALIZE_ARGS args = {};
+    args.pReserved = &count;
+    EXPECT_EQ(p11->C_Initialize(&args), CKR_ARGUMENTS_BAD);
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    EXPECT_EQ(p11->C_GetSlotList(CK_FALSE, nullptr, nullptr), CKR_ARGUMENTS_BAD);
+    CK_SESSION_HANDLE session = 0;
+    EXPECT_EQ(p11->C_OpenSession(0, CKF_RW_SESSION, nullptr, nullptr, &session),
+        CKR_SESSION_PARALLEL_NOT_SUPPORTED);
+    EXPECT_EQ(p11->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, nullptr), CKR_ARGUMENTS_BAD);
+    ASSERT_EQ(p11->C_OpenSession(0, CKF_SERIAL_SESSION, nullptr, nullptr, &session), CKR_OK);
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE tokenData[] = { { CKA_CLASS, &dataClass, sizeof dataClass }, { CKA_TOKEN, &yes, 1 } };
+    CK_OBJECT_HANDLE handle = 0;
+    EXPECT_EQ(p11->C_CreateObject(session, tokenData, 2, &handle), CKR_SESSION_READ_ONLY);
+    EXPECT_EQ(Login(session, CKU_SO, "87654321"), CKR_SESSION_READ_ONLY_EXISTS);
+    CK_ULONG found = 0;
+    EXPECT_EQ(p11->C_FindObjects(session, nullptr, 10, &found), CKR_OPERATION_NOT_INITIALIZED);
+    ASSERT_EQ(p11->C_FindObjectsInit(session, nullptr, 0), CKR_OK);
+    EXPECT_EQ(p11->C_FindObjectsInit(session, nullptr, 0), CKR_OPERATION_ACTIVE);
+    EXPECT_EQ(p11->C_FindObjectsInit(session, nullptr, 1), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(p11->C_InitToken(0, nullptr, 0, nullptr), CKR_FUNCTION_NOT_SUPPORTED);
+    EXPECT_EQ(p11->C_SeedRandom(session, nullptr, 0), CKR_RANDOM_SEED_NOT_SUPPORTED);
+    CK_BYTE random[32] = {};
+    EXPECT_EQ(p11->C_GenerateRandom(session, random, sizeof random), CKR_OK);
+    EXPECT_EQ(p11->C_GenerateRandom(session + 1000, random, sizeof random), CKR_SESSION_HANDLE_INVALID);
+    EXPECT_EQ(p11->C_Finalize(&count), CKR_ARGUMENTS_BAD);
 }
 
 } // namespace
