@@ -33,14 +33,6 @@ protected:
     ScopedTestRoot m_root;
 };
 
-TEST_F(LogTest, FileLivesInTheTemporaryFoldersNrvcme)
-{
-    EXPECT_EQ(fs::path(NRVCMULog::DefaultFilePath().ToStdString()), File());
-    NRVCMULog::Relocate();
-    EXPECT_EQ(fs::path(NRVCMULog::Get().GetFilePath().ToStdString()), File());
-    EXPECT_TRUE(NRVCMULog::Get().IsEnabled());
-}
-
 TEST_F(LogTest, EachFormWritesItsExactBytes)
 {
     fs::create_directories(Folder());
