@@ -1,18 +1,12 @@
 #include "NRVCMUFrm.h"
 
-// The application class comes with the start-up code; until it is there the
-// window reloads through the handler set by its creator.
-#if __has_include("manager/core/NRVCMUApp.h")
-#include "manager/core/NRVCMUApp.h"
-#define VELA5_HAS_APP 1
-#endif
-
 #include "AboutDlg.h"
 #include "ActionStates.h"
 #include "MainPollingThread.h"
 #include "SlotText.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/ModalRunner.h"
+#include "manager/core/NRVCMUApp.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
@@ -86,15 +80,11 @@ NRVCMUFrm::NRVCMUFrm(NRVCMUApp* app, NRVCMUSettings* settings, NRVCMUCryptoki* c
     , m_extraWidth(extraWidth)
     , m_actions(*this)
 {
-#ifdef VELA5_HAS_APP
     m_reloadMainFrame = [this] {
         if (m_app != nullptr) {
             m_app->ReloadMainFrame();
         }
     };
-#else
-    m_reloadMainFrame = [] {};
-#endif
     CreateMenus();
     CreateControls();
     CreateStatusBar(2);
@@ -624,7 +614,7 @@ void NRVCMUFrm::ApplyStepError(const wxString& text)
 void NRVCMUFrm::CloseKnownDialogs()
 {
     for (const KnownDialog& known : kKnownDialogs) {
-        auto* dialog = wxDynamicCast(FindWindow(known.id), wxDialog);
+        wxDialog* dialog = FindChildDialog(known.id);
         if (dialog == nullptr || dialog->GetName() != known.name) {
             continue;
         }
@@ -638,6 +628,17 @@ void NRVCMUFrm::CloseKnownDialogs()
         }
     }
     Enable(true);
+}
+
+wxDialog* NRVCMUFrm::FindChildDialog(int id) const
+{
+    // wxWindow::FindWindow skips top-level children, and dialogs are exactly those.
+    for (wxWindow* child : GetChildren()) {
+        if (child->GetId() == id) {
+            return wxDynamicCast(child, wxDialog);
+        }
+    }
+    return nullptr;
 }
 
 void NRVCMUFrm::OnInitializeToken(wxCommandEvent&)

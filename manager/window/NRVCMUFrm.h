@@ -21,6 +21,7 @@
 
 class MainPollingThread;
 class NRVCMUApp;
+class wxDialog;
 class wxListCtrl;
 class wxMenuBar;
 
@@ -114,6 +115,7 @@ private:
     void ApplyStepError(const wxString& text);
     void ApplySlotList(const std::vector<SlotInfoEntry>& slotInfos);
     void CloseKnownDialogs();
+    wxDialog* FindChildDialog(int id) const;
     void SelectSlot(int slotIndex);
     void FillInfoList(const std::vector<InfoRow>& rows);
     bool IsValidSlot(int slotIndex) const;
