@@ -1,6 +1,6 @@
 // Keeps the translation catalogs complete: every text the manager's sources
 // mark for translation must have a finished translation, with the same printf
-// placeholders, in each catalog, and the build must compile each catalog.
+// conversions, in each catalog, and the build must compile each catalog.
 #include "ScopedTestRoot.h"
 
 #include <cstdlib>
@@ -138,7 +138,7 @@ std::map<std::string, Entry> ReadCatalog(const fs::path& path)
 }
 
 // The printf conversions of a text, in order ("%%" is not one).
-std::vector<std::string> Placeholders(const std::string& text)
+std::vector<std::string> Conversions(const std::string& text)
 {
     static const std::regex conversion(
         R"(%[-+ #0]*(\d+|\*)?(\.(\d+|\*))?(hh|h|ll|l|L|z|j|t)?[diouxXeEfFgGaAcspn%])");
@@ -223,7 +223,7 @@ TEST_F(CatalogTest, EveryManagerTextHasAFinishedTranslationInEachCatalog)
     }
 }
 
-TEST_F(CatalogTest, TranslationsKeepThePlaceholdersOfTheirText)
+TEST_F(CatalogTest, TranslationsKeepThePrintfConversionsOfTheirText)
 {
     for (const char* language : Languages) {
         const auto catalog = ReadCatalog(m_source / "manager" / "Language" / (std::string(language) + ".po"));
@@ -233,8 +233,8 @@ TEST_F(CatalogTest, TranslationsKeepThePlaceholdersOfTheirText)
             }
             for (const std::string& translation : entry.translations) {
                 if (!translation.empty()) {
-                    EXPECT_EQ(Placeholders(translation), Placeholders(entry.id))
-                        << language << ": placeholders differ in the translation of " << Shown(key);
+                    EXPECT_EQ(Conversions(translation), Conversions(entry.id))
+                        << language << ": printf conversions differ in the translation of " << Shown(key);
                 }
             }
         }
