@@ -162,6 +162,8 @@ TEST_F(InitializeTokenTest, MatchImageFollowsBothFields)
 {
     InitializeTokenDlg dialog(nullptr, "Initialize Token", "Reader 0", Policy(1), Policy(0));
     InitializeTokenManualInputPINPnl& panel = *dialog.GetManualPanel(PinKind::User);
+    ASSERT_EQ(LoadEmbeddedBitmap("CheckerTrue").GetSize(), wxSize(16, 16));
+    EXPECT_FALSE(LoadEmbeddedBitmap("NoSuchImage").IsOk());
     auto* image = Find<wxStaticBitmap>(panel, InitializeTokenManualInputPINPnl::ID_IMG_CHECKER);
     EXPECT_FALSE(image->IsShown());
 
