@@ -4,7 +4,26 @@
 #include <stdexcept>
 #include <string>
 
+namespace {
+std::optional<std::string> ReadVariable(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
+void RestoreVariable(const char* name, const std::optional<std::string>& value)
+{
+    if (value) {
+        setenv(name, value->c_str(), 1);
+    } else {
+        unsetenv(name);
+    }
+}
+} // namespace
+
 ScopedTestRoot::ScopedTestRoot()
+    : m_previousRoot(ReadVariable("VELA5_ROOT"))
+    , m_previousTemp(ReadVariable("TMPDIR"))
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "vela5-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -19,6 +38,8 @@ ScopedTestRoot::ScopedTestRoot()
 
 ScopedTestRoot::~ScopedTestRoot()
 {
+    RestoreVariable("VELA5_ROOT", m_previousRoot);
+    RestoreVariable("TMPDIR", m_previousTemp);
     std::error_code ignored;
     std::filesystem::remove_all(m_base, ignored);
 }

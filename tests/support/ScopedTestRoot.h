@@ -3,6 +3,8 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 class ScopedTestRoot final {
 public:
@@ -17,4 +19,7 @@ public:
 
 private:
     std::filesystem::path m_base;
+    // What the variables held before, restored on destruction; empty optional = unset.
+    std::optional<std::string> m_previousRoot;
+    std::optional<std::string> m_previousTemp;
 };
