@@ -154,16 +154,12 @@ TEST_F(MainWindowGuiTests, OurTokenOffersActionsByLoginState)
         m_frame->GetActionButton(NRVCMUFrm::ID_BTN_INITIALIZE_TOKEN)->GetLabel(), "Re-initialize Token");
     EXPECT_EQ(m_frame->GetActionButton(NRVCMUFrm::ID_BTN_LOGIN)->GetLabel(), "Login");
     EXPECT_TRUE(ButtonEnabled(NRVCMUFrm::ID_BTN_LOGIN));
-    EXPECT_TRUE(ButtonEnabled(NRVCMUFrm::ID_BTN_UNLOCK_USER_PIN));
     EXPECT_FALSE(ButtonEnabled(NRVCMUFrm::ID_BTN_CHANGE_USER_PIN));
-    EXPECT_FALSE(m_frame->GetMenuBar()->IsEnabled(NRVCMUFrm::ID_MENU_CERTIFICATE_MANAGER));
 
     m_frame->GetSlotRecord(0).loggedIn = true;
     m_frame->UpdateActions(true, m_frame->GetSlotRecord(0));
     EXPECT_EQ(m_frame->GetActionButton(NRVCMUFrm::ID_BTN_LOGIN)->GetLabel(), "Logout");
     EXPECT_TRUE(ButtonEnabled(NRVCMUFrm::ID_BTN_CHANGE_USER_PIN));
-    EXPECT_TRUE(ButtonEnabled(NRVCMUFrm::ID_BTN_RENAME_TOKEN));
-    EXPECT_FALSE(ButtonEnabled(NRVCMUFrm::ID_BTN_UNLOCK_USER_PIN));
     EXPECT_TRUE(m_frame->GetMenuBar()->IsEnabled(NRVCMUFrm::ID_MENU_CERTIFICATE_MANAGER));
 }
 

@@ -60,47 +60,6 @@ TEST_F(SlotPollerTests, NoReaderAtStartIsReportedOnceAndThenQuiet)
     EXPECT_EQ(Step(), Events {});
 }
 
-TEST_F(SlotPollerTests, ReadersAndTokensComingAndGoingTriggerOneRebuildEach)
-{
-    Tool("reader add 'Reader A'");
-    EXPECT_EQ(Step(), (Events { "begin", "rebuild" }));
-    EXPECT_TRUE(m_target.busy) << "the window clears it when the rebuild is applied";
-    ASSERT_EQ(m_target.last.SlotCount(), 1U);
-    EXPECT_TRUE(m_target.last.serials[0].empty());
-    EXPECT_EQ(m_target.last.slotInfos[0].rv, CKR_OK);
-    EXPECT_EQ(m_target.last.slotInfos[0].info.flags & CKF_TOKEN_PRESENT, 0U);
-    EXPECT_EQ(Step(), Events {});
-
-    const std::string serial = InsertToken("Reader A", "--model VELA5-64 --blank");
-    EXPECT_EQ(Step(), (Events { "begin", "rebuild" }));
-    ASSERT_EQ(m_target.last.SlotCount(), 1U);
-    EXPECT_EQ(m_target.last.serials[0], serial);
-    EXPECT_NE(m_target.last.slotInfos[0].info.flags & CKF_TOKEN_PRESENT, 0U);
-    EXPECT_EQ(m_poller->GetTokenCount(), 1);
-
-    Tool("reader add 'Reader B'");
-    EXPECT_EQ(Step(), (Events { "begin", "rebuild" }));
-    EXPECT_EQ(m_target.last.SlotCount(), 2U);
-    EXPECT_EQ(m_target.last.slotIds.size(), 2U);
-
-    Tool("token eject 'Reader A'");
-    EXPECT_EQ(Step(), (Events { "begin", "rebuild" }));
-    EXPECT_TRUE(m_target.last.serials[0].empty());
-
-    Tool("reader remove 'Reader A'");
-    Tool("reader remove 'Reader B'");
-    EXPECT_EQ(Step(), Events { "gone" });
-}
-
-TEST_F(SlotPollerTests, ASlotInfoFailureIsCarriedToTheWindowNotRaised)
-{
-    Tool("reader add 'Reader A'");
-    Tool("reader fail 'Reader A' C_GetSlotInfo 0x30");
-    EXPECT_EQ(Step(), (Events { "begin", "rebuild" }));
-    ASSERT_EQ(m_target.last.SlotCount(), 1U);
-    EXPECT_EQ(m_target.last.slotInfos[0].rv, CKR_DEVICE_ERROR);
-}
-
 TEST_F(SlotPollerTests, ModuleErrorsEndTheStepWithTheirContext)
 {
     Tool("reader add 'Reader A'");
@@ -144,47 +103,6 @@ class TokenStatusTests : public SoftTokenFixture {
 protected:
     TokenStatus Read(bool cardPresent = true) { return ReadTokenStatus(*m_cryptoki, 0, cardPresent); }
 };
-
-TEST_F(TokenStatusTests, EachKindOfTokenGetsItsRowsAndStatus)
-{
-    Tool("reader add 'Reader A'");
-    TokenStatus status = Read(false);
-    EXPECT_TRUE(status.noCard);
-    EXPECT_EQ(status.rows, TokenRows::None);
-    EXPECT_EQ(status.statusText, "There is no token present in the slot.");
-
-    InsertToken("Reader A", "--model UNKNOWN --blank");
-    status = Read();
-    EXPECT_EQ(status.rows, TokenRows::NotSupported);
-    EXPECT_FALSE(status.supported);
-    EXPECT_EQ(status.statusText, "The token in the slot is not supported.");
-    Tool("token eject 'Reader A'");
-
-    InsertToken("Reader A", "--model VELA5-64 --blank");
-    status = Read();
-    EXPECT_EQ(status.rows, TokenRows::NotInitialized);
-    EXPECT_TRUE(status.supported);
-    EXPECT_FALSE(status.token.initialized);
-    EXPECT_EQ(status.statusText, "Token has not been initialized.");
-    Tool("token eject 'Reader A'");
-
-    InsertToken("Reader A", "--model VELA5-64 --label Mine --user-pin 1234 --so-pin 87654321");
-    status = Read();
-    EXPECT_EQ(status.rows, TokenRows::Initialized);
-    EXPECT_TRUE(status.token.ours);
-    EXPECT_EQ(status.token.label, "Mine");
-    EXPECT_EQ(status.token.model, "VELA5-64");
-    EXPECT_EQ(status.token.minPinLength, "4");
-    EXPECT_EQ(status.token.maxPinLength, "8");
-    EXPECT_EQ(status.statusText, "Token is ready.");
-    Tool("token eject 'Reader A'");
-
-    InsertToken("Reader A", "--model VELA5-64 --label Theirs --user-pin 1234 --so-pin 87654321 --max-pin 12");
-    status = Read();
-    EXPECT_EQ(status.rows, TokenRows::Initialized);
-    EXPECT_FALSE(status.token.ours);
-    EXPECT_EQ(status.statusText, "Token has been initialized using other application.");
-}
 
 TEST_F(TokenStatusTests, AFailedTokenReadShowsNoTokenRows)
 {

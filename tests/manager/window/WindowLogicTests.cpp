@@ -87,25 +87,7 @@ TEST(ClassifyTokenTests, OtherModelsTakeUpToSixteenButNeverMinimumZero)
     EXPECT_TRUE(Token("VELA5-32", 1, 16).ours);
     EXPECT_FALSE(Token("XYZ", 0, 8).ours);
     EXPECT_FALSE(Token("VELA5-32", 4, 17).ours);
-}
-
-TEST(ClassifyTokenTests, MinimumAboveMaximumIsNotOurs)
-{
-    const DisplayedToken token = Token("XYZ", 10, 6);
-    EXPECT_TRUE(token.minPinLengthValid);
-    EXPECT_TRUE(token.maxPinLengthValid);
-    EXPECT_FALSE(token.ours);
-}
-
-TEST(DecideActionsTests, DisabledLeavesEverythingOffIncludingTheTree)
-{
-    const ActionStates states = DecideActions(false, PresentRecord(true), Token("VELA5-64", 4, 8), true);
-    EXPECT_FALSE(states.slotTree);
-    EXPECT_FALSE(states.commonGroup);
-    EXPECT_FALSE(states.saveDetails);
-    EXPECT_FALSE(states.initialize);
-    EXPECT_FALSE(states.login);
-    EXPECT_FALSE(states.certificateManager);
+    EXPECT_FALSE(Token("XYZ", 10, 6).ours) << "minimum above maximum";
 }
 
 TEST(DecideActionsTests, UnsupportedOrAbsentTokenOffersNoTokenAction)
@@ -165,8 +147,10 @@ TEST(BuildSlotRecordsTests, LoginFollowsTheSerialNumberToAnyPosition)
     old[0].cachedPIN = "scrambled";
     old[0].tokenSupported = true;
     old[0].slotDescription = "Reader 0";
+    old[2].serialNumber = "S-2"; // a free record (slot 255) whose serial is stale
+    old[2].loggedIn = true;
 
-    const SlotTable table = BuildSlotRecords(old, { "", "S-1" });
+    const SlotTable table = BuildSlotRecords(old, { "", "S-1", "S-2" });
     EXPECT_EQ(table[0].slot, 0U);
     EXPECT_FALSE(table[0].cardPresent);
     EXPECT_FALSE(table[0].loggedIn);
@@ -180,25 +164,12 @@ TEST(BuildSlotRecordsTests, LoginFollowsTheSerialNumberToAnyPosition)
     EXPECT_FALSE(table[1].tokenSupported);
     EXPECT_TRUE(table[1].slotDescription.empty());
 
-    for (std::size_t p = 2; p < table.size(); ++p) {
+    EXPECT_TRUE(table[2].cardPresent);
+    EXPECT_FALSE(table[2].loggedIn);
+
+    for (std::size_t p = 3; p < table.size(); ++p) {
         EXPECT_TRUE(table[p].IsFree()) << p;
     }
-}
-
-TEST(BuildSlotRecordsTests, ANewTokenOrAFreedRecordCarriesNothingOver)
-{
-    SlotTable old;
-    old[0].serialNumber = "S-1"; // a free record (slot 255) with a stale serial
-    old[0].loggedIn = true;
-    old[1].slot = 1;
-    old[1].serialNumber = "S-2";
-    old[1].loggedIn = true;
-    old[1].cachedPIN = "x";
-
-    const SlotTable table = BuildSlotRecords(old, { "S-1", "S-3" });
-    EXPECT_FALSE(table[0].loggedIn);
-    EXPECT_FALSE(table[1].loggedIn);
-    EXPECT_TRUE(table[1].cachedPIN.empty());
 }
 
 TEST(BuildInfoRowsTests, FifteenRowsInOrderForAnInitializedToken)
