@@ -38,6 +38,7 @@ int main(int argc, char** argv)
         CK_BYTE pin[] = "0000";
         for (int i = 0; i < std::atoi(argv[2]); ++i) {
             rv = p11->C_NRV_Login(session, CKU_USER, pin, 4);
+            std::printf("%u ", rv);
             if (rv < NRV_CKR_PIN_RETRIES_MIN || rv > NRV_CKR_PIN_RETRIES_MAX) {
                 std::printf("login %u\n", rv);
                 return 7;

@@ -164,9 +164,14 @@ TEST_F(TokenKeys, WrongPinsFromTwoProcessesAllCount)
     FILE* second = popen(helper.c_str(), "r");
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
+    // The helpers print the retry codes they saw.
+    char seen[2][64] = {};
+    EXPECT_NE(std::fgets(seen[0], sizeof seen[0], first), nullptr);
+    EXPECT_NE(std::fgets(seen[1], sizeof seen[1], second), nullptr);
     EXPECT_EQ(pclose(first), 0);
     EXPECT_EQ(pclose(second), 0);
-    EXPECT_EQ(Login(session, CKU_USER, "0000"), 3u) << "10 attempts, 6 used elsewhere, 1 here";
+    EXPECT_EQ(Login(session, CKU_USER, "0000"), 3u)
+        << "10 attempts, 6 used elsewhere, 1 here; the helpers saw " << seen[0] << "and " << seen[1];
 }
 
 } // namespace
