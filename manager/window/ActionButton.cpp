@@ -7,6 +7,9 @@
 namespace {
 const wxColour kLineColour(170, 180, 200);
 const wxColour kHoverBackground(255, 240, 225);
+constexpr int kHeight = 46;
+// Room taken by the icon and the gaps beside the label.
+constexpr int kLabelMargin = 44;
 } // namespace
 
 ActionButton::ActionButton(wxWindow* parent, wxWindowID id, const wxString& label,
@@ -14,6 +17,7 @@ ActionButton::ActionButton(wxWindow* parent, wxWindowID id, const wxString& labe
     : wxPanel(parent, id, wxDefaultPosition, wxSize(width, -1), wxTAB_TRAVERSAL, "ActionButton")
     , m_normalImage(normalImage)
     , m_hoverImage(hoverImage)
+    , m_text(label)
 {
     auto* topLine = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxSize(width, 1));
     auto* bottomLine = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxSize(width, 1));
@@ -21,6 +25,8 @@ ActionButton::ActionButton(wxWindow* parent, wxWindowID id, const wxString& labe
     bottomLine->SetBackgroundColour(kLineColour);
     m_icon = new wxStaticBitmap(this, wxID_ANY, m_normalImage);
     m_label = new wxStaticText(this, wxID_ANY, label);
+    // Labels such as "Re-initialize Token" must fit two lines of a narrow button.
+    m_label->SetFont(m_label->GetFont().Smaller());
 
     auto* row = new wxBoxSizer(wxHORIZONTAL);
     row->Add(m_icon, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
@@ -30,9 +36,10 @@ ActionButton::ActionButton(wxWindow* parent, wxWindowID id, const wxString& labe
     column->Add(row, 1, wxEXPAND);
     column->Add(bottomLine, 0, wxEXPAND);
     SetSizer(column);
-    SetMinSize(wxSize(width, -1));
-    SetMaxSize(wxSize(width, -1));
-    m_label->Wrap(width - 48);
+    // A fixed height: relabelling ("Login" and "Logout") must not move the column.
+    SetMinSize(wxSize(width, kHeight));
+    SetMaxSize(wxSize(width, kHeight));
+    m_label->Wrap(width - kLabelMargin);
 
     // The children cover the panel, so each of them reports the mouse too.
     for (wxWindow* window :
@@ -55,15 +62,17 @@ bool ActionButton::Enable(bool enable)
 
 void ActionButton::SetLabel(const wxString& label)
 {
-    if (m_label->GetLabel() != label) {
+    if (m_text != label) {
+        m_text = label;
         m_label->SetLabel(label);
+        m_label->Wrap(GetMinSize().GetWidth() - kLabelMargin);
         Layout();
     }
 }
 
 wxString ActionButton::GetLabel() const
 {
-    return m_label->GetLabel();
+    return m_text;
 }
 
 void ActionButton::SetHovered(bool hovered)

@@ -29,5 +29,7 @@ private:
     wxBitmap m_hoverImage;
     wxStaticBitmap* m_icon = nullptr;
     wxStaticText* m_label = nullptr;
+    // The label as given; the control holds it wrapped to the button's width.
+    wxString m_text;
     bool m_hovered = false;
 };

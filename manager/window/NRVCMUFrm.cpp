@@ -26,6 +26,7 @@ namespace {
 
 constexpr int kButtonWidth = 114;
 constexpr int kDetailsMinWidth = 130;
+constexpr int kColumnPadding = 16;
 // Tree icons by slot state.
 constexpr int kIconCardPresent = 0;
 constexpr int kIconNoCard = 1;
@@ -47,13 +48,12 @@ void Log(const char* line)
     NRVCMULog::Get().WriteLine(line);
 }
 
-bool CatalogExists(const wxString& language)
+bool CatalogExists(const wxString& programFolder, const wxString& language)
 {
     if (language == "English") {
         return true;
     }
-    const wxFileName program(wxStandardPaths::Get().GetExecutablePath());
-    return wxFileName(program.GetPath() + wxFILE_SEP_PATH + "Language", language + ".mo").FileExists();
+    return wxFileName(programFolder + wxFILE_SEP_PATH + "Language", language + ".mo").FileExists();
 }
 
 } // namespace
@@ -88,6 +88,8 @@ NRVCMUFrm::NRVCMUFrm(NRVCMUApp* app, NRVCMUSettings* settings, NRVCMUCryptoki* c
     CreateMenus();
     CreateControls();
     CreateStatusBar(2);
+    const int statusWidths[] = { 8, -1 };
+    SetStatusWidths(2, statusWidths);
 
     for (SlotRecord& record : m_slots) {
         record = SlotRecord();
@@ -143,7 +145,10 @@ void NRVCMUFrm::CreateMenus()
 
     // Only a language whose catalog is installed can be the ticked one.
     const wxString stored = m_settings->GetDefaultLanguage();
-    m_language = CatalogExists(stored) ? stored : wxString("English");
+    const wxString programFolder = m_app != nullptr
+        ? m_app->GetProgramFolder()
+        : wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath();
+    m_language = CatalogExists(programFolder, stored) ? stored : wxString("English");
     bool ticked = false;
     for (const LanguageItem& item : kLanguages) {
         const bool tick = m_language == item.name;
@@ -166,19 +171,20 @@ void NRVCMUFrm::CreateControls()
     auto* panel = new wxPanel(this);
 
     auto* treeBox = new wxStaticBoxSizer(wxVERTICAL, panel, _("Slot List"));
-    m_slotTree = new wxTreeCtrl(treeBox->GetStaticBox(), ID_TREE_SLOTS, wxDefaultPosition, wxSize(220, 300),
-        wxTR_HIDE_ROOT | wxTR_NO_LINES | wxTR_HAS_BUTTONS | wxTR_SINGLE);
+    m_slotTree = new wxTreeCtrl(treeBox->GetStaticBox(), ID_TREE_SLOTS, wxDefaultPosition, wxSize(300, 330),
+        wxTR_HIDE_ROOT | wxTR_NO_LINES | wxTR_NO_BUTTONS | wxTR_SINGLE);
     auto* images = new wxImageList(16, 16, true, 3);
     for (const char* name : { "TreeSlotCard", "TreeSlotNoCard", "TreeSlotUnknown" }) {
         const wxBitmap bitmap = LoadEmbeddedBitmap(name);
         images->Add(bitmap.IsOk() ? bitmap : wxBitmap(16, 16));
     }
     m_slotTree->AssignImageList(images);
+    m_slotTree->SetIndent(4);
     m_slotRoot = m_slotTree->AddRoot(_("Slot List"));
     treeBox->Add(m_slotTree, 1, wxEXPAND | wxALL, 4);
 
     auto* listBox = new wxStaticBoxSizer(wxVERTICAL, panel, _("Slot and Token Information"));
-    m_infoList = new wxListCtrl(listBox->GetStaticBox(), ID_LIST_INFO, wxDefaultPosition, wxSize(380, 300),
+    m_infoList = new wxListCtrl(listBox->GetStaticBox(), ID_LIST_INFO, wxDefaultPosition, wxSize(420, 330),
         wxLC_REPORT | wxLC_SINGLE_SEL);
     m_infoList->AppendColumn(_("Details"), wxLIST_FORMAT_LEFT, kDetailsMinWidth);
     m_infoList->AppendColumn(_("Value"), wxLIST_FORMAT_LEFT, 240);
@@ -436,14 +442,19 @@ void NRVCMUFrm::FillInfoList(const std::vector<InfoRow>& rows)
         const long item = m_infoList->InsertItem(m_infoList->GetItemCount(), row.first);
         m_infoList->SetItem(item, 1, row.second);
     }
-    m_infoList->SetColumnWidth(0, wxLIST_AUTOSIZE);
-    const int details = std::max(m_infoList->GetColumnWidth(0), kDetailsMinWidth);
+    // Measured here rather than with wxLIST_AUTOSIZE, which the generic list
+    // control answers from rows it has not laid out yet.
+    int labelWidth = 0;
+    int valueWidth = 0;
+    for (const InfoRow& row : rows) {
+        labelWidth = std::max(labelWidth, m_infoList->GetTextExtent(row.first).GetWidth());
+        valueWidth = std::max(valueWidth, m_infoList->GetTextExtent(row.second).GetWidth());
+    }
+    const int details = std::max(labelWidth + kColumnPadding, kDetailsMinWidth);
     m_infoList->SetColumnWidth(0, details);
-    m_infoList->SetColumnWidth(1, wxLIST_AUTOSIZE);
-    // The values fill what the window leaves beside the list's own column.
-    const int besideList = GetClientSize().GetWidth() - m_infoList->GetClientSize().GetWidth();
-    const int fill = GetClientSize().GetWidth() - besideList - details - 118;
-    m_infoList->SetColumnWidth(1, std::max({ m_infoList->GetColumnWidth(1), fill, 0 }));
+    // At least the room the list leaves after "Details", so the rows reach its edge.
+    const int fill = m_infoList->GetClientSize().GetWidth() - details;
+    m_infoList->SetColumnWidth(1, std::max({ valueWidth + kColumnPadding, fill, 0 }));
 }
 
 void NRVCMUFrm::UpdateSlotList(int slotCount)
