@@ -374,22 +374,6 @@ TEST_F(TokenActionsGuiTests, ReinitializeReportsTheDisabledClearCard)
     ExpectCommandEnded();
 }
 
-TEST_F(TokenActionsGuiTests, ReinitializeOfALoggedInTokenLogsOutAndStartsAfresh)
-{
-    m_settings->SetIsAskChangeDefaultPin(false);
-    InitializeToken();
-    LogIn(kFactoryPIN);
-    m_settings->SetTokenLabel(wxS("Second Life"));
-    DialogScript script;
-    script.Then(AcceptInit(true));
-    m_actions->Reinitialize();
-    WaitForWorker();
-    EXPECT_EQ(m_host->LastStatus(), wxS("Token has been re-initialized successfully."));
-    EXPECT_EQ(m_host->GetDisplayed().label, wxS("Second Life"));
-    EXPECT_FALSE(Record().loggedIn);
-    ExpectCommandEnded();
-}
-
 TEST_F(TokenActionsGuiTests, RenameRestoresTheLoginAndTriesEvenWithAStalePin)
 {
     m_settings->SetIsAskChangeDefaultPin(false);

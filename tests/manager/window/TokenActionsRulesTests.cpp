@@ -67,14 +67,4 @@ TEST(TokenActionsRulesTests, InitLabelAppendsSerialAndFitsTheBuffer)
     EXPECT_EQ(FitToBytes(wxS("short"), 127), wxS("short"));
 }
 
-TEST(TokenActionsRulesTests, FixedFieldsLoseTrailingBlanksOnly)
-{
-    const CK_UTF8CHAR label[32] = { ' ', 'M', 'y', ' ', 'T', 'o', 'k', 'e', 'n', ' ', ' ', ' ', ' ', ' ', ' ',
-        ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ', ' ' };
-    EXPECT_EQ(FixedFieldText(label, sizeof label), wxS(" My Token"));
-    const CK_UTF8CHAR full[16]
-        = { 'V', 'E', 'L', 'A', '5', '-', '6', '4', 'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H' };
-    EXPECT_EQ(FixedFieldText(full, sizeof full), wxS("VELA5-64ABCDEFGH"));
-}
-
 } // namespace
