@@ -171,7 +171,8 @@ int main(int argc, char** argv)
         }
         local += CpuSeconds() - start;
     }
-    std::printf("RSA-2048 C_Sign via module / OpenSSL in-process (CPU time): %.3f (target <= 1.2)\n", module / local);
+    std::printf(
+        "RSA-2048 C_Sign via module / OpenSSL in-process (CPU time): %.3f (target <= 1.2)\n", module / local);
     std::printf("C_GetSlotList poll (without and with tokenPresent), median: %.2f us (target <= 20)\n",
         MedianPollMicroseconds());
     p11->C_Finalize(nullptr);
