@@ -335,21 +335,18 @@ Session& Module::UseSession(CK_SESSION_HANDLE handle, const char* function)
     Require(found != m_sessions.end(), CKR_SESSION_HANDLE_INVALID);
     Session& session = found->second;
     if (session.checkedAt != m_generation) {
-        Statement row(*m_db, "SELECT 1 FROM sessions WHERE handle=?");
-        row.Bind(1, static_cast<int64_t>(handle));
-        if (!row.Step()) {
-            // Another process closed every session of the slot.
-            const int64_t tokenId = session.tokenId;
-            m_sessions.erase(found);
-            ForgetLoginWithoutSessions(tokenId);
-            throw CkError(CKR_SESSION_HANDLE_INVALID);
-        }
         const bool present = std::any_of(m_slots.begin(), m_slots.end(), [&](const SlotEntry& slot) {
             return slot.readerId == session.readerId && slot.tokenId == session.tokenId;
         });
-        if (!present) {
+        const bool open = [&] {
+            Statement row(*m_db, "SELECT 1 FROM sessions WHERE handle=?");
+            row.Bind(1, static_cast<int64_t>(handle));
+            return row.Step();
+        }();
+        if (!open || !present) {
+            // Pulled out, or closed by another process's C_CloseAllSessions.
             DropSession(handle);
-            throw CkError(CKR_DEVICE_REMOVED);
+            throw CkError(present ? CKR_SESSION_HANDLE_INVALID : CKR_DEVICE_REMOVED);
         }
         session.checkedAt = m_generation;
     }

@@ -270,7 +270,10 @@ void TokenStore::EjectToken(const std::string& readerName)
         throw std::runtime_error("reader \"" + readerName + "\" holds no token");
     }
     const int64_t readerId = reader.Int(0);
-    // The sessions stay: their owners learn of the removal on next use.
+    const int64_t tokenId = reader.Int(1);
+    // A pulled token's sessions end; their owners learn it on next use.
+    Statement sessions(m_db, "DELETE FROM sessions WHERE token_id=?");
+    sessions.Bind(1, tokenId).Run();
     Statement update(m_db, "UPDATE readers SET token_id=NULL WHERE id=?");
     update.Bind(1, readerId).Run();
 }
