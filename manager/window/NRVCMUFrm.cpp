@@ -91,9 +91,7 @@ NRVCMUFrm::NRVCMUFrm(NRVCMUApp* app, NRVCMUSettings* settings, NRVCMUCryptoki* c
     const int statusWidths[] = { 8, -1 };
     SetStatusWidths(2, statusWidths);
 
-    for (SlotRecord& record : m_slots) {
-        record = SlotRecord();
-    }
+    // The slot records start free and the poller's counts at -1 (SlotRecord, SlotPoller).
     UpdateActions(false, m_noSlot);
     StartPolling();
 }
