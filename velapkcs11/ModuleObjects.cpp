@@ -67,8 +67,8 @@ void Module::CreateObject(
     }
     created.tokenId = session.tokenId;
     CheckWritable(session, created);
-    Require(!created.isPrivate || UserLoggedIn(session.tokenId), CKR_USER_NOT_LOGGED_IN);
     Transaction transaction(*m_db);
+    Require(!created.isPrivate || UserLoggedIn(session.tokenId), CKR_USER_NOT_LOGGED_IN);
     CheckCapacity(session.tokenId, created, 0);
     *object = static_cast<CK_OBJECT_HANDLE>(m_objects->Insert(created));
     transaction.Commit();
@@ -78,9 +78,11 @@ void Module::DestroyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object)
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_DestroyObject");
+    // Looked up inside the write transaction: an object another process
+    // destroyed meanwhile is gone, not destroyed twice.
+    Transaction transaction(*m_db);
     const StoredObject stored = VisibleObject(session, object);
     CheckWritable(session, stored);
-    Transaction transaction(*m_db);
     m_objects->Destroy(stored.id);
     transaction.Commit();
     m_keyCache.erase(stored.id);
@@ -135,6 +137,10 @@ void Module::SetAttributeValue(
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_SetAttributeValue");
     const AttributeMap changes = ReadTemplate(attributes, count);
+    // Every attribute is written back, so the object is read inside the
+    // write transaction: a copy read before it would undo another process's
+    // change committed while this one waited for the lock.
+    Transaction transaction(*m_db);
     StoredObject stored = VisibleObject(session, object);
     CheckWritable(session, stored);
     Require(stored.Flag(CKA_MODIFIABLE, true), CKR_ATTRIBUTE_READ_ONLY);
@@ -142,7 +148,6 @@ void Module::SetAttributeValue(
     for (const auto& [type, value] : changes) {
         ApplyChange(stored, type, value);
     }
-    Transaction transaction(*m_db);
     CheckCapacity(session.tokenId, stored, sizeBefore);
     m_objects->ReplaceAttributes(stored);
     transaction.Commit();

@@ -310,11 +310,18 @@ void Module::OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_SESSION_HANDLE_PTR 
     CheckSwitch("C_OpenSession", &entry);
     Require((flags & CKF_SERIAL_SESSION) != 0, CKR_SESSION_PARALLEL_NOT_SUPPORTED);
     Require(session != nullptr, CKR_ARGUMENTS_BAD);
+    // Checked inside the write transaction: the slot list is as of this
+    // call's start, and a token ejected since must not get a session.
+    Transaction transaction(*m_db);
+    {
+        Statement holder(*m_db, "SELECT 1 FROM readers WHERE id=? AND token_id=?");
+        holder.Bind(1, entry.readerId).Bind(2, entry.tokenId);
+        Require(holder.Step(), CKR_TOKEN_NOT_PRESENT);
+    }
     const TokenRecord token = RecognizedToken(entry.tokenId);
     ForgetLoginWithoutSessions(token.id);
     const auto login = LoggedIn(token);
     Require(!(login && *login == CKU_SO && (flags & CKF_RW_SESSION) == 0), CKR_SESSION_READ_WRITE_SO_EXISTS);
-    Transaction transaction(*m_db);
     Statement insert(*m_db, "INSERT INTO sessions(pid, token_id, reader_id, flags) VALUES(?, ?, ?, ?)");
     insert.Bind(1, static_cast<int64_t>(getpid())).Bind(2, token.id).Bind(3, entry.readerId);
     insert.Bind(4, static_cast<int64_t>(flags)).Run();

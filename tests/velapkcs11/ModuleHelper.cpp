@@ -2,7 +2,10 @@
 //   hold   - open a session on slot 0, print its handle, wait for a line on
 //            stdin, then print the result of using the session again;
 //   create N - create N public data objects on slot 0's token;
-//   wrong N  - try N wrong User PINs.
+//   wrong N  - try N wrong User PINs;
+//   touch ATTR N OBJECT - set the object's "label" or "value" N times, each
+//            time first reading back what it wrote before; prints how often
+//            that had changed (another process only sets the other one).
 #include "ModuleLoader.h"
 
 #include <cstdio>
@@ -44,6 +47,32 @@ int main(int argc, char** argv)
                 return 7;
             }
         }
+    } else if (std::strcmp(argv[1], "touch") == 0 && argc > 4) {
+        const CK_ATTRIBUTE_TYPE type = std::strcmp(argv[2], "label") == 0 ? CKA_LABEL : CKA_VALUE;
+        const int count = std::atoi(argv[3]);
+        const auto object = static_cast<CK_OBJECT_HANDLE>(std::strtoul(argv[4], nullptr, 10));
+        std::string written;
+        int changed = 0;
+        for (int i = 0; i < count; ++i) {
+            if (!written.empty()) {
+                char buffer[64] = {};
+                CK_ATTRIBUTE read = { type, buffer, sizeof buffer };
+                rv = p11->C_GetAttributeValue(session, object, &read, 1);
+                if (rv != CKR_OK) {
+                    std::printf("get %u\n", rv);
+                    return 8;
+                }
+                changed += std::string(buffer, read.ulValueLen) != written ? 1 : 0;
+            }
+            written = std::string(argv[2]) + std::to_string(i);
+            CK_ATTRIBUTE write = { type, written.data(), static_cast<CK_ULONG>(written.size()) };
+            rv = p11->C_SetAttributeValue(session, object, &write, 1);
+            if (rv != CKR_OK) {
+                std::printf("set %u\n", rv);
+                return 9;
+            }
+        }
+        std::printf("%d\n", changed);
     } else if (std::strcmp(argv[1], "create") == 0 && argc > 2) {
         const int count = std::atoi(argv[2]);
         for (int i = 0; i < count; ++i) {

@@ -385,6 +385,52 @@ TEST_F(TokenModule, TwoProcessesChangingOneTokenLoseNothing)
     EXPECT_EQ(Count(session, { { CKA_CLASS, &dataClass, sizeof dataClass } }), 80u);
 }
 
+// Reads one line of a helper's output and waits for it to end.
+std::string HelperResult(FILE* helper, int& status)
+{
+    char line[64] = {};
+    const bool read = std::fgets(line, sizeof line, helper) != nullptr;
+    status = pclose(helper);
+    return read ? Trim(line) : std::string("(nothing)");
+}
+
+TEST_F(TokenModule, TwoProcessesChangingOneObjectKeepEachOthersChanges)
+{
+    InsertInitializedToken();
+    // This process keeps the state open throughout, as a manager would.
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    const CK_SESSION_HANDLE session = Open();
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    CK_BBOOL yes = CK_TRUE;
+    char start[] = "start";
+    CK_ATTRIBUTE data[] = { { CKA_CLASS, &dataClass, sizeof dataClass }, { CKA_TOKEN, &yes, sizeof yes },
+        { CKA_LABEL, start, 5 }, { CKA_VALUE, start, 5 } };
+    CK_OBJECT_HANDLE handle = 0;
+    ASSERT_EQ(p11->C_CreateObject(session, data, 4, &handle), CKR_OK);
+
+    // One helper sets only the label, the other only the value: neither may
+    // ever see its own attribute put back by the other.
+    const std::string helper = std::string(VELA5_TEST_HELPER) + " touch ";
+    const std::string rounds = " 150 " + std::to_string(handle);
+    FILE* labels = popen((helper + "label" + rounds).c_str(), "r");
+    FILE* values = popen((helper + "value" + rounds).c_str(), "r");
+    ASSERT_NE(labels, nullptr);
+    ASSERT_NE(values, nullptr);
+    int labelStatus = -1;
+    int valueStatus = -1;
+    EXPECT_EQ(HelperResult(labels, labelStatus), "0") << "label changes undone by the other process";
+    EXPECT_EQ(HelperResult(values, valueStatus), "0") << "value changes undone by the other process";
+    EXPECT_EQ(labelStatus, 0);
+    EXPECT_EQ(valueStatus, 0);
+
+    char label[32] = {};
+    char value[32] = {};
+    CK_ATTRIBUTE query[] = { { CKA_LABEL, label, sizeof label }, { CKA_VALUE, value, sizeof value } };
+    ASSERT_EQ(p11->C_GetAttributeValue(session, handle, query, 2), CKR_OK);
+    EXPECT_EQ(std::string(label, query[0].ulValueLen), "label149");
+    EXPECT_EQ(std::string(value, query[1].ulValueLen), "value149");
+}
+
 TEST_F(TokenModule, DamagedStateGivesAClearErrorNotACrash)
 {
     std::ofstream((root.Root() / "tokens" / "state.db").string(), std::ios::trunc)
