@@ -257,6 +257,22 @@ void Database::Fail(const char* where) const
     throw CkError(CKR_DEVICE_ERROR, std::string("token state ") + where + ": " + LastMessage());
 }
 
+bool Database::IsStateFile(const std::filesystem::path& path) const
+{
+    struct stat given { };
+    if (stat(path.c_str(), &given) != 0) {
+        return false;
+    }
+    for (const char* suffix : { "", "-wal", "-shm", "-journal" }) {
+        struct stat own { };
+        const std::string name = m_file.string() + suffix;
+        if (stat(name.c_str(), &own) == 0 && own.st_dev == given.st_dev && own.st_ino == given.st_ino) {
+            return true;
+        }
+    }
+    return false;
+}
+
 std::string Database::LastMessage() const
 {
     return m_db != nullptr ? sqlite3_errmsg(m_db) : "not open";
@@ -264,12 +280,17 @@ std::string Database::LastMessage() const
 
 bool Database::CheckChanged()
 {
+    // A check that could not read the version counts as a change: the cache
+    // is then re-read, or the call reports why the state cannot be read,
+    // rather than answering from a copy that may be stale.
+    bool read = false;
     int64_t version = m_dataVersion;
     if (sqlite3_step(m_versionStmt) == SQLITE_ROW) {
         version = sqlite3_column_int64(m_versionStmt, 0);
+        read = true;
     }
     sqlite3_reset(m_versionStmt);
-    const bool changed = m_ownChange || version != m_dataVersion;
+    const bool changed = m_ownChange || !read || version != m_dataVersion;
     m_dataVersion = version;
     m_ownChange = false;
     return changed;

@@ -68,6 +68,13 @@ public:
     bool CheckChanged();
     void MarkChanged() { m_ownChange = true; }
 
+    // True when path names the state file or one of SQLite's companions
+    // (-wal, -shm, -journal), under any name. This process must never open
+    // those itself: closing any descriptor of a file drops every POSIX lock
+    // the process holds on it, and then another process may take the state
+    // for unused and discard the write-ahead log this one still writes to.
+    bool IsStateFile(const std::filesystem::path& path) const;
+
     // The last error text, for the command-line tool.
     std::string LastMessage() const;
 

@@ -282,10 +282,14 @@ void Module::LoadCert(
     Require(pathLength < NRV_PATH_BUFFER_SIZE, CKR_ARGUMENTS_BAD);
     Require((session.flags & CKF_RW_SESSION) != 0, CKR_SESSION_READ_ONLY);
     Require(UserLoggedIn(session.tokenId), CKR_USER_NOT_LOGGED_IN);
+    const std::string file = UndoubleBackslashes(std::string(pathText, pathLength));
+    // The state's own files are never a PKCS#12 file, and opening one here
+    // would break the locking that keeps processes from losing changes.
+    Require(!m_db->IsStateFile(file), NRV_CKR_CERT_DATA_INVALID);
     std::string secret(reinterpret_cast<const char*>(password), passwordLength);
     Pkcs12Content content;
     try {
-        content = LoadPkcs12(UndoubleBackslashes(std::string(pathText, pathLength)), secret);
+        content = LoadPkcs12(file, secret);
     } catch (...) {
         OPENSSL_cleanse(secret.data(), secret.size());
         throw;

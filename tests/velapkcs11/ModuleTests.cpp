@@ -372,6 +372,12 @@ TEST_F(TokenModule, CloseAllSessionsReachesAnotherProcess)
 TEST_F(TokenModule, TwoProcessesChangingOneTokenLoseNothing)
 {
     InsertInitializedToken();
+    // This process holds the state open while the helpers write, and then
+    // must see every one of their objects.
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    const CK_SESSION_HANDLE session = Open();
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    EXPECT_EQ(Count(session, { { CKA_CLASS, &dataClass, sizeof dataClass } }), 0u);
     const std::string helper = std::string(VELA5_TEST_HELPER) + " create 40";
     FILE* first = popen(helper.c_str(), "r");
     FILE* second = popen(helper.c_str(), "r");
@@ -379,9 +385,6 @@ TEST_F(TokenModule, TwoProcessesChangingOneTokenLoseNothing)
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(pclose(first), 0);
     EXPECT_EQ(pclose(second), 0);
-    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
-    const CK_SESSION_HANDLE session = Open();
-    CK_OBJECT_CLASS dataClass = CKO_DATA;
     EXPECT_EQ(Count(session, { { CKA_CLASS, &dataClass, sizeof dataClass } }), 80u);
 }
 
@@ -429,6 +432,36 @@ TEST_F(TokenModule, TwoProcessesChangingOneObjectKeepEachOthersChanges)
     ASSERT_EQ(p11->C_GetAttributeValue(session, handle, query, 2), CKR_OK);
     EXPECT_EQ(std::string(label, query[0].ulValueLen), "label149");
     EXPECT_EQ(std::string(value, query[1].ulValueLen), "value149");
+}
+
+TEST_F(TokenModule, ImportingTheStateItselfKeepsTheStateShared)
+{
+    const std::string serial = InsertInitializedToken();
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    const CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(Login(session, CKU_USER, "1234"), CKR_OK);
+    // Opening and closing any of the state's files from this process would
+    // drop the locks that tell other processes it is in use.
+    const std::string state = (root.Root() / "tokens" / "state.db").string();
+    for (const std::string suffix : { "", "-wal", "-shm" }) {
+        CK_BYTE path[NRV_PATH_BUFFER_SIZE] = {};
+        std::memcpy(path, (state + suffix).c_str(), state.size() + suffix.size());
+        CK_BYTE password[] = "pw";
+        EXPECT_EQ(p11->C_NRV_LoadCert(session, path, password, 2), NRV_CKR_CERT_DATA_INVALID) << suffix;
+    }
+    // Another process comes and goes; what this one writes next must still
+    // reach everybody.
+    ASSERT_EQ(RunTool("list"), 0);
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    CK_BBOOL yes = CK_TRUE;
+    char label[] = "written after";
+    CK_ATTRIBUTE data[] = { { CKA_CLASS, &dataClass, sizeof dataClass }, { CKA_TOKEN, &yes, sizeof yes },
+        { CKA_LABEL, label, sizeof label - 1 } };
+    CK_OBJECT_HANDLE handle = 0;
+    ASSERT_EQ(p11->C_CreateObject(session, data, 3, &handle), CKR_OK);
+    std::string shown;
+    ASSERT_EQ(RunTool("show " + serial, &shown), 0);
+    EXPECT_NE(shown.find("written after"), std::string::npos) << shown;
 }
 
 TEST_F(TokenModule, DamagedStateGivesAClearErrorNotACrash)
