@@ -10,6 +10,7 @@
 #include <utility>
 #include <wx/app.h>
 #include <wx/intl.h>
+#include <wx/utils.h>
 
 InitTokenSettings InitTokenSettings::From(const NRVCMUSettings& settings)
 {
@@ -35,12 +36,23 @@ MainInitializeTokenThread::MainInitializeTokenThread(
     , m_guard(std::make_unique<WindowGuard>())
 {
     m_guard->window = window;
+    ++s_alive;
 }
 
 MainInitializeTokenThread::~MainInitializeTokenThread()
 {
     PinScrambler::Wipe(m_request.userPIN);
     PinScrambler::Wipe(m_request.soPIN);
+    --s_alive;
+}
+
+std::atomic<int> MainInitializeTokenThread::s_alive { 0 };
+
+void MainInitializeTokenThread::WaitUntilAllEnded()
+{
+    while (s_alive.load() > 0) {
+        wxMilliSleep(10);
+    }
 }
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "pkcs11/pkcs11.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <wx/string.h>
@@ -68,6 +69,10 @@ public:
     // held outside this process cannot be closed from here.
     static constexpr int kMaxSessionExistsRetries = 8;
 
+    // Blocks until every worker of this kind has ended, so the window and the
+    // application never close sessions or finalize the module under one.
+    static void WaitUntilAllEnded();
+
 protected:
     ExitCode Entry() override;
 
@@ -82,4 +87,7 @@ private:
     Request m_request;
     Completion m_completion;
     std::unique_ptr<WindowGuard> m_guard;
+
+    // Workers created and not yet destroyed.
+    static std::atomic<int> s_alive;
 };

@@ -2,6 +2,7 @@
 
 #include "AboutDlg.h"
 #include "ActionStates.h"
+#include "MainInitializeTokenThread.h"
 #include "MainPollingThread.h"
 #include "SlotText.h"
 #include "manager/core/CryptokiResultText.h"
@@ -100,6 +101,7 @@ NRVCMUFrm::~NRVCMUFrm()
 {
     Log("@NRVCMUFrm::~NRVCMUFrm() - ENTER");
     StopPolling();
+    MainInitializeTokenThread::WaitUntilAllEnded();
     CloseAllSessionsOnExit();
     m_slotIds.clear();
     Log("@NRVCMUFrm::~NRVCMUFrm() - EXIT");

@@ -6,6 +6,7 @@
 #include "TokenActionsTestSupport.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/NRVCMULog.h"
+#include "manager/window/MainInitializeTokenThread.h"
 #include "manager/window/PinScrambler.h"
 #include "manager/window/TokenActions.h"
 
@@ -421,6 +422,23 @@ TEST_F(TokenActionsGuiTests, WorkerResultIsDroppedOnceTheWindowIsGone)
     }
     EXPECT_EQ(m_host->LastStatus(), wxS("Initializing token . . . Please do not remove card/token."));
     EXPECT_TRUE(m_host->IsPaused());
+    m_host->ResumePolling();
+}
+
+// Closing the window must not finalize the module under a running worker:
+// the wait returns only once the card operation is over.
+TEST_F(TokenActionsGuiTests, WaitingForWorkersReturnsOnlyAfterTheCardOperation)
+{
+    DialogScript script;
+    script.Then(AcceptInit(true));
+    m_actions->Initialize();
+    m_host->DestroyWindow();
+    MainInitializeTokenThread::WaitUntilAllEnded();
+
+    CK_TOKEN_INFO info {};
+    ASSERT_EQ(m_cryptoki->GetTokenInfo(0, &info), CKR_OK);
+    EXPECT_NE(info.flags & CKF_TOKEN_INITIALIZED, 0U);
+    wxTheApp->ProcessPendingEvents();
     m_host->ResumePolling();
 }
 
