@@ -81,6 +81,11 @@ wxString NRVCMUApp::GetProgramFolder() const
     return wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath();
 }
 
+NRVCMUFrm* NRVCMUApp::GetMainFrame() const
+{
+    return static_cast<NRVCMUFrm*>(m_mainFrame.get());
+}
+
 wxString NRVCMUApp::GetInstanceName()
 {
     return wxS("NRVCMT-") + wxGetUserId();

@@ -5,7 +5,9 @@
 
 #include <memory>
 #include <wx/app.h>
+#include <wx/frame.h>
 #include <wx/string.h>
+#include <wx/weakref.h>
 
 class NRVCMUCryptoki;
 class NRVCMUFrm;
@@ -43,7 +45,8 @@ public:
     void SetProgramFolder(const wxString& folder) { m_programFolder = folder; }
     void SetModuleFileName(const wxString& fileName) { m_moduleFileName = fileName; }
 
-    NRVCMUFrm* GetMainFrame() const { return m_mainFrame; }
+    // Null once the window is gone.
+    NRVCMUFrm* GetMainFrame() const;
     NRVCMUSettings* GetSettings() const { return m_settings.get(); }
     NRVCMUCryptoki* GetCryptoki() const { return m_cryptoki.get(); }
     wxTranslations* GetLocale() const { return m_locale; }
@@ -58,8 +61,9 @@ private:
 
     wxString m_programFolder;
     wxString m_moduleFileName;
-    // The window deletes itself on close; this is only a reference.
-    NRVCMUFrm* m_mainFrame = nullptr;
+    // The window deletes itself on close; this is only a reference, which
+    // clears itself when the window goes.
+    wxWeakRef<wxFrame> m_mainFrame;
     // The active catalogs, installed as wx's translations, which own the
     // object; removing them (Set(nullptr)) deletes it. Null while English.
     wxTranslations* m_locale = nullptr;
