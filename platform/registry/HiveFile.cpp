@@ -192,7 +192,9 @@ bool HiveData::Save(const std::filesystem::path& file) const
     }
     const std::string bytes = text.str();
 
-    std::string temp = (file.parent_path() / ("." + file.filename().string() + ".XXXXXX")).string();
+    // mkstemp's template: six letters it replaces.
+    std::string temp
+        = (file.parent_path() / ("." + file.filename().string() + "." + std::string(6, 'X'))).string();
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         return false;

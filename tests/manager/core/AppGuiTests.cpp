@@ -93,10 +93,12 @@ public:
     PrivateDisplay()
     {
         for (int number = 150 + static_cast<int>(getpid() % 500); m_name.empty() && number < 1000; ++number) {
-            if (fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) {
+            const std::string name = ":" + std::to_string(number);
+            // A number that already answers belongs to another server.
+            if (Display* taken = XOpenDisplay(name.c_str())) {
+                XCloseDisplay(taken);
                 continue;
             }
-            const std::string name = ":" + std::to_string(number);
             const char* argv[] = { "Xvfb", name.c_str(), "-noreset", "-nolisten", "tcp", "-screen", "0",
                 "800x600x24", nullptr };
             posix_spawn_file_actions_t actions;
