@@ -1,5 +1,7 @@
 #include "ActionButton.h"
 
+#include <algorithm>
+#include <wx/arrstr.h>
 #include <wx/sizer.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
@@ -8,8 +10,8 @@ namespace {
 const wxColour kLineColour(170, 180, 200);
 const wxColour kHoverBackground(255, 240, 225);
 constexpr int kHeight = 46;
-// Room taken by the icon and the gaps beside the label.
-constexpr int kLabelMargin = 44;
+// Gaps around the icon and after the label.
+constexpr int kLabelMargin = 14;
 } // namespace
 
 ActionButton::ActionButton(wxWindow* parent, wxWindowID id, const wxString& label,
@@ -36,10 +38,13 @@ ActionButton::ActionButton(wxWindow* parent, wxWindowID id, const wxString& labe
     column->Add(row, 1, wxEXPAND);
     column->Add(bottomLine, 0, wxEXPAND);
     SetSizer(column);
-    // A fixed height: relabelling ("Login" and "Logout") must not move the column.
     SetMinSize(wxSize(width, kHeight));
-    SetMaxSize(wxSize(width, kHeight));
-    m_label->Wrap(width - kLabelMargin);
+    const int lines = ShowWrapped(label);
+    // A fixed height, set once: relabelling ("Login" and "Logout") must not
+    // move the column, but a translation that wraps to three lines must show.
+    const int height = std::max(kHeight, lines * m_label->GetCharHeight() + 12);
+    SetMinSize(wxSize(width, height));
+    SetMaxSize(wxSize(width, height));
 
     // The children cover the panel, so each of them reports the mouse too.
     for (wxWindow* window :
@@ -50,6 +55,28 @@ ActionButton::ActionButton(wxWindow* parent, wxWindowID id, const wxString& labe
         window->Bind(wxEVT_LEFT_UP, &ActionButton::OnClick, this);
         window->SetCursor(wxCursor(wxCURSOR_HAND));
     }
+}
+
+int ActionButton::ShowWrapped(const wxString& label)
+{
+    // Greedy word wrap measured in the label's own font; wxStaticText::Wrap
+    // leaves a line alone when its first word is already too wide.
+    const int room = GetMinSize().GetWidth() - m_normalImage.GetWidth() - kLabelMargin;
+    wxString text;
+    wxString line;
+    int lines = 1;
+    for (const wxString& word : wxSplit(label, ' ', '\0')) {
+        const wxString candidate = line.empty() ? word : line + ' ' + word;
+        if (!line.empty() && m_label->GetTextExtent(candidate).GetWidth() > room) {
+            text += line + '\n';
+            line = word;
+            ++lines;
+        } else {
+            line = candidate;
+        }
+    }
+    m_label->SetLabel(text + line);
+    return lines;
 }
 
 bool ActionButton::Enable(bool enable)
@@ -64,8 +91,7 @@ void ActionButton::SetLabel(const wxString& label)
 {
     if (m_text != label) {
         m_text = label;
-        m_label->SetLabel(label);
-        m_label->Wrap(GetMinSize().GetWidth() - kLabelMargin);
+        ShowWrapped(label);
         Layout();
     }
 }

@@ -20,6 +20,8 @@ public:
     bool IsHovered() const { return m_hovered; }
 
 private:
+    // Shows the label broken into lines that fit beside the icon; returns the line count.
+    int ShowWrapped(const wxString& label);
     void SetHovered(bool hovered);
     void OnEnter(wxMouseEvent& event);
     void OnLeave(wxMouseEvent& event);

@@ -171,7 +171,7 @@ void NRVCMUFrm::CreateControls()
     auto* panel = new wxPanel(this);
 
     auto* treeBox = new wxStaticBoxSizer(wxVERTICAL, panel, _("Slot List"));
-    m_slotTree = new wxTreeCtrl(treeBox->GetStaticBox(), ID_TREE_SLOTS, wxDefaultPosition, wxSize(300, 330),
+    m_slotTree = new wxTreeCtrl(treeBox->GetStaticBox(), ID_TREE_SLOTS, wxDefaultPosition, wxSize(300, 400),
         wxTR_HIDE_ROOT | wxTR_NO_LINES | wxTR_NO_BUTTONS | wxTR_SINGLE);
     auto* images = new wxImageList(16, 16, true, 3);
     for (const char* name : { "TreeSlotCard", "TreeSlotNoCard", "TreeSlotUnknown" }) {
@@ -184,7 +184,8 @@ void NRVCMUFrm::CreateControls()
     treeBox->Add(m_slotTree, 1, wxEXPAND | wxALL, 4);
 
     auto* listBox = new wxStaticBoxSizer(wxVERTICAL, panel, _("Slot and Token Information"));
-    m_infoList = new wxListCtrl(listBox->GetStaticBox(), ID_LIST_INFO, wxDefaultPosition, wxSize(420, 330),
+    // Tall enough for all fifteen rows without scrolling: the frame cannot be resized.
+    m_infoList = new wxListCtrl(listBox->GetStaticBox(), ID_LIST_INFO, wxDefaultPosition, wxSize(480, 400),
         wxLC_REPORT | wxLC_SINGLE_SEL);
     m_infoList->AppendColumn(_("Details"), wxLIST_FORMAT_LEFT, kDetailsMinWidth);
     m_infoList->AppendColumn(_("Value"), wxLIST_FORMAT_LEFT, 240);
