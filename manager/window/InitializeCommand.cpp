@@ -1,7 +1,6 @@
 #include "InitializeCommand.h"
 
 #include "MainInitializeTokenThread.h"
-#include "PinScrambler.h"
 #include "TokenCommandFrame.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/ModalRunner.h"
@@ -17,7 +16,7 @@ void FinishInitialization(TokenActionHost& host, int slotIndex, const InitTokenO
     SlotRecord& record = host.GetSlotRecord(slotIndex);
     if (outcome.rv == CKR_OK) {
         // The token has new PINs: a remembered login no longer holds.
-        PinScrambler::Wipe(record.cachedPIN);
+        record.cachedPIN.Clear();
         record.loggedIn = false;
         host.ShowTokenInfo(slotIndex);
     }
@@ -79,7 +78,7 @@ void InitializeCommand::Run(TokenActionHost& host, bool reinitialize)
         }
         session = 0;
         // Closing the sessions ended the login, whatever the worker's outcome.
-        PinScrambler::Wipe(record.cachedPIN);
+        record.cachedPIN.Clear();
         record.loggedIn = false;
     }
 

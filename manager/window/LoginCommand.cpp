@@ -95,7 +95,7 @@ void LoginCommand::RunLogin(TokenActionHost& host)
 
     SlotRecord& record = frame.Record();
     record.loggedIn = true;
-    record.cachedPIN = PinScrambler::Scramble(pin);
+    record.cachedPIN.Keep(pin);
     frame.SetStatus(_("User has logged in successfully."));
     frame.Resume();
     NRVCMUSettings& settings = frame.Settings();
@@ -137,7 +137,7 @@ void LoginCommand::RunDefaultPinPrompt(TokenCommandFrame& frame, const wxString&
             rv, _("User has logged in successfully. Default User PIN has not been changed.")));
         return;
     }
-    frame.Record().cachedPIN = PinScrambler::Scramble(newPIN);
+    frame.Record().cachedPIN.Keep(newPIN);
     PinScrambler::Wipe(newPIN);
     frame.Succeed(_("User has logged in successfully. Default User PIN has also been changed."), false);
 }
@@ -161,7 +161,7 @@ void LoginCommand::RunLogout(TokenActionHost& host)
         frame.Cryptoki().CloseAllSessions(host.GetEnumeratedSlotId(frame.GetSlotIndex()));
         session = 0;
     }
-    PinScrambler::Wipe(record.cachedPIN);
+    record.cachedPIN.Clear();
     record.loggedIn = false;
     frame.Succeed(_("User has logged out successfully."), false);
 }

@@ -116,7 +116,7 @@ void PinCommands::RunChangeUserPIN(TokenActionHost& host)
     }
     SlotRecord& record = frame.Record();
     record.loggedIn = true;
-    record.cachedPIN = PinScrambler::Scramble(pins.replacement);
+    record.cachedPIN.Keep(pins.replacement);
     frame.Succeed(_("User PIN has been changed successfully."), false);
 }
 

@@ -2,6 +2,8 @@
 // about the slot, its token and the User's login through this window.
 #pragma once
 
+#include "CachedPin.h"
+
 #include <array>
 #include <cstdint>
 #include <wx/string.h>
@@ -15,8 +17,8 @@ struct SlotRecord {
     bool tokenSupported = false;
     bool loggedIn = false;
     wxString serialNumber;
-    // The User PIN of a logged-in token, scrambled; empty otherwise.
-    wxString cachedPIN;
+    // The User PIN of a logged-in token, scrambled and encrypted; empty otherwise.
+    CachedPin cachedPIN;
     wxString slotDescription;
     wxString slotManufacturer;
     wxString slotFlags;

@@ -119,7 +119,7 @@ CK_RV TokenCommandFrame::LogInHandlingSession(CK_USER_TYPE userType, const wxStr
 
 CK_RV TokenCommandFrame::RestoreUserLogin()
 {
-    wxString pin = PinScrambler::Unscramble(Record().cachedPIN);
+    wxString pin = Record().cachedPIN.Reveal();
     CK_RV rv = Cryptoki().LogIn(CKU_USER, Session(), pin);
     if (rv == CKR_USER_ALREADY_LOGGED_IN || rv == CKR_USER_ANOTHER_ALREADY_LOGGED_IN) {
         rv = LogOutForLogin();

@@ -7,7 +7,6 @@
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/window/MainInitializeTokenThread.h"
-#include "manager/window/PinScrambler.h"
 #include "manager/window/TokenActions.h"
 
 #include <chrono>
@@ -233,8 +232,7 @@ TEST_F(TokenActionsGuiTests, DefaultPinLoginInsistsOnANewPin)
     EXPECT_EQ(m_host->LastStatus(),
         wxS("User has logged in successfully. Default User PIN has also been changed."));
     EXPECT_TRUE(Record().loggedIn);
-    EXPECT_NE(Record().cachedPIN, wxS("11223344"));
-    EXPECT_EQ(PinScrambler::Unscramble(Record().cachedPIN), wxS("11223344"));
+    EXPECT_EQ(Record().cachedPIN.Reveal(), wxS("11223344"));
     ExpectCommandEnded();
 
     m_actions->Logout();
@@ -274,7 +272,7 @@ TEST_F(TokenActionsGuiTests, ChangeUserPinVerifiesTheCurrentPinFirst)
     // logs out and tries it, and the token counts the failure.
     EXPECT_EQ(script.Errors()[1], wxS("Incorrect user PIN. 7 attempts left."));
     EXPECT_EQ(m_host->LastStatus(), wxS("User PIN has been changed successfully."));
-    EXPECT_EQ(PinScrambler::Unscramble(Record().cachedPIN), wxS("12341234"));
+    EXPECT_EQ(Record().cachedPIN.Reveal(), wxS("12341234"));
     ExpectCommandEnded();
 }
 
@@ -391,7 +389,7 @@ TEST_F(TokenActionsGuiTests, RenameRestoresTheLoginAndTriesEvenWithAStalePin)
 
     // The login lapses and the cached PIN no longer fits.
     ASSERT_EQ(m_cryptoki->LogOut(Session()), CKR_OK);
-    Record().cachedPIN = PinScrambler::Scramble(wxS("99999999"));
+    Record().cachedPIN.Keep(wxS("99999999"));
     DialogScript script;
     script.Then(Rename(wxS("Other Name")));
     m_actions->RenameToken();

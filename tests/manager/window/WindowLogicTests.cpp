@@ -144,7 +144,7 @@ TEST(BuildSlotRecordsTests, LoginFollowsTheSerialNumberToAnyPosition)
     old[0].cardPresent = true;
     old[0].serialNumber = "S-1";
     old[0].loggedIn = true;
-    old[0].cachedPIN = "scrambled";
+    old[0].cachedPIN.Keep("4321");
     old[0].tokenSupported = true;
     old[0].slotDescription = "Reader 0";
     old[2].serialNumber = "S-2"; // a free record (slot 255) whose serial is stale
@@ -159,7 +159,7 @@ TEST(BuildSlotRecordsTests, LoginFollowsTheSerialNumberToAnyPosition)
     EXPECT_EQ(table[1].slot, 1U);
     EXPECT_TRUE(table[1].cardPresent);
     EXPECT_TRUE(table[1].loggedIn);
-    EXPECT_EQ(table[1].cachedPIN, "scrambled");
+    EXPECT_EQ(table[1].cachedPIN.Reveal(), "4321");
     // Only the login travels; the rest is learnt again.
     EXPECT_FALSE(table[1].tokenSupported);
     EXPECT_TRUE(table[1].slotDescription.empty());
