@@ -1,41 +1,12 @@
 // The exported C layer: each entry catches everything and answers a CK_RV.
-#include "CkError.h"
-#include "Module.h"
-
-#include <new>
+#include "ExportGuard.h"
 
 #define VELA5_EXPORT __attribute__((visibility("default")))
 
-using velatoken::CkError;
-using velatoken::Module;
+using velatoken::Guard;
+using velatoken::Ignore;
+using velatoken::M;
 using velatoken::Operation;
-
-namespace {
-
-template <typename Call> CK_RV Guard(Call&& call) noexcept
-{
-    try {
-        call();
-        return CKR_OK;
-    } catch (const CkError& error) {
-        return error.Result();
-    } catch (const std::bad_alloc&) {
-        return CKR_HOST_MEMORY;
-    } catch (...) {
-        return CKR_GENERAL_ERROR;
-    }
-}
-
-template <typename... Args> void Ignore(const Args&...)
-{
-}
-
-Module& M()
-{
-    return Module::Instance();
-}
-
-} // namespace
 
 extern "C" {
 
@@ -211,109 +182,6 @@ CK_RV C_CancelFunction(CK_SESSION_HANDLE hSession)
 {
     return Guard([&] { M().SessionUnsupported(hSession, CKR_FUNCTION_NOT_PARALLEL); });
 }
-
-// Calls the token does not offer. C_InitToken and C_InitPIN are replaced by
-// the vendor calls.
-#define UNSUPPORTED(name, params, args)                                                                      \
-    CK_RV name params                                                                                        \
-    {                                                                                                        \
-        Ignore args;                                                                                         \
-        return Guard([&] { M().Unsupported(CKR_FUNCTION_NOT_SUPPORTED); });                                  \
-    }
-#define UNSUPPORTED_LIST(X)                                                                                  \
-    X(C_InitToken, (CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen, CK_UTF8CHAR_PTR pLabel),     \
-        (slotID, pPin, ulPinLen, pLabel))                                                                    \
-    X(C_InitPIN, (CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen),                      \
-        (hSession, pPin, ulPinLen))                                                                          \
-    X(C_GetOperationState, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG_PTR pulLen),   \
-        (hSession, pOperationState, pulLen))                                                                 \
-    X(C_SetOperationState,                                                                                   \
-        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG ulLen,                            \
-            CK_OBJECT_HANDLE hEncryptionKey, CK_OBJECT_HANDLE hAuthenticationKey),                           \
-        (hSession, pOperationState, ulLen, hEncryptionKey, hAuthenticationKey))                              \
-    X(C_CopyObject,                                                                                          \
-        (CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount, \
-            CK_OBJECT_HANDLE_PTR phNewObject),                                                               \
-        (hSession, hObject, pTemplate, ulCount, phNewObject))                                                \
-    X(C_EncryptUpdate,                                                                                       \
-        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
-            CK_ULONG_PTR pulOut),                                                                            \
-        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
-    X(C_EncryptFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOut),                   \
-        (hSession, pOut, pulOut))                                                                            \
-    X(C_DecryptUpdate,                                                                                       \
-        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
-            CK_ULONG_PTR pulOut),                                                                            \
-        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
-    X(C_DecryptFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOut, CK_ULONG_PTR pulOut),                   \
-        (hSession, pOut, pulOut))                                                                            \
-    X(C_DigestInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism), (hSession, pMechanism))       \
-    X(C_Digest,                                                                                              \
-        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,             \
-            CK_ULONG_PTR pulDigestLen),                                                                      \
-        (hSession, pData, ulDataLen, pDigest, pulDigestLen))                                                 \
-    X(C_DigestUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen),                   \
-        (hSession, pPart, ulPartLen))                                                                        \
-    X(C_DigestKey, (CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hKey), (hSession, hKey))                    \
-    X(C_DigestFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen),           \
-        (hSession, pDigest, pulDigestLen))                                                                   \
-    X(C_SignUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen),                     \
-        (hSession, pPart, ulPartLen))                                                                        \
-    X(C_SignFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen),       \
-        (hSession, pSignature, pulSignatureLen))                                                             \
-    X(C_SignRecoverInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey),   \
-        (hSession, pMechanism, hKey))                                                                        \
-    X(C_SignRecover,                                                                                         \
-        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pSignature,          \
-            CK_ULONG_PTR pulSignatureLen),                                                                   \
-        (hSession, pData, ulDataLen, pSignature, pulSignatureLen))                                           \
-    X(C_VerifyUpdate, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen),                   \
-        (hSession, pPart, ulPartLen))                                                                        \
-    X(C_VerifyFinal, (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen),          \
-        (hSession, pSignature, ulSignatureLen))                                                              \
-    X(C_VerifyRecoverInit, (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey), \
-        (hSession, pMechanism, hKey))                                                                        \
-    X(C_VerifyRecover,                                                                                       \
-        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen, CK_BYTE_PTR pData,     \
-            CK_ULONG_PTR pulDataLen),                                                                        \
-        (hSession, pSignature, ulSignatureLen, pData, pulDataLen))                                           \
-    X(C_DigestEncryptUpdate,                                                                                 \
-        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
-            CK_ULONG_PTR pulOut),                                                                            \
-        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
-    X(C_DecryptDigestUpdate,                                                                                 \
-        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
-            CK_ULONG_PTR pulOut),                                                                            \
-        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
-    X(C_SignEncryptUpdate,                                                                                   \
-        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
-            CK_ULONG_PTR pulOut),                                                                            \
-        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
-    X(C_DecryptVerifyUpdate,                                                                                 \
-        (CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen, CK_BYTE_PTR pOut,                \
-            CK_ULONG_PTR pulOut),                                                                            \
-        (hSession, pPart, ulPartLen, pOut, pulOut))                                                          \
-    X(C_GenerateKey,                                                                                         \
-        (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pTemplate,                \
-            CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey),                                                   \
-        (hSession, pMechanism, pTemplate, ulCount, phKey))                                                   \
-    X(C_WrapKey,                                                                                             \
-        (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hWrappingKey,             \
-            CK_OBJECT_HANDLE hKey, CK_BYTE_PTR pWrappedKey, CK_ULONG_PTR pulWrappedKeyLen),                  \
-        (hSession, pMechanism, hWrappingKey, hKey, pWrappedKey, pulWrappedKeyLen))                           \
-    X(C_UnwrapKey,                                                                                           \
-        (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,           \
-            CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,                   \
-            CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey),                                          \
-        (hSession, pMechanism, hUnwrappingKey, pWrappedKey, ulWrappedKeyLen, pTemplate, ulAttributeCount,    \
-            phKey))                                                                                          \
-    X(C_DeriveKey,                                                                                           \
-        (CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey,                 \
-            CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey),              \
-        (hSession, pMechanism, hBaseKey, pTemplate, ulAttributeCount, phKey))                                \
-    X(C_WaitForSlotEvent, (CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserved),                     \
-        (flags, pSlot, pReserved))
-UNSUPPORTED_LIST(UNSUPPORTED)
 
 // Vendor entries.
 CK_RV C_NRV_SetTokenLabel(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pLabel, CK_ULONG ulLabelLen)
