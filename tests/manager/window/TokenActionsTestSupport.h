@@ -2,6 +2,7 @@
 // modal seam, and the software token's control tool.
 #pragma once
 
+#include "RunTokenTool.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/pin/ChangePINDlg.h"
 #include "manager/pin/InitializeTokenDlg.h"
@@ -174,22 +175,6 @@ inline DialogScript::Answer AcceptInit(bool clearCard)
 
 inline const wxString kFactoryPIN = wxS("73920518");
 
-// Runs vela5-token from binDir; returns the first line of its output.
-inline std::string RunTokenTool(const std::string& binDir, const std::string& arguments)
-{
-    const std::string command = "'" + binDir + "/vela5-token' " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    EXPECT_NE(pipe, nullptr);
-    if (pipe == nullptr) {
-        return {};
-    }
-    std::string output;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        output += buffer;
-    }
-    EXPECT_EQ(pclose(pipe), 0) << command << ": " << output;
-    return output.substr(0, output.find('\n'));
-}
+using ::RunTokenTool;
 
 } // namespace token_actions_test

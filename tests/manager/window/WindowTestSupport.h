@@ -2,6 +2,7 @@
 // machine root, driven through vela5-token, and the module client on it.
 #pragma once
 
+#include "RunTokenTool.h"
 #include "ScopedTestRoot.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
@@ -69,22 +70,7 @@ protected:
     }
 
     // Runs vela5-token; returns the first line of its output.
-    std::string Tool(const std::string& arguments)
-    {
-        const std::string command = "'" + m_bin + "/vela5-token' " + arguments + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        EXPECT_NE(pipe, nullptr);
-        if (pipe == nullptr) {
-            return {};
-        }
-        std::string output;
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-            output += buffer;
-        }
-        EXPECT_EQ(pclose(pipe), 0) << command << ": " << output;
-        return output.substr(0, output.find('\n'));
-    }
+    std::string Tool(const std::string& arguments) { return RunTokenTool(m_bin, arguments); }
 
     // A reader holding a new token of the given kind; returns the serial.
     std::string InsertToken(const std::string& reader, const std::string& createArguments)
