@@ -8,7 +8,9 @@
 extern "C" {
 #endif
 
+#ifdef _WIN32
 #pragma pack(push, 1)
+#endif
 
 // A result from 1 to 14 of C_NRV_Login, C_NRV_UnblockUserPIN and
 // C_NRV_InitToken: the PIN was wrong, with that many attempts left.
@@ -271,7 +273,9 @@ typedef CK_FUNCTION_LIST_PTR* CK_FUNCTION_LIST_PTR_PTR;
 #define NRV_STANDARD_FUNCTION_COUNT 68U
 #define NRV_VENDOR_FUNCTION_COUNT 10U
 
+#ifdef _WIN32
 #pragma pack(pop)
+#endif
 
 #ifdef __cplusplus
 }

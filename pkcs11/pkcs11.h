@@ -1,6 +1,8 @@
-// The kit's module ABI: PKCS#11 v2.20 declarations with a 32-bit CK_ULONG and
-// every structure, including the function list, packed to one byte. Shared by
-// the manager, the provider, the agent and the software token.
+// The kit's module ABI: PKCS#11 v2.20 declarations in the platform's own
+// convention, the one every module and consumer on it speaks: CK_ULONG is
+// unsigned long and structures keep natural alignment; on Windows that means
+// a 32-bit CK_ULONG and one-byte packing. Shared by the manager, the provider,
+// the agent and the software token.
 #ifndef VELA5_PKCS11_H
 #define VELA5_PKCS11_H
 
@@ -10,14 +12,16 @@
 extern "C" {
 #endif
 
+#ifdef _WIN32
 #pragma pack(push, 1)
+#endif
 
 typedef unsigned char CK_BYTE;
 typedef CK_BYTE CK_CHAR;
 typedef CK_BYTE CK_UTF8CHAR;
 typedef CK_BYTE CK_BBOOL;
-typedef uint32_t CK_ULONG;
-typedef int32_t CK_LONG;
+typedef unsigned long CK_ULONG;
+typedef long CK_LONG;
 typedef CK_ULONG CK_FLAGS;
 
 typedef CK_BYTE* CK_BYTE_PTR;
@@ -32,7 +36,7 @@ typedef CK_VOID_PTR* CK_VOID_PTR_PTR;
 #ifndef NULL_PTR
 #define NULL_PTR 0
 #endif
-#define CK_UNAVAILABLE_INFORMATION (~0U)
+#define CK_UNAVAILABLE_INFORMATION (~0UL)
 #define CK_EFFECTIVELY_INFINITE 0U
 #define CK_INVALID_HANDLE 0U
 
@@ -241,9 +245,14 @@ typedef CK_MECHANISM_TYPE* CK_MECHANISM_TYPE_PTR;
 #define CKM_MD5_RSA_PKCS 0x00000005U
 #define CKM_SHA1_RSA_PKCS 0x00000006U
 #define CKM_RSA_PKCS_OAEP 0x00000009U
+#define CKM_RSA_PKCS_PSS 0x0000000DU
+#define CKM_SHA1_RSA_PKCS_PSS 0x0000000EU
 #define CKM_SHA256_RSA_PKCS 0x00000040U
 #define CKM_SHA384_RSA_PKCS 0x00000041U
 #define CKM_SHA512_RSA_PKCS 0x00000042U
+#define CKM_SHA256_RSA_PKCS_PSS 0x00000043U
+#define CKM_SHA384_RSA_PKCS_PSS 0x00000044U
+#define CKM_SHA512_RSA_PKCS_PSS 0x00000045U
 #define CKM_DES3_KEY_GEN 0x00000131U
 #define CKM_DES3_ECB 0x00000132U
 #define CKM_DES3_CBC 0x00000133U
@@ -264,6 +273,32 @@ typedef struct CK_MECHANISM {
     CK_ULONG ulParameterLen;
 } CK_MECHANISM;
 typedef CK_MECHANISM* CK_MECHANISM_PTR;
+
+// Parameters of the PSS and OAEP mechanisms.
+typedef CK_ULONG CK_RSA_PKCS_MGF_TYPE;
+#define CKG_MGF1_SHA1 0x00000001U
+#define CKG_MGF1_SHA256 0x00000002U
+#define CKG_MGF1_SHA384 0x00000003U
+#define CKG_MGF1_SHA512 0x00000004U
+
+typedef struct CK_RSA_PKCS_PSS_PARAMS {
+    CK_MECHANISM_TYPE hashAlg;
+    CK_RSA_PKCS_MGF_TYPE mgf;
+    CK_ULONG sLen;
+} CK_RSA_PKCS_PSS_PARAMS;
+typedef CK_RSA_PKCS_PSS_PARAMS* CK_RSA_PKCS_PSS_PARAMS_PTR;
+
+typedef CK_ULONG CK_RSA_PKCS_OAEP_SOURCE_TYPE;
+#define CKZ_DATA_SPECIFIED 0x00000001U
+
+typedef struct CK_RSA_PKCS_OAEP_PARAMS {
+    CK_MECHANISM_TYPE hashAlg;
+    CK_RSA_PKCS_MGF_TYPE mgf;
+    CK_RSA_PKCS_OAEP_SOURCE_TYPE source;
+    CK_VOID_PTR pSourceData;
+    CK_ULONG ulSourceDataLen;
+} CK_RSA_PKCS_OAEP_PARAMS;
+typedef CK_RSA_PKCS_OAEP_PARAMS* CK_RSA_PKCS_OAEP_PARAMS_PTR;
 
 typedef struct CK_MECHANISM_INFO {
     CK_ULONG ulMinKeySize;
@@ -394,7 +429,9 @@ typedef CK_C_INITIALIZE_ARGS* CK_C_INITIALIZE_ARGS_PTR;
 #define CKF_LIBRARY_CANT_CREATE_OS_THREADS 0x00000001U
 #define CKF_OS_LOCKING_OK 0x00000002U
 
+#ifdef _WIN32
 #pragma pack(pop)
+#endif
 
 #ifdef __cplusplus
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake pkg-config gettext
-  libwxgtk3.2-dev libssl-dev libsqlite3-dev libboost-dev libx11-dev libpcsclite-dev
+  libwxgtk3.2-dev libssl-dev libsqlite3-dev libboost-dev libx11-dev libpcsclite-dev libp11-kit-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils
 )

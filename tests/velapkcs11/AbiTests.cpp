@@ -1,5 +1,7 @@
-// The module ABI's layout: byte packing, 32-bit CK_ULONG and the entry
-// indexes the deliverables call by.
+// The module ABI's layout: the platform's own convention, figure by figure
+// against the system's PKCS#11 header, and the entry indexes the deliverables
+// call by.
+#include "AbiLayout.h"
 #include "ModuleLoader.h"
 #include "pkcs11/pkcs11.h"
 
@@ -9,38 +11,41 @@
 #include <gtest/gtest.h>
 #include <utility>
 
+std::vector<AbiFigure> KitAbiLayout()
+{
+#include "AbiLayoutFigures.inc"
+}
+
 namespace {
 
 constexpr size_t Entry(size_t index)
 {
-    return sizeof(CK_VERSION) + index * sizeof(void*);
+    return offsetof(CK_FUNCTION_LIST, C_Initialize) + index * sizeof(void*);
 }
 
-static_assert(sizeof(CK_ULONG) == 4);
-static_assert(sizeof(CK_ATTRIBUTE) == 4 + sizeof(void*) + 4, "attributes are byte-packed");
-static_assert(sizeof(CK_MECHANISM) == 4 + sizeof(void*) + 4);
-static_assert(sizeof(CK_TOKEN_INFO) == 32 + 32 + 16 + 16 + 11 * 4 + 2 * 2 + 16);
-static_assert(offsetof(CK_FUNCTION_LIST, C_Initialize) == Entry(0), "version comes first, then entry 0");
-static_assert(offsetof(CK_FUNCTION_LIST, C_GetSlotList) == Entry(4));
-static_assert(offsetof(CK_FUNCTION_LIST, C_SetPIN) == Entry(11));
-static_assert(offsetof(CK_FUNCTION_LIST, C_Logout) == Entry(19));
-static_assert(offsetof(CK_FUNCTION_LIST, C_FindObjects) == Entry(27));
-static_assert(offsetof(CK_FUNCTION_LIST, C_Sign) == Entry(43));
-static_assert(offsetof(CK_FUNCTION_LIST, C_GenerateKeyPair) == Entry(59));
-static_assert(offsetof(CK_FUNCTION_LIST, C_GenerateRandom) == Entry(64));
-static_assert(offsetof(CK_FUNCTION_LIST, C_WaitForSlotEvent) == Entry(67));
+// The vendor entries follow the 68 standard ones directly.
 static_assert(offsetof(CK_FUNCTION_LIST, C_NRV_SetTokenLabel) == Entry(68));
 static_assert(offsetof(CK_FUNCTION_LIST, C_NRV_InitToken) == Entry(70));
 static_assert(offsetof(CK_FUNCTION_LIST, C_NRV_Login) == Entry(74));
 static_assert(offsetof(CK_FUNCTION_LIST, C_NRV_IsTokenReady) == Entry(77));
 static_assert(sizeof(CK_FUNCTION_LIST) == Entry(78));
-// Thirteen packed fields: three text pointers, nine 32-bit values, one byte.
+// The initialization record: natural sizes and alignment, the clear-card
+// byte last.
 static_assert(offsetof(NRV_INIT_TOKEN_RECORD, ulUserPinLen) == 2 * sizeof(void*));
-static_assert(offsetof(NRV_INIT_TOKEN_RECORD, pSOPin) == 2 * sizeof(void*) + 4 * 4);
-static_assert(offsetof(NRV_INIT_TOKEN_RECORD, bClearCard) == 3 * sizeof(void*) + 9 * 4);
-static_assert(sizeof(NRV_INIT_TOKEN_RECORD) == 3 * sizeof(void*) + 9 * 4 + 1);
+static_assert(offsetof(NRV_INIT_TOKEN_RECORD, pSOPin) == 2 * sizeof(void*) + 4 * sizeof(CK_ULONG));
+static_assert(offsetof(NRV_INIT_TOKEN_RECORD, bClearCard) == 3 * sizeof(void*) + 9 * sizeof(CK_ULONG));
 
 } // namespace
+
+TEST(ModuleAbi, LayoutIsThePlatformsOwn)
+{
+    const auto kit = KitAbiLayout();
+    const auto system = SystemAbiLayout();
+    ASSERT_EQ(kit.size(), system.size());
+    for (size_t i = 0; i < kit.size(); ++i) {
+        EXPECT_EQ(kit[i].value, system[i].value) << kit[i].name;
+    }
+}
 
 TEST(ModuleAbi, ListEntriesByIndexAreTheExportedCalls)
 {
@@ -51,7 +56,7 @@ TEST(ModuleAbi, ListEntriesByIndexAreTheExportedCalls)
     EXPECT_EQ(list->version.minor, 20);
     // Read the list as the deliverables do: raw pointers after the version.
     void* entries[78];
-    std::memcpy(entries, reinterpret_cast<const unsigned char*>(list) + sizeof(CK_VERSION), sizeof entries);
+    std::memcpy(entries, reinterpret_cast<const unsigned char*>(list) + Entry(0), sizeof entries);
     const std::pair<size_t, const char*> expected[] = {
         { 0, "C_Initialize" },
         { 4, "C_GetSlotList" },

@@ -25,25 +25,25 @@ int main(int argc, char** argv)
     CK_SESSION_HANDLE session = 0;
     CK_RV rv = p11->C_OpenSession(0, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session);
     if (rv != CKR_OK) {
-        std::printf("open %u\n", rv);
+        std::printf("open %lu\n", rv);
         return 4;
     }
     if (std::strcmp(argv[1], "hold") == 0) {
-        std::printf("%u\n", session);
+        std::printf("%lu\n", session);
         std::fflush(stdout);
         char line[16];
         if (std::fgets(line, sizeof line, stdin) == nullptr) {
             return 5;
         }
         CK_SESSION_INFO info;
-        std::printf("%u\n", p11->C_GetSessionInfo(session, &info));
+        std::printf("%lu\n", p11->C_GetSessionInfo(session, &info));
     } else if (std::strcmp(argv[1], "wrong") == 0 && argc > 2) {
         CK_BYTE pin[] = "0000";
         for (int i = 0; i < std::atoi(argv[2]); ++i) {
             rv = p11->C_NRV_Login(session, CKU_USER, pin, 4);
-            std::printf("%u ", rv);
+            std::printf("%lu ", rv);
             if (rv < NRV_CKR_PIN_RETRIES_MIN || rv > NRV_CKR_PIN_RETRIES_MAX) {
-                std::printf("login %u\n", rv);
+                std::printf("login %lu\n", rv);
                 return 7;
             }
         }
@@ -59,7 +59,7 @@ int main(int argc, char** argv)
                 CK_ATTRIBUTE read = { type, buffer, sizeof buffer };
                 rv = p11->C_GetAttributeValue(session, object, &read, 1);
                 if (rv != CKR_OK) {
-                    std::printf("get %u\n", rv);
+                    std::printf("get %lu\n", rv);
                     return 8;
                 }
                 changed += std::string(buffer, read.ulValueLen) != written ? 1 : 0;
@@ -68,7 +68,7 @@ int main(int argc, char** argv)
             CK_ATTRIBUTE write = { type, written.data(), static_cast<CK_ULONG>(written.size()) };
             rv = p11->C_SetAttributeValue(session, object, &write, 1);
             if (rv != CKR_OK) {
-                std::printf("set %u\n", rv);
+                std::printf("set %lu\n", rv);
                 return 9;
             }
         }
@@ -85,7 +85,7 @@ int main(int argc, char** argv)
             CK_OBJECT_HANDLE handle = 0;
             rv = p11->C_CreateObject(session, object, 3, &handle);
             if (rv != CKR_OK) {
-                std::printf("create %u\n", rv);
+                std::printf("create %lu\n", rv);
                 return 6;
             }
         }
