@@ -4,14 +4,22 @@
 
 #include "CkError.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <sys/stat.h>
 
 namespace velatoken {
 
 namespace {
 
-constexpr const char* kFormat = "vela5-token-state-1";
+constexpr const char* kFormat = "vela5-token-state-2";
+// Written by the builds whose CK_ULONG was 32 bits wide on every platform.
+constexpr const char* kNarrowFormat = "vela5-token-state-1";
+// Attributes whose values are one CK_ULONG, the only ones whose width the
+// ABI decides.
+constexpr CK_ATTRIBUTE_TYPE kUlongAttributes[] = { CKA_CLASS, CKA_CERTIFICATE_TYPE, CKA_CERTIFICATE_CATEGORY,
+    CKA_KEY_TYPE, CKA_MODULUS_BITS, CKA_VALUE_LEN, CKA_KEY_GEN_MECHANISM };
 
 constexpr const char* kSchema = R"SQL(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
@@ -212,25 +220,80 @@ Database::~Database()
 
 void Database::CreateOrCheckSchema()
 {
-    Transaction transaction(*this);
-    Statement tables(*this, "SELECT count(*) FROM sqlite_master");
-    tables.Step();
-    if (tables.Int(0) == 0) {
-        Exec(kSchema);
-        Statement format(*this, "INSERT INTO meta(key, value) VALUES('format', ?)");
-        format.Bind(1, std::string(kFormat)).Run();
+    std::string format;
+    {
+        Transaction transaction(*this);
+        Statement tables(*this, "SELECT count(*) FROM sqlite_master");
+        tables.Step();
+        if (tables.Int(0) == 0) {
+            Exec(kSchema);
+            Statement mark(*this, "INSERT INTO meta(key, value) VALUES('format', ?)");
+            mark.Bind(1, std::string(kFormat)).Run();
+            transaction.Commit();
+            return;
+        }
+        format = Format();
         transaction.Commit();
-        return;
     }
+    // Copying needs every statement finished.
+    if (format == kNarrowFormat) {
+        MigrateNarrowState();
+    } else if (format != kFormat) {
+        throw CkError(CKR_DEVICE_ERROR, "unknown format");
+    }
+}
+
+std::string Database::Format()
+{
     Statement hasMeta(*this, "SELECT count(*) FROM sqlite_master WHERE type='table' AND name='meta'");
     hasMeta.Step();
     if (hasMeta.Int(0) == 0) {
         throw CkError(CKR_DEVICE_ERROR, "no format mark");
     }
     Statement format(*this, "SELECT value FROM meta WHERE key='format'");
-    if (!format.Step() || format.Text(0) != kFormat) {
-        throw CkError(CKR_DEVICE_ERROR, "unknown format");
+    return format.Step() ? format.Text(0) : std::string();
+}
+
+void Database::MigrateNarrowState()
+{
+    // A consistent copy of the old state (write-ahead log included) stays
+    // beside it, so nothing a user kept there can be lost by the change.
+    const std::filesystem::path backup = m_file.string() + ".format1";
+    std::error_code ec;
+    if (!std::filesystem::exists(backup, ec)) {
+        try {
+            Statement copy(*this, "VACUUM INTO ?");
+            copy.Bind(1, backup.string()).Run();
+            chmod(backup.c_str(), 0600);
+        } catch (const CkError&) {
+            // Another process migrating at the same time made the copy first.
+            if (!std::filesystem::exists(backup, ec)) {
+                throw;
+            }
+        }
     }
+    Transaction transaction(*this);
+    if (Format() != kNarrowFormat) {
+        return; // another process migrated it meanwhile
+    }
+    // Widen each unsigned long value in place: little-endian, so the added
+    // high bytes are zero.
+    static_assert(sizeof(CK_ULONG) >= 4);
+    Statement select(*this, "SELECT object_id, type, value FROM attributes WHERE length(value) = 4");
+    Statement update(*this, "UPDATE attributes SET value = ? WHERE object_id = ? AND type = ?");
+    while (select.Step()) {
+        const auto type = static_cast<CK_ATTRIBUTE_TYPE>(select.Int(1));
+        if (std::find(std::begin(kUlongAttributes), std::end(kUlongAttributes), type)
+            == std::end(kUlongAttributes)) {
+            continue;
+        }
+        Blob value = select.Bytes(2);
+        value.resize(sizeof(CK_ULONG), 0);
+        update.Bind(1, value).Bind(2, select.Int(0)).Bind(3, select.Int(1)).Run();
+        update.Reset();
+    }
+    Statement mark(*this, "UPDATE meta SET value = ? WHERE key = 'format'");
+    mark.Bind(1, std::string(kFormat)).Run();
     transaction.Commit();
 }
 

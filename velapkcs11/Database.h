@@ -80,6 +80,8 @@ public:
 
 private:
     void CreateOrCheckSchema();
+    std::string Format();
+    void MigrateNarrowState();
 
     std::filesystem::path m_file;
     sqlite3* m_db = nullptr;
