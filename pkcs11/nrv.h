@@ -273,6 +273,29 @@ typedef CK_FUNCTION_LIST_PTR* CK_FUNCTION_LIST_PTR_PTR;
 #define NRV_STANDARD_FUNCTION_COUNT 68U
 #define NRV_VENDOR_FUNCTION_COUNT 10U
 
+// The maker's name in C_GetInfo. Only the maker's modules have the vendor
+// entries: a standard module's function list ends after entry 67, and what
+// follows it in memory is not a function.
+#define NRV_MANUFACTURER_ID "Nurvon Ltd."
+
+// True when C_GetInfo's blank-padded manufacturer is the maker's.
+static inline CK_BBOOL NRV_IsMakersModule(const CK_INFO* info)
+{
+    const char* const name = NRV_MANUFACTURER_ID;
+    size_t i = 0;
+    for (; name[i] != '\0'; ++i) {
+        if (i == sizeof info->manufacturerID || info->manufacturerID[i] != (CK_UTF8CHAR)name[i]) {
+            return CK_FALSE;
+        }
+    }
+    for (; i < sizeof info->manufacturerID; ++i) {
+        if (info->manufacturerID[i] != ' ') {
+            return CK_FALSE;
+        }
+    }
+    return CK_TRUE;
+}
+
 #ifdef _WIN32
 #pragma pack(pop)
 #endif

@@ -6,6 +6,7 @@
 #ifndef VELA5_PKCS11_H
 #define VELA5_PKCS11_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus

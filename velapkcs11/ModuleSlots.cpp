@@ -13,7 +13,7 @@ namespace velatoken {
 
 namespace {
 
-constexpr const char* kManufacturer = "Nurvon Ltd.";
+constexpr const char* kManufacturer = NRV_MANUFACTURER_ID;
 
 void Pad(CK_UTF8CHAR* field, size_t size, const std::string& text)
 {

@@ -6,6 +6,7 @@
 #include "NRVCMULog.h"
 #include "NRVCMUSettings.h"
 #include "manager/window/NRVCMUFrm.h"
+#include "pkcs11/ModuleFileName.h"
 #include "platform/desktop/Desktop.h"
 
 #include <wx/filefn.h>
@@ -64,7 +65,7 @@ wxString InstanceLockFolder()
 } // namespace
 
 NRVCMUApp::NRVCMUApp()
-    : m_moduleFileName(wxS("velapkcs11.so"))
+    : m_moduleFileName(wxString::FromUTF8(Vela5ModuleFileName()))
 {
 }
 

@@ -78,6 +78,12 @@ wxString ResolveModulePath(const wxString& moduleFileName)
             ? Unsupported(#entry)                                                                            \
             : Checked(#entry, vendorNames, m_functionList->entry(__VA_ARGS__)))
 
+// Vendor entries exist only in the maker's modules; on any other module they
+// are answered here, never read from past the end of the standard list.
+#define NRV_CALL_VENDOR(entry, vendorNames, ...)                                                             \
+    (m_functionList != nullptr && !m_vendorEntries ? Unsupported(#entry)                                     \
+                                                   : NRV_CALL_MODULE(entry, vendorNames, __VA_ARGS__))
+
 namespace {
 
 CK_RV NotReady(const char* moduleFunction)
@@ -155,7 +161,13 @@ CK_RV NRVCMUCryptoki::CheckFunctionList()
 CK_RV NRVCMUCryptoki::Initialize()
 {
     const EnterExit log("Initialize");
-    return NRV_CALL_MODULE(C_Initialize, false, nullptr);
+    const CK_RV rv = NRV_CALL_MODULE(C_Initialize, false, nullptr);
+    m_vendorEntries = false;
+    if ((rv == CKR_OK || rv == CKR_CRYPTOKI_ALREADY_INITIALIZED) && m_functionList->C_GetInfo != nullptr) {
+        CK_INFO info {};
+        m_vendorEntries = m_functionList->C_GetInfo(&info) == CKR_OK && NRV_IsMakersModule(&info);
+    }
+    return rv;
 }
 
 CK_RV NRVCMUCryptoki::Finalize()
@@ -185,20 +197,20 @@ CK_RV NRVCMUCryptoki::GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR info)
 CK_RV NRVCMUCryptoki::GetTokenSerial(CK_ULONG slotPosition, CK_BYTE* buffer)
 {
     const EnterExit log("GetTokenSerial");
-    return NRV_CALL_MODULE(C_NRV_GetSerialNumber, false, slotPosition, buffer);
+    return NRV_CALL_VENDOR(C_NRV_GetSerialNumber, false, slotPosition, buffer);
 }
 
 CK_RV NRVCMUCryptoki::GetSOPINLengthRange(CK_SLOT_ID slotID, NRV_PIN_MIN_MAX* range)
 {
     const EnterExit log("GetSOPINLengthRange");
-    return NRV_CALL_MODULE(C_NRV_GetPinMinMax, false, NRV_PIN_SO, slotID, range);
+    return NRV_CALL_VENDOR(C_NRV_GetPinMinMax, false, NRV_PIN_SO, slotID, range);
 }
 
 CK_RV NRVCMUCryptoki::InitializeToken(CK_BYTE flag, CK_SLOT_ID slotID, NRV_INIT_TOKEN_RECORD record)
 {
     const EnterExit log("InitializeToken");
     NRVCMULog::Get().WriteValue("\tNSH1 Flag = ", "%d", flag, true);
-    return NRV_CALL_MODULE(C_NRV_InitToken, true, flag, slotID, record);
+    return NRV_CALL_VENDOR(C_NRV_InitToken, true, flag, slotID, record);
 }
 
 CK_RV NRVCMUCryptoki::SetPIN(CK_SESSION_HANDLE session, const wxString& oldPIN, const wxString& newPIN)
@@ -223,7 +235,7 @@ CK_RV NRVCMUCryptoki::ChangeTokenName(CK_SESSION_HANDLE session, const wxString&
     if (const CK_RV refused = labelBuffer.Assign(label); refused != CKR_OK) {
         return LogRefused("C_NRV_SetTokenLabel", refused);
     }
-    return NRV_CALL_MODULE(C_NRV_SetTokenLabel, false, session, labelBuffer.Data(), labelBuffer.Length());
+    return NRV_CALL_VENDOR(C_NRV_SetTokenLabel, false, session, labelBuffer.Data(), labelBuffer.Length());
 }
 
 CK_RV NRVCMUCryptoki::UnblockUserPIN(
@@ -238,20 +250,20 @@ CK_RV NRVCMUCryptoki::UnblockUserPIN(
     if (const CK_RV refused = userBuffer.Assign(newUserPIN); refused != CKR_OK) {
         return LogRefused("C_NRV_UnblockUserPIN", refused);
     }
-    return NRV_CALL_MODULE(C_NRV_UnblockUserPIN, true, session, soBuffer.Data(), soBuffer.Length(),
+    return NRV_CALL_VENDOR(C_NRV_UnblockUserPIN, true, session, soBuffer.Data(), soBuffer.Length(),
         userBuffer.Data(), userBuffer.Length());
 }
 
 CK_RV NRVCMUCryptoki::RefreshTokenFlag(CK_SLOT_ID slotID)
 {
     const EnterExit log("RefreshTokenFlag");
-    return NRV_CALL_MODULE(C_NRV_RefreshTokenFlag, false, slotID);
+    return NRV_CALL_VENDOR(C_NRV_RefreshTokenFlag, false, slotID);
 }
 
 CK_RV NRVCMUCryptoki::IsTokenReady(CK_SLOT_ID slotID)
 {
     const EnterExit log("IsTokenReady");
-    return NRV_CALL_MODULE(C_NRV_IsTokenReady, false, slotID, 0);
+    return NRV_CALL_VENDOR(C_NRV_IsTokenReady, false, slotID, 0);
 }
 
 CK_RV NRVCMUCryptoki::OpenSession(CK_SLOT_ID slotID, CK_SESSION_HANDLE* session)
@@ -285,6 +297,9 @@ CK_RV NRVCMUCryptoki::LogIn(CK_USER_TYPE userType, CK_SESSION_HANDLE session, co
     ModuleTextBuffer pinBuffer(ModuleTextKind::Pin);
     if (const CK_RV refused = pinBuffer.Assign(pin); refused != CKR_OK) {
         return LogRefused("C_NRV_Login", refused);
+    }
+    if (m_functionList != nullptr && !m_vendorEntries) {
+        return NRV_CALL_MODULE(C_Login, false, session, userType, pinBuffer.Data(), pinBuffer.Length());
     }
     return NRV_CALL_MODULE(C_NRV_Login, true, session, userType, pinBuffer.Data(), pinBuffer.Length());
 }
@@ -341,7 +356,7 @@ CK_RV NRVCMUCryptoki::GetKeyPairIndex(
     CK_SESSION_HANDLE session, CK_BYTE direction, CK_BYTE index, CK_BYTE* partnerIndex)
 {
     const EnterExit log("GetKeyPairIndex");
-    return NRV_CALL_MODULE(C_NRV_FindPriPubKey, false, session, direction, index, partnerIndex);
+    return NRV_CALL_VENDOR(C_NRV_FindPriPubKey, false, session, direction, index, partnerIndex);
 }
 
 CK_RV NRVCMUCryptoki::LoadCertificate(
@@ -356,6 +371,6 @@ CK_RV NRVCMUCryptoki::LoadCertificate(
     if (const CK_RV refused = passwordBuffer.Assign(password); refused != CKR_OK) {
         return LogRefused("C_NRV_LoadCert", refused);
     }
-    return NRV_CALL_MODULE(
+    return NRV_CALL_VENDOR(
         C_NRV_LoadCert, false, session, pathBuffer.Data(), passwordBuffer.Data(), passwordBuffer.Length());
 }

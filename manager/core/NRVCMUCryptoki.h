@@ -71,10 +71,15 @@ public:
     CK_RV LoadCertificate(CK_SESSION_HANDLE session, const wxString& filePath, const wxString& password);
 
     bool IsLoaded() const;
+    // True once Initialize found the maker's module: only then do the vendor
+    // wrappers call the module; elsewhere they answer
+    // CKR_FUNCTION_NOT_SUPPORTED, and LogIn uses the standard C_Login.
+    bool HasVendorEntries() const { return m_vendorEntries; }
     // Null until CheckFunctionList has succeeded.
     CK_FUNCTION_LIST_PTR GetFunctionList() const { return m_functionList; }
 
 private:
     std::unique_ptr<wxDynamicLibrary> m_library;
     CK_FUNCTION_LIST_PTR m_functionList = nullptr;
+    bool m_vendorEntries = false;
 };

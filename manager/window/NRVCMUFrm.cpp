@@ -611,7 +611,7 @@ void NRVCMUFrm::ApplyRebuild(const SlotEnumeration& enumeration)
 {
     m_slotIds = enumeration.slotIds;
     m_sessions.fill(0);
-    m_slots = BuildSlotRecords(m_slots, enumeration.serials);
+    m_slots = BuildSlotRecords(m_slots, enumeration.slotIds, enumeration.serials);
     ApplySlotList(enumeration.slotInfos);
     SelectSlot(0);
     m_busy = false;

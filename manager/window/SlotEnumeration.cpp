@@ -1,11 +1,12 @@
 #include "SlotEnumeration.h"
 
-SlotTable BuildSlotRecords(const SlotTable& oldTable, const std::vector<wxString>& serials)
+SlotTable BuildSlotRecords(
+    const SlotTable& oldTable, const std::vector<CK_SLOT_ID>& slotIds, const std::vector<wxString>& serials)
 {
     SlotTable table;
-    for (std::size_t p = 0; p < serials.size() && p < table.size(); ++p) {
+    for (std::size_t p = 0; p < serials.size() && p < slotIds.size() && p < table.size(); ++p) {
         SlotRecord& record = table[p];
-        record.slot = static_cast<std::uint32_t>(p);
+        record.slot = slotIds[p];
         record.serialNumber = serials[p];
         record.cardPresent = !serials[p].empty();
         if (!record.cardPresent) {

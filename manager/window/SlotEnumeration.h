@@ -29,4 +29,5 @@ struct SlotEnumeration {
 // present card carries over the logged-in mark and cached PIN of the old
 // record with the same serial number; every other record starts clean.
 // Positions past the serials are free.
-SlotTable BuildSlotRecords(const SlotTable& oldTable, const std::vector<wxString>& serials);
+SlotTable BuildSlotRecords(
+    const SlotTable& oldTable, const std::vector<CK_SLOT_ID>& slotIds, const std::vector<wxString>& serials);

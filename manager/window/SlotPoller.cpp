@@ -70,11 +70,10 @@ bool SlotPoller::Enumerate(CK_ULONG slots)
     SlotEnumeration enumeration;
     enumeration.slotIds.assign(allIds.begin(), allIds.begin() + static_cast<std::ptrdiff_t>(used));
     for (std::size_t p = 0; p < used; ++p) {
-        CK_BYTE buffer[NRV_SERIAL_BUFFER_SIZE + 1] = {};
-        const CK_RV rv = m_cryptoki.GetTokenSerial(static_cast<CK_ULONG>(p), buffer);
+        wxString serial;
+        const CK_RV rv = ReadSerial(p, enumeration.slotIds[p], serial);
         if (rv == CKR_OK) {
-            buffer[NRV_SERIAL_BUFFER_SIZE] = 0;
-            enumeration.serials.push_back(wxString::FromAscii(reinterpret_cast<const char*>(buffer)));
+            enumeration.serials.push_back(serial);
         } else if (rv == CKR_DEVICE_ERROR) {
             enumeration.serials.emplace_back();
         } else {
@@ -84,9 +83,29 @@ bool SlotPoller::Enumerate(CK_ULONG slots)
     }
     for (std::size_t p = 0; p < used; ++p) {
         SlotInfoEntry entry;
-        entry.rv = m_cryptoki.GetSlotInfo(static_cast<CK_SLOT_ID>(p), &entry.info);
+        entry.rv = m_cryptoki.GetSlotInfo(enumeration.slotIds[p], &entry.info);
         enumeration.slotInfos.push_back(entry);
     }
     m_target.PostRebuild(std::move(enumeration));
     return true;
+}
+
+CK_RV SlotPoller::ReadSerial(std::size_t position, CK_SLOT_ID slot, wxString& serial)
+{
+    if (m_cryptoki.HasVendorEntries()) {
+        CK_BYTE buffer[NRV_SERIAL_BUFFER_SIZE + 1] = {};
+        const CK_RV rv = m_cryptoki.GetTokenSerial(static_cast<CK_ULONG>(position), buffer);
+        buffer[NRV_SERIAL_BUFFER_SIZE] = 0;
+        serial = wxString::FromAscii(reinterpret_cast<const char*>(buffer));
+        return rv;
+    }
+    // Any other module: the serial of the token info, and no serial for an
+    // empty slot or a token that does not answer.
+    CK_TOKEN_INFO info {};
+    if (m_cryptoki.GetTokenInfo(slot, &info) == CKR_OK) {
+        serial
+            = wxString::FromAscii(reinterpret_cast<const char*>(info.serialNumber), sizeof info.serialNumber);
+        serial.Trim();
+    }
+    return CKR_OK;
 }

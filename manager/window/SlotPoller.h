@@ -19,6 +19,9 @@ public:
 
 private:
     bool Enumerate(CK_ULONG slots);
+    // The serial of the token in a slot, empty for none: the vendor call by
+    // position on the maker's module, the token info elsewhere.
+    CK_RV ReadSerial(std::size_t position, CK_SLOT_ID slot, wxString& serial);
 
     NRVCMUCryptoki& m_cryptoki;
     PollingTarget& m_target;

@@ -3,16 +3,18 @@
 #pragma once
 
 #include "CachedPin.h"
+#include "pkcs11/pkcs11.h"
 
 #include <array>
 #include <cstdint>
 #include <wx/string.h>
 
 struct SlotRecord {
-    static constexpr std::uint32_t kFree = 255;
+    static constexpr CK_SLOT_ID kFree = ~CK_SLOT_ID { 0 };
 
-    // Position in the module's slot list, used as the slot ID; kFree marks a free record.
-    std::uint32_t slot = kFree;
+    // The slot's ID as the module listed it (the maker's module lists
+    // positions); kFree marks a free record.
+    CK_SLOT_ID slot = kFree;
     bool cardPresent = false;
     bool tokenSupported = false;
     bool loggedIn = false;

@@ -57,11 +57,14 @@ TokenStatus ReadTokenStatus(
         return status;
     }
 
-    const CK_RV refreshed = cryptoki.RefreshTokenFlag(slot);
-    if (refreshed != CKR_OK) {
-        status.statusText = GetResultMessage(refreshed, _("Failed to refresh token flags."));
+    // Only the maker's tokens keep flags to refresh and a readiness to wait for.
+    if (cryptoki.HasVendorEntries()) {
+        const CK_RV refreshed = cryptoki.RefreshTokenFlag(slot);
+        if (refreshed != CKR_OK) {
+            status.statusText = GetResultMessage(refreshed, _("Failed to refresh token flags."));
+        }
+        WaitUntilReady(cryptoki, slot, readyTimeout);
     }
-    WaitUntilReady(cryptoki, slot, readyTimeout);
 
     CK_TOKEN_INFO info {};
     const CK_RV rv = cryptoki.GetTokenInfo(slot, &info);

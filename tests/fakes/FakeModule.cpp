@@ -58,6 +58,24 @@ CK_RV Fake_Finalize(CK_VOID_PTR reserved)
     return Record("C_Finalize", reserved == nullptr ? "null" : "reserved");
 }
 
+CK_RV Fake_GetInfo(CK_INFO_PTR info)
+{
+    const CK_RV rv = Record("C_GetInfo", "");
+    if (rv == CKR_OK && info != nullptr) {
+        std::memset(info, ' ', sizeof *info);
+        info->cryptokiVersion = CK_VERSION { 2, 20 };
+#ifdef FAKE_STANDARD_MODULE
+        const char maker[] = "Another Maker";
+#else
+        const char maker[] = NRV_MANUFACTURER_ID;
+#endif
+        std::memcpy(info->manufacturerID, maker, sizeof maker - 1);
+        info->flags = 0;
+        info->libraryVersion = CK_VERSION { 1, 0 };
+    }
+    return rv;
+}
+
 CK_RV Fake_GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR slotList, CK_ULONG_PTR count)
 {
     const CK_RV rv = Record("C_GetSlotList", Join(int(tokenPresent), slotList == nullptr ? "null" : "list"));
@@ -209,6 +227,11 @@ CK_RV Fake_NRV_RefreshTokenFlag(CK_SLOT_ID slotID)
     return Record("C_NRV_RefreshTokenFlag", Join(slotID));
 }
 
+CK_RV Fake_Login(CK_SESSION_HANDLE session, CK_USER_TYPE userType, CK_UTF8CHAR_PTR pin, CK_ULONG length)
+{
+    return Record("C_Login", Join(session, userType, Bytes(pin, NRV_PIN_BUFFER_SIZE), length));
+}
+
 CK_RV Fake_NRV_Login(CK_SESSION_HANDLE session, CK_USER_TYPE userType, CK_BYTE_PTR pin, CK_ULONG length)
 {
     return Record("C_NRV_Login", Join(session, userType, Bytes(pin, NRV_PIN_BUFFER_SIZE), length));
@@ -245,6 +268,7 @@ CK_FUNCTION_LIST MakeList()
     list.version = CK_VERSION { 2, 20 };
     list.C_Initialize = Fake_Initialize;
     list.C_Finalize = Fake_Finalize;
+    list.C_GetInfo = Fake_GetInfo;
     list.C_GetSlotList = Fake_GetSlotList;
     list.C_GetSlotInfo = Fake_GetSlotInfo;
     list.C_GetTokenInfo = Fake_GetTokenInfo;
@@ -252,6 +276,7 @@ CK_FUNCTION_LIST MakeList()
     list.C_OpenSession = Fake_OpenSession;
     list.C_CloseSession = Fake_CloseSession;
     list.C_CloseAllSessions = Fake_CloseAllSessions;
+    list.C_Login = Fake_Login;
     list.C_Logout = Fake_Logout;
     list.C_CreateObject = Fake_CreateObject;
     list.C_DestroyObject = Fake_DestroyObject;
@@ -270,6 +295,17 @@ CK_FUNCTION_LIST MakeList()
     list.C_NRV_GetPinMinMax = Fake_NRV_GetPinMinMax;
     list.C_NRV_FindPriPubKey = Fake_NRV_FindPriPubKey;
     list.C_NRV_IsTokenReady = Fake_NRV_IsTokenReady;
+#ifdef FAKE_STANDARD_MODULE
+    // A standard module's list ends after entry 67: what follows is not a
+    // function, and a client that calls it crashes the test.
+    const CK_FUNCTION_LIST poisoned = [] {
+        CK_FUNCTION_LIST bytes;
+        std::memset(&bytes, 0x5A, sizeof bytes);
+        return bytes;
+    }();
+    std::memcpy(&list.C_NRV_SetTokenLabel, &poisoned.C_NRV_SetTokenLabel,
+        sizeof list - offsetof(CK_FUNCTION_LIST, C_NRV_SetTokenLabel));
+#endif
     return list;
 }
 

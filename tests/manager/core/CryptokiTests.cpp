@@ -171,6 +171,43 @@ TEST_F(CryptokiFakeTest, LogInPassesUserTypeSecondAndLogsItByName)
             + "\tUser Type = \t00000002\n" + exit);
 }
 
+TEST_F(CryptokiTest, VendorEntriesAreReadOnlyFromTheMakersModule)
+{
+    NRVCMUCryptoki makers(FakePath("fake_module.so"));
+    ASSERT_EQ(makers.CheckFunctionList(), CKR_OK);
+    ASSERT_EQ(makers.Initialize(), CKR_OK);
+    EXPECT_TRUE(makers.HasVendorEntries());
+
+    // The other module's list is poisoned past entry 67: a vendor call
+    // reaching it would crash this test.
+    NRVCMUCryptoki other(FakePath("fake_standard_module.so"));
+    FakeControl fake(FakePath("fake_standard_module.so"));
+    ASSERT_EQ(other.CheckFunctionList(), CKR_OK);
+    ASSERT_EQ(other.Initialize(), CKR_OK);
+    EXPECT_FALSE(other.HasVendorEntries());
+    fake.Reset();
+    CK_BYTE serial[NRV_SERIAL_BUFFER_SIZE] = {};
+    NRV_PIN_MIN_MAX range {};
+    CK_BYTE partner = 0;
+    const CK_RV results[] = {
+        other.GetTokenSerial(0, serial),
+        other.GetSOPINLengthRange(1, &range),
+        other.InitializeToken(0, 1, NRV_INIT_TOKEN_RECORD {}),
+        other.ChangeTokenName(7, wxS("Label")),
+        other.UnblockUserPIN(7, wxS("87654321"), wxS("1234")),
+        other.RefreshTokenFlag(1),
+        other.IsTokenReady(1),
+        other.GetKeyPairIndex(7, NRV_FROM_PRIVATE_KEY_INDEX, 1, &partner),
+        other.LoadCertificate(7, wxS("/tmp/none.p12"), wxS("password")),
+    };
+    for (const CK_RV rv : results) {
+        EXPECT_EQ(rv, CKR_FUNCTION_NOT_SUPPORTED);
+    }
+    // Logging in still works, through the standard call.
+    EXPECT_EQ(other.LogIn(CKU_USER, 7, wxS("1234")), CKR_OK);
+    EXPECT_EQ(fake.Journal(), "C_Login(7,1,1234,4)\n");
+}
+
 TEST_F(CryptokiFakeTest, VendorCallsNameRetryCodesAsRetries)
 {
     m_fake.SetResult("C_NRV_Login", 3);

@@ -137,6 +137,16 @@ TEST(DecideActionsTests, OurTokenFollowsTheLoginState)
     EXPECT_FALSE(in.unlockUserPIN);
 }
 
+TEST(BuildSlotRecordsTests, RecordsKeepTheSlotIdsTheModuleListed)
+{
+    // A standard module's slot IDs are not positions.
+    const SlotTable table = BuildSlotRecords(SlotTable {}, { 1835288112, 7 }, { "S-1", "" });
+    EXPECT_EQ(table[0].slot, 1835288112U);
+    EXPECT_EQ(table[1].slot, 7U);
+    EXPECT_FALSE(table[0].IsFree());
+    EXPECT_TRUE(table[2].IsFree());
+}
+
 TEST(BuildSlotRecordsTests, LoginFollowsTheSerialNumberToAnyPosition)
 {
     SlotTable old;
@@ -147,10 +157,10 @@ TEST(BuildSlotRecordsTests, LoginFollowsTheSerialNumberToAnyPosition)
     old[0].cachedPIN.Keep("4321");
     old[0].tokenSupported = true;
     old[0].slotDescription = "Reader 0";
-    old[2].serialNumber = "S-2"; // a free record (slot 255) whose serial is stale
+    old[2].serialNumber = "S-2"; // a free record whose serial is stale
     old[2].loggedIn = true;
 
-    const SlotTable table = BuildSlotRecords(old, { "", "S-1", "S-2" });
+    const SlotTable table = BuildSlotRecords(old, { 0, 1, 2 }, { "", "S-1", "S-2" });
     EXPECT_EQ(table[0].slot, 0U);
     EXPECT_FALSE(table[0].cardPresent);
     EXPECT_FALSE(table[0].loggedIn);
