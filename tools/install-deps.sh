@@ -8,6 +8,7 @@ packages=(
   libwxgtk3.2-dev libssl-dev libsqlite3-dev libboost-dev libx11-dev libpcsclite-dev libp11-kit-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils
+  opensc gnutls-bin libnss3-tools softhsm2 p11-kit openssl
 )
 
 missing=()
