@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils
   opensc gnutls-bin libnss3-tools softhsm2 p11-kit openssl
+  lintian desktop-file-utils
 )
 
 missing=()
