@@ -3,8 +3,10 @@
 #include "platform/certstore/CertName.h"
 #include "platform/certstore/Store.h"
 
+#include <cctype>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <stdexcept>
@@ -114,11 +116,18 @@ CertStore::Certificate Find(const CertStore::Store& store, const std::string& th
         throw Failure("\"" + thumbprint + "\" is not a SHA-1 thumbprint (40 hex digits)");
     }
     if (result != CertStore::Success) {
+        // Entries are named by the thumbprint in upper case, without separators.
+        std::string name;
+        for (const char c : thumbprint) {
+            if (c != ' ' && c != ':') {
+                name += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            }
+        }
         std::string reason;
         CertStore::Certificate ignored;
-        if (std::filesystem::exists(store.Folder() / thumbprint)
-            && !CertStore::Store::ReadEntry(store.Folder() / thumbprint, ignored, reason)) {
-            throw Failure("the entry " + thumbprint + " is damaged: " + reason);
+        if (std::filesystem::exists(store.Folder() / name)
+            && !CertStore::Store::ReadEntry(store.Folder() / name, ignored, reason)) {
+            throw Failure("the entry " + name + " is damaged: " + reason);
         }
         throw Failure("no certificate with thumbprint " + thumbprint + " in the store");
     }
