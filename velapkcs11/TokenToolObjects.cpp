@@ -63,19 +63,9 @@ template <typename Call> void Step(const char* function, Call&& call)
 // token's slot, the User logged in; all of it undone on the way out.
 class TokenSession final {
 public:
-    TokenSession(const std::string& serial, std::string pin)
+    TokenSession()
         : m_module(Module::Instance())
     {
-        Step("C_Initialize", [&] { m_module.Initialize(nullptr); });
-        m_initialized = true;
-        const CK_SLOT_ID slot = FindSlot(serial);
-        Step("C_OpenSession",
-            [&] { m_module.OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, &m_session); });
-        Step("C_Login", [&] {
-            m_module.Login(m_session, CKU_USER, reinterpret_cast<CK_BYTE_PTR>(pin.data()),
-                static_cast<CK_ULONG>(pin.size()), false);
-        });
-        OPENSSL_cleanse(pin.data(), pin.size());
     }
     ~TokenSession()
     {
@@ -92,6 +82,26 @@ public:
     }
     TokenSession(const TokenSession&) = delete;
     TokenSession& operator=(const TokenSession&) = delete;
+
+    // Outside the constructor, so a failing step still closes what it opened.
+    void Open(const std::string& serial, std::string pin)
+    {
+        Step("C_Initialize", [&] { m_module.Initialize(nullptr); });
+        m_initialized = true;
+        const CK_SLOT_ID slot = FindSlot(serial);
+        Step("C_OpenSession",
+            [&] { m_module.OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, &m_session); });
+        try {
+            Step("C_Login", [&] {
+                m_module.Login(m_session, CKU_USER, reinterpret_cast<CK_BYTE_PTR>(pin.data()),
+                    static_cast<CK_ULONG>(pin.size()), false);
+            });
+        } catch (...) {
+            OPENSSL_cleanse(pin.data(), pin.size());
+            throw;
+        }
+        OPENSSL_cleanse(pin.data(), pin.size());
+    }
 
     Module& M() { return m_module; }
     CK_SESSION_HANDLE Handle() const { return m_session; }
@@ -227,7 +237,8 @@ void Import(const std::vector<std::string>& args)
     }
     CK_BYTE pathBuffer[NRV_PATH_BUFFER_SIZE] = {};
     std::memcpy(pathBuffer, doubled.c_str(), doubled.size() + 1);
-    TokenSession session(args[2], pin);
+    TokenSession session;
+    session.Open(args[2], pin);
     Step("C_NRV_LoadCert", [&] {
         session.M().LoadCert(session.Handle(), pathBuffer, reinterpret_cast<CK_BYTE_PTR>(password.data()),
             static_cast<CK_ULONG>(password.size()));
@@ -256,7 +267,8 @@ void AddCertificate(const std::vector<std::string>& args)
         CertStore::Certificate::Create(value.data(), value.size(), certificate);
         label = certificate.SimpleDisplayName();
     }
-    TokenSession session(args[2], pin);
+    TokenSession session;
+    session.Open(args[2], pin);
     CK_OBJECT_CLASS objectClass = CKO_CERTIFICATE;
     CK_CERTIFICATE_TYPE type = CKC_X_509;
     CK_BBOOL yes = CK_TRUE;
