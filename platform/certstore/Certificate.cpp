@@ -248,9 +248,13 @@ bool Certificate::SamePublicKey(const Certificate& other) const
     return !a.empty() && a == encode(other.m_x509.get());
 }
 
-void Certificate::SetProperty(uint32_t id, std::vector<uint8_t> value)
+long Certificate::SetProperty(uint32_t id, std::vector<uint8_t> value)
 {
+    if (!m_x509) {
+        return InvalidParameter;
+    }
     m_properties[id] = std::move(value);
+    return Success;
 }
 
 void Certificate::RemoveProperty(uint32_t id)
@@ -264,9 +268,9 @@ const std::vector<uint8_t>* Certificate::Property(uint32_t id) const
     return found == m_properties.end() ? nullptr : &found->second;
 }
 
-void Certificate::SetKeyProvInfo(const KeyProvInfo& info)
+long Certificate::SetKeyProvInfo(const KeyProvInfo& info)
 {
-    SetProperty(KeyProvInfoPropId, info.Serialize());
+    return SetProperty(KeyProvInfoPropId, info.Serialize());
 }
 
 bool Certificate::GetKeyProvInfo(KeyProvInfo& info) const
@@ -275,11 +279,11 @@ bool Certificate::GetKeyProvInfo(KeyProvInfo& info) const
     return bytes != nullptr && KeyProvInfo::Parse(*bytes, info);
 }
 
-void Certificate::SetKeySpec(uint32_t keySpec)
+long Certificate::SetKeySpec(uint32_t keySpec)
 {
     std::vector<uint8_t> bytes;
     AppendUint32(bytes, keySpec);
-    SetProperty(KeySpecPropId, std::move(bytes));
+    return SetProperty(KeySpecPropId, std::move(bytes));
 }
 
 bool Certificate::GetKeySpec(uint32_t& keySpec) const

@@ -84,13 +84,15 @@ public:
     bool SamePublicKey(const Certificate& other) const;
 
     // CertSetCertificateContextProperty / CertGetCertificateContextProperty.
-    void SetProperty(uint32_t id, std::vector<uint8_t> value);
+    // Setting on an empty context fails with InvalidParameter: the agent's
+    // skipped entries end its run there.
+    long SetProperty(uint32_t id, std::vector<uint8_t> value);
     void RemoveProperty(uint32_t id);
     const std::vector<uint8_t>* Property(uint32_t id) const;
     const std::map<uint32_t, std::vector<uint8_t>>& Properties() const { return m_properties; }
-    void SetKeyProvInfo(const KeyProvInfo& info);
+    long SetKeyProvInfo(const KeyProvInfo& info);
     bool GetKeyProvInfo(KeyProvInfo& info) const;
-    void SetKeySpec(uint32_t keySpec);
+    long SetKeySpec(uint32_t keySpec);
     bool GetKeySpec(uint32_t& keySpec) const;
 
 private:

@@ -149,8 +149,11 @@ TEST(Certificate, KeyProviderRecordAndKeySpecRoundTrip)
     Certificate certificate = Make("/CN=K");
     const KeyProvInfo info { "\\\\.\\VELA5 Reader 0\\0A0B", "Nurvon CSP v4.0", kProvRsaFull, 0,
         kAtKeyExchange };
-    certificate.SetKeyProvInfo(info);
-    certificate.SetKeySpec(kAtKeyExchange);
+    ASSERT_EQ(certificate.SetKeyProvInfo(info), Success);
+    ASSERT_EQ(certificate.SetKeySpec(kAtKeyExchange), Success);
+    Certificate empty;
+    EXPECT_EQ(empty.SetKeyProvInfo(info), InvalidParameter) << "a skipped entry has no context to bind";
+    EXPECT_TRUE(empty.Properties().empty());
     KeyProvInfo read;
     ASSERT_TRUE(certificate.GetKeyProvInfo(read));
     EXPECT_EQ(read, info);
