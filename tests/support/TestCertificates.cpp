@@ -75,20 +75,20 @@ TestKey MakeRsaKey(int bits)
     return TestKey(key, EVP_PKEY_free);
 }
 
-std::vector<uint8_t> MakeCertificate(const TestCertificateSpec& spec, const TestKey& key)
+std::vector<uint8_t> MakeCertificate(const TestCertificateFields& fields, const TestKey& key)
 {
     X509Ptr certificate(X509_new());
     Check(certificate != nullptr, "X509_new");
     X509_set_version(certificate.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), spec.serial);
+    ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), fields.serial);
     X509_gmtime_adj(X509_getm_notBefore(certificate.get()), 0);
-    X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 60L * 60 * 24 * spec.days);
-    FillName(X509_get_subject_name(certificate.get()), spec.subject);
+    X509_gmtime_adj(X509_getm_notAfter(certificate.get()), 60L * 60 * 24 * fields.days);
+    FillName(X509_get_subject_name(certificate.get()), fields.subject);
     Check(X509_set_issuer_name(certificate.get(), X509_get_subject_name(certificate.get())) == 1, "issuer");
     Check(X509_set_pubkey(certificate.get(), key.get()) == 1, "public key");
-    if (!spec.emails.empty()) {
+    if (!fields.emails.empty()) {
         std::string value;
-        for (const std::string& email : spec.emails) {
+        for (const std::string& email : fields.emails) {
             value += (value.empty() ? "email:" : ",email:") + email;
         }
         X509_EXTENSION* extension

@@ -14,7 +14,7 @@ using TestKey = std::shared_ptr<EVP_PKEY>;
 // A fresh RSA key.
 TestKey MakeRsaKey(int bits = 1024);
 
-struct TestCertificateSpec {
+struct TestCertificateFields {
     // As openssl's -subj: "/C=US/O=Acme/CN=Alice"; "+" joins attributes of
     // one part ("/OU=Dev+CN=Alice"). Empty: an empty name.
     std::string subject = "/CN=Test";
@@ -25,7 +25,7 @@ struct TestCertificateSpec {
 };
 
 // A certificate for key, signed by that key; DER.
-std::vector<uint8_t> MakeCertificate(const TestCertificateSpec& spec, const TestKey& key);
+std::vector<uint8_t> MakeCertificate(const TestCertificateFields& fields, const TestKey& key);
 
 void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& file);

@@ -30,9 +30,9 @@ TestIdentity MakeTestIdentity(const std::filesystem::path& folder, const std::st
 {
     TestIdentity identity;
     identity.key = MakeRsaKey();
-    TestCertificateSpec spec;
-    spec.subject = subject;
-    identity.certificate = MakeCertificate(spec, identity.key);
+    TestCertificateFields fields;
+    fields.subject = subject;
+    identity.certificate = MakeCertificate(fields, identity.key);
     identity.pkcs12 = folder / (name + ".p12");
     identity.cer = folder / (name + ".cer");
     WritePkcs12(identity.pkcs12, identity.certificate, identity.key, password, name);

@@ -19,11 +19,11 @@ const TestKey& SharedKey()
 Certificate Make(const std::string& subject, long serial = 1, std::vector<std::string> emails = {},
     const TestKey& key = SharedKey())
 {
-    TestCertificateSpec spec;
-    spec.subject = subject;
-    spec.serial = serial;
-    spec.emails = std::move(emails);
-    const std::vector<uint8_t> der = MakeCertificate(spec, key);
+    TestCertificateFields fields;
+    fields.subject = subject;
+    fields.serial = serial;
+    fields.emails = std::move(emails);
+    const std::vector<uint8_t> der = MakeCertificate(fields, key);
     Certificate certificate;
     EXPECT_EQ(Certificate::Create(der.data(), der.size(), certificate), Success);
     return certificate;

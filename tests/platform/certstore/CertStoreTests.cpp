@@ -22,10 +22,10 @@ protected:
 
     Certificate Make(const std::string& subject, long serial, const TestKey& key)
     {
-        TestCertificateSpec spec;
-        spec.subject = subject;
-        spec.serial = serial;
-        const std::vector<uint8_t> der = MakeCertificate(spec, key);
+        TestCertificateFields fields;
+        fields.subject = subject;
+        fields.serial = serial;
+        const std::vector<uint8_t> der = MakeCertificate(fields, key);
         Certificate certificate;
         EXPECT_EQ(Certificate::Create(der.data(), der.size(), certificate), Success);
         return certificate;

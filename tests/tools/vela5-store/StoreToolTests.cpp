@@ -16,10 +16,10 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(Store::OpenSystem("MY", store), Success);
-        TestCertificateSpec spec;
-        spec.subject = "/C=BG/O=Nurvon/CN=Token User";
-        spec.serial = 0x1234;
-        const std::vector<uint8_t> der = MakeCertificate(spec, MakeRsaKey());
+        TestCertificateFields fields;
+        fields.subject = "/C=BG/O=Nurvon/CN=Token User";
+        fields.serial = 0x1234;
+        const std::vector<uint8_t> der = MakeCertificate(fields, MakeRsaKey());
         ASSERT_EQ(Certificate::Create(der.data(), der.size(), propagated), Success);
         propagated.SetKeyProvInfo(KeyProvInfo {
             "\\\\.\\VELA5 Reader 0\\0A0B", "Nurvon CSP v4.0", kProvRsaFull, 0, kAtKeyExchange });
