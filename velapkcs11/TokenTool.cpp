@@ -4,6 +4,7 @@
 #include "Model.h"
 #include "ObjectStore.h"
 #include "TokenStore.h"
+#include "TokenToolObjects.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,19 @@ Controls the software token's shared state under $VELA5_ROOT/tokens
   token eject READER                 take the token out of a reader
   token fail SERIAL FUNCTION [CODE|off]
                                      make FUNCTION fail for this token with CODE
+  object import SERIAL FILE --password P --pin PIN
+                                     load a PKCS#12 file onto the token in a
+                                     reader as C_NRV_LoadCert does: certificate,
+                                     private and public key under one ID
+  object add-cert SERIAL FILE --id HEX --pin PIN [--label LABEL]
+                                     put a certificate (DER or PEM) on the token
+                                     with that CKA_ID; the label defaults to the
+                                     certificate's simple display name; prints
+                                     the new object's handle
+  object list SERIAL                 the token's objects, one a line: handle,
+                                     class, ID in hex ("-" for none), label in
+                                     quotes and key-pair index (0 for none),
+                                     separated by tabs
   list                               readers, and the token in each
   show SERIAL                        token details and objects
   --help                             this text
@@ -215,9 +229,16 @@ int Run(const std::vector<std::string>& args)
         std::cout << kHelp;
         return args.empty() ? 2 : 0;
     }
+    const std::string& command = args[0];
+    if (command == "object") {
+        try {
+            return RunObjectCommand(args);
+        } catch (const std::invalid_argument& error) {
+            throw UsageError(error.what());
+        }
+    }
     Database db(StateDirectory() / "state.db");
     TokenStore store(db);
-    const std::string& command = args[0];
     const std::string sub = args.size() > 1 ? args[1] : std::string();
     if (command == "list") {
         List(store);

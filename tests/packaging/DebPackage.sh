@@ -23,14 +23,14 @@ special=$(find . -perm /6000)
 [ -z "$special" ] || fail "setuid or setgid files: $special"
 
 for path in usr/lib/vela5/PavixManager usr/lib/vela5/velapkcs11.so usr/lib/vela5/vela5-token \
-  usr/lib/vela5/vela5-reg usr/lib/vela5/Language/Bulgarian.mo usr/lib/vela5/Language/Portuguese.mo \
+  usr/lib/vela5/vela5-reg usr/lib/vela5/vela5-store usr/lib/vela5/Language/Bulgarian.mo usr/lib/vela5/Language/Portuguese.mo \
   usr/lib/vela5/Language/Spanish.mo usr/share/applications/pavix-manager.desktop \
   usr/share/icons/hicolor/48x48/apps/pavix-manager.png usr/share/icons/hicolor/256x256/apps/pavix-manager.png \
   usr/share/p11-kit/modules/vela5.module usr/share/man/man1/vela5-token.1.gz \
-  usr/share/man/man1/vela5-reg.1.gz usr/share/man/man1/pavix-manager.1.gz usr/share/doc/vela5-kit/copyright; do
+  usr/share/man/man1/vela5-reg.1.gz usr/share/man/man1/vela5-store.1.gz usr/share/man/man1/pavix-manager.1.gz usr/share/doc/vela5-kit/copyright; do
   [ -e "$path" ] || fail "missing /$path"
 done
-for link in pavix-manager vela5-token vela5-reg; do
+for link in pavix-manager vela5-token vela5-reg vela5-store; do
   [ -x "usr/bin/$link" ] || fail "/usr/bin/$link does not lead to a program"
 done
 grep -q "^module: /usr/lib/vela5/velapkcs11.so$" usr/share/p11-kit/modules/vela5.module \

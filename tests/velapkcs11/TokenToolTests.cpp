@@ -1,8 +1,15 @@
-// vela5-token's command line: results, exit codes and one-line errors.
+// vela5-token's command line: results, exit codes and one-line errors, and
+// objects put on a token with it.
 #include "ModuleLoader.h"
+#include "RunProgram.h"
 #include "ScopedTestRoot.h"
+#include "TokenModuleFixture.h"
+#include "TokenObjects.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
 
 TEST(TokenTool, ErrorsExitNonZeroWithOneLine)
 {
@@ -42,4 +49,140 @@ TEST(TokenTool, CreateInsertListShow)
     EXPECT_NE(output.find("user PIN: length 6-12, 8 of 8 attempts left"), std::string::npos) << output;
     ASSERT_EQ(RunTool("token eject \"Reader A\""), 0);
     EXPECT_EQ(RunTool("token eject \"Reader A\" 2>/dev/null"), 1);
+}
+
+namespace {
+
+class TokenToolObjects : public TokenModule {
+protected:
+    static CK_OBJECT_HANDLE FindOne(CK_FUNCTION_LIST* p11, CK_SESSION_HANDLE session,
+        CK_OBJECT_CLASS objectClass, std::vector<uint8_t> id)
+    {
+        CK_ATTRIBUTE filter[] = {
+            { CKA_CLASS, &objectClass, sizeof objectClass },
+            { CKA_ID, id.data(), static_cast<CK_ULONG>(id.size()) },
+        };
+        CK_OBJECT_HANDLE handle = 0;
+        CK_ULONG count = 0;
+        EXPECT_EQ(p11->C_FindObjectsInit(session, filter, 2), CKR_OK);
+        EXPECT_EQ(p11->C_FindObjects(session, &handle, 1, &count), CKR_OK);
+        EXPECT_EQ(p11->C_FindObjectsFinal(session), CKR_OK);
+        EXPECT_EQ(count, 1u);
+        return handle;
+    }
+    static std::vector<uint8_t> Attribute(
+        CK_FUNCTION_LIST* p11, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
+    {
+        CK_ATTRIBUTE attribute = { type, nullptr, 0 };
+        EXPECT_EQ(p11->C_GetAttributeValue(session, object, &attribute, 1), CKR_OK);
+        std::vector<uint8_t> value(attribute.ulValueLen);
+        attribute.pValue = value.data();
+        EXPECT_EQ(p11->C_GetAttributeValue(session, object, &attribute, 1), CKR_OK);
+        return value;
+    }
+    static std::vector<uint8_t> Hex(const std::string& text)
+    {
+        std::vector<uint8_t> bytes;
+        for (size_t i = 0; i + 1 < text.size(); i += 2) {
+            bytes.push_back(static_cast<uint8_t>(std::stoul(text.substr(i, 2), nullptr, 16)));
+        }
+        return bytes;
+    }
+};
+
+} // namespace
+
+// A PKCS#12 file and a .cer made by OpenSSL go onto the token and come back
+// through the module unchanged, and the imported key signs for its
+// certificate.
+TEST_F(TokenToolObjects, ImportAndAddCertificateRoundTrip)
+{
+    const std::string serial = InsertInitializedToken();
+    const TestIdentity alice = MakeTestIdentity(root.Temp(), "alice", "/O=Acme/CN=Alice", "p12 pass");
+    const TestIdentity bob = MakeTestIdentity(root.Temp(), "bob", "/O=Acme/CN=Bob Cert", "unused");
+    TokenObjects::Import(serial, alice.pkcs12, "p12 pass", "1234");
+    const unsigned long bobHandle = TokenObjects::AddCertificate(serial, bob.cer, "0a0B", "1234");
+
+    const std::vector<TokenObjectRow> rows = TokenObjects::List(serial);
+    ASSERT_EQ(rows.size(), 4u);
+    const std::string aliceId = rows[0].id;
+    EXPECT_EQ(aliceId.size(), 40u) << "SHA-1 of the modulus or the file's local key ID";
+    const char* const classes[] = { "certificate", "public-key", "private-key" };
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(rows[i].objectClass, classes[i]);
+        EXPECT_EQ(rows[i].id, aliceId);
+        EXPECT_EQ(rows[i].label, "alice") << "the file's friendly name";
+        EXPECT_EQ(rows[i].keyPairIndex, i == 0 ? 0 : 1);
+    }
+    EXPECT_EQ(rows[3].handle, bobHandle);
+    EXPECT_EQ(rows[3].objectClass, "certificate");
+    EXPECT_EQ(rows[3].id, "0A0B");
+    EXPECT_EQ(rows[3].label, "Bob Cert") << "the certificate's simple display name";
+    EXPECT_EQ(rows[3].keyPairIndex, 0);
+
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    const CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(Login(session, CKU_USER, "1234"), CKR_OK);
+    EXPECT_EQ(Attribute(p11, session, FindOne(p11, session, CKO_CERTIFICATE, Hex(aliceId)), CKA_VALUE),
+        alice.certificate);
+    EXPECT_EQ(Attribute(p11, session, FindOne(p11, session, CKO_CERTIFICATE, { 0x0A, 0x0B }), CKA_VALUE),
+        bob.certificate);
+
+    const CK_OBJECT_HANDLE key = FindOne(p11, session, CKO_PRIVATE_KEY, Hex(aliceId));
+    CK_MECHANISM mechanism = { CKM_RSA_PKCS, nullptr, 0 };
+    ASSERT_EQ(p11->C_SignInit(session, &mechanism, key), CKR_OK);
+    unsigned char data[] = "to be signed";
+    std::vector<unsigned char> signature(512);
+    CK_ULONG length = static_cast<CK_ULONG>(signature.size());
+    ASSERT_EQ(p11->C_Sign(session, data, sizeof data, signature.data(), &length), CKR_OK);
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> verify(
+        EVP_PKEY_CTX_new(alice.key.get(), nullptr), EVP_PKEY_CTX_free);
+    ASSERT_EQ(EVP_PKEY_verify_init(verify.get()), 1);
+    ASSERT_EQ(EVP_PKEY_CTX_set_rsa_padding(verify.get(), RSA_PKCS1_PADDING), 1);
+    EXPECT_EQ(EVP_PKEY_verify(verify.get(), signature.data(), length, data, sizeof data), 1)
+        << "the token's key is the file's key";
+}
+
+TEST_F(TokenToolObjects, FailuresNameTheCallAndChangeNothing)
+{
+    const std::string serial = InsertInitializedToken();
+    const std::string loose = CreateToken("--model VELA5-32 --label Loose --user-pin 1234 --so-pin 87654321");
+    const TestIdentity alice = MakeTestIdentity(root.Temp(), "alice", "/CN=Alice", "right");
+    const std::string p12 = "'" + alice.pkcs12.string() + "'";
+    const std::string cer = "'" + alice.cer.string() + "'";
+    WriteBytes(root.Temp() / "junk.cer", { 0x30, 0x03, 0x02, 0x01, 0x01 });
+    const std::string junk = "'" + (root.Temp() / "junk.cer").string() + "'";
+    const struct {
+        std::string arguments;
+        int status;
+        std::string error;
+    } cases[] = {
+        { "object import " + serial + " " + p12 + " --password wrong --pin 1234", 1,
+            "C_NRV_LoadCert failed: 0x00000020 (wrong password)" },
+        { "object import " + serial + " " + p12 + " --password right --pin 9999", 1,
+            "C_Login failed: 0x000000A0 (wrong PIN)" },
+        { "object import " + serial + " " + cer + " --password right --pin 1234", 1,
+            "C_NRV_LoadCert failed: 0xFFFF0007 (not a PKCS#12 file)" },
+        { "object import " + loose + " " + p12 + " --password right --pin 1234", 1,
+            "no token with serial " + loose + " is in a reader (see vela5-token list)" },
+        { "object import " + serial + " " + p12 + " --pin 1234", 2, "object import needs --password" },
+        { "object add-cert " + serial + " " + cer + " --id 0G --pin 1234", 2,
+            "--id needs hex digits, not \"0G\"" },
+        { "object add-cert " + serial + " " + cer + " --id 0A0 --pin 1234", 2,
+            "--id needs 1 to 255 bytes as hex digits, not \"0A0\"" },
+        { "object add-cert " + serial + " " + cer + " --id 01 --pin 1234 --colour red", 2,
+            "unknown option \"--colour\"" },
+        { "object add-cert " + serial + " " + junk + " --id 01 --pin 1234", 1,
+            "is not a DER or PEM certificate" },
+        { "object list NOSUCH", 1, "no token with serial NOSUCH" },
+        { "object frobnicate", 2, "unknown command \"object frobnicate\" (see --help)" },
+    };
+    for (const auto& c : cases) {
+        const ProgramResult result = RunProgram("vela5-token", c.arguments);
+        EXPECT_EQ(result.status, c.status) << c.arguments;
+        EXPECT_EQ(result.err.rfind("vela5-token: ", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find(c.error), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+    EXPECT_TRUE(TokenObjects::List(serial).empty()) << "no failed command left an object behind";
 }
