@@ -53,11 +53,18 @@ openssl x509 -in cert.pem -outform DER -out cert.der
 openssl pkey -in key.pem -outform DER -out key.der
 openssl pkey -in key.pem -pubout -out pub.pem
 openssl pkey -in key.pem -pubout -outform DER -out pub.der
-for object in "key.der privkey" "pub.der pubkey" "cert.der cert"; do
-  set -- $object
-  p11 --login --pin $pin --write-object "$1" --type "$2" --id 01 --label "Card Holder" >/dev/null \
-    || fail "writing the $2 object"
-done
+if [ "$kind" = vela5 ] && [ "$check" = selftest ]; then
+  # The kit's own way in: a PKCS#12 file through the vendor import.
+  openssl pkcs12 -export -inkey key.pem -in cert.pem -out holder.p12 -passout pass:secret
+  "$bin/vela5-token" object import "$serial" holder.p12 --password secret --pin $pin >/dev/null \
+    || fail "importing the PKCS#12 file"
+else
+  for object in "key.der privkey" "pub.der pubkey" "cert.der cert"; do
+    set -- $object
+    p11 --login --pin $pin --write-object "$1" --type "$2" --id 01 --label "Card Holder" >/dev/null \
+      || fail "writing the $2 object"
+  done
+fi
 printf 'the data a card holder signs\n' >data.bin
 
 case "$check" in
