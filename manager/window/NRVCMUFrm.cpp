@@ -237,7 +237,11 @@ void NRVCMUFrm::CreateControls()
         event.Skip();
         FitValueColumn();
     });
+    // The generic list control gets the mouse in child windows of its own.
     m_infoList->Bind(wxEVT_MOTION, &NRVCMUFrm::OnInfoListMotion, this);
+    for (wxWindow* child : m_infoList->GetChildren()) {
+        child->Bind(wxEVT_MOTION, &NRVCMUFrm::OnInfoListMotion, this);
+    }
 }
 
 void NRVCMUFrm::StartPolling()
@@ -475,11 +479,24 @@ void NRVCMUFrm::OnInfoListMotion(wxMouseEvent& event)
 {
     event.Skip();
     // A value wider than the list (the flags) shows whole in the row's tooltip.
-    int flags = 0;
-    const long row = m_infoList->HitTest(event.GetPosition(), flags);
-    const wxString tip = row >= 0 ? m_infoList->GetItemText(row, 1) : wxString();
-    if (m_infoList->GetToolTipText() != tip) {
-        m_infoList->SetToolTip(tip);
+    auto* window = wxDynamicCast(event.GetEventObject(), wxWindow);
+    if (window == nullptr) {
+        return;
+    }
+    // Rows are found by their rectangles in the list's own coordinates,
+    // whichever of its windows reported the mouse.
+    const wxPoint inList
+        = window == m_infoList ? event.GetPosition() : event.GetPosition() + window->GetPosition();
+    wxString tip;
+    for (long row = 0; row < m_infoList->GetItemCount(); ++row) {
+        wxRect rect;
+        if (m_infoList->GetItemRect(row, rect) && rect.Contains(inList)) {
+            tip = m_infoList->GetItemText(row, 1);
+            break;
+        }
+    }
+    if (window->GetToolTipText() != tip) {
+        window->SetToolTip(tip);
     }
 }
 

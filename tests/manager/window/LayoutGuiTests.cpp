@@ -170,6 +170,25 @@ TEST_F(LayoutGuiTests, MainWindowShowsEveryTextWholeInEveryLanguage)
             ASSERT_TRUE(tree->GetBoundingRect(item, rect, true));
             EXPECT_LE(rect.GetRight(), tree->GetClientSize().x) << language << " " << tree->GetItemText(item);
         }
+        // The slot flags, wider than the list, show whole in the row's tooltip.
+        wxListCtrl* list = frame->GetInfoList();
+        // The rows window of the generic list control: the child below the header.
+        wxWindow* rows = list;
+        for (wxWindow* child : list->GetChildren()) {
+            if (child->GetPosition().y > 0) {
+                rows = child;
+            }
+        }
+        wxRect flagsRow;
+        ASSERT_TRUE(list->GetItemRect(2, flagsRow));
+        wxMouseEvent motion(wxEVT_MOTION);
+        // The row's rectangle is the list's; the event comes in the rows window's own.
+        const wxPoint rowsOrigin = rows == list ? wxPoint() : rows->GetPosition();
+        motion.SetPosition(flagsRow.GetPosition() - rowsOrigin + wxPoint(4, flagsRow.height / 2));
+        motion.SetEventObject(rows);
+        rows->GetEventHandler()->ProcessEvent(motion);
+        EXPECT_EQ(rows->GetToolTipText(), list->GetItemText(2, 1)) << language;
+        EXPECT_TRUE(rows->GetToolTipText().Contains("CKF_REMOVABLE_DEVICE")) << language;
         frame->Destroy();
         wxTheApp->ProcessIdle();
     }
