@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-utils
   opensc gnutls-bin libnss3-tools softhsm2 p11-kit openssl
   lintian desktop-file-utils
+  wx3.2-i18n
 )
 
 missing=()

@@ -17,9 +17,13 @@ public:
 
     // dialog.ShowModal(), or the hook's answer when one is set.
     static int ShowDialog(wxDialog& dialog);
-    // wxMessageBox(message, caption, style, parent), or the hook's answer.
-    static int ShowMessage(const wxString& message, const wxString& caption, long style,
-                           wxWindow* parent = nullptr);
+    // A message box like wxMessageBox(message, caption, style, parent) (and
+    // answering like it), or the hook's answer.
+    static int ShowMessage(
+        const wxString& message, const wxString& caption, long style, wxWindow* parent = nullptr);
+
+    // The message box itself, without the hook (tests of the box).
+    static int ShowMessageBox(const wxString& message, const wxString& caption, long style, wxWindow* parent);
 
     static void SetDialogHook(DialogHook hook);
     static void SetMessageHook(MessageHook hook);

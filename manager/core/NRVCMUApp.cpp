@@ -1,6 +1,7 @@
 #include "NRVCMUApp.h"
 
 #include "CryptokiResultText.h"
+#include "LanguageCatalog.h"
 #include "ModalRunner.h"
 #include "NRVCMUCryptoki.h"
 #include "NRVCMULog.h"
@@ -20,34 +21,6 @@
 namespace {
 
 const char* const kProductTitle = "Pavix Manager";
-
-// Catalogs are files named after their language ("Spanish.mo") directly in
-// the program's "Language" folder, whatever the system's language is.
-class LanguageFolderLoader final : public wxTranslationsLoader {
-public:
-    explicit LanguageFolderLoader(const wxString& folder)
-        : m_folder(folder)
-    {
-    }
-
-    wxMsgCatalog* LoadCatalog(const wxString& domain, const wxString&) override
-    {
-        const wxString file = wxFileName(m_folder, domain + ".mo").GetFullPath();
-        return wxFileExists(file) ? wxMsgCatalog::CreateFromFile(file, domain) : nullptr;
-    }
-
-    wxArrayString GetAvailableTranslations(const wxString& domain) const override
-    {
-        wxArrayString languages;
-        if (wxFileExists(wxFileName(m_folder, domain + ".mo").GetFullPath())) {
-            languages.push_back(domain);
-        }
-        return languages;
-    }
-
-private:
-    wxString m_folder;
-};
 
 wxString LanguageFolder(const wxString& programFolder)
 {
@@ -215,11 +188,7 @@ void NRVCMUApp::SetLanguage(const wxString& language)
     if (language == "English") {
         return;
     }
-    // No system language is chosen: only the catalog decides the texts.
-    m_locale = new wxTranslations();
-    m_locale->SetLoader(new LanguageFolderLoader(LanguageFolder(GetProgramFolder())));
-    m_locale->SetLanguage(language);
-    m_locale->AddCatalog(language);
+    m_locale = LanguageCatalog::Create(language, LanguageFolder(GetProgramFolder()));
     wxTranslations::Set(m_locale);
 }
 

@@ -3,6 +3,8 @@
 
 #include <boost/format.hpp>
 #include <cstdio>
+#include <filesystem>
+#include <mutex>
 #include <string>
 #include <wx/filename.h>
 #include <wx/strconv.h>
@@ -70,7 +72,28 @@ void NRVCMULog::Write(std::string_view text1, std::string_view text2, bool newli
     }
     std::fwrite(line.data(), 1, line.size(), file);
     std::fflush(file);
+    // An append stream stands at the end of the file after writing.
+    const long size = std::ftell(file);
     std::fclose(file);
+    if (size > 0 && static_cast<std::uintmax_t>(size) > kMaxFileSize) {
+        RotateIfFull();
+    }
+}
+
+void NRVCMULog::RotateIfFull()
+{
+    // Two threads can both see the full file; only the first may move it, or
+    // the second would replace the full one with the new, nearly empty file.
+    static std::mutex rotation;
+    const std::lock_guard<std::mutex> lock(rotation);
+    const std::filesystem::path path(m_filePath.fn_str().data());
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (error || size <= kMaxFileSize) {
+        return;
+    }
+    const std::filesystem::path rotated(GetRotatedFilePath().fn_str().data());
+    std::filesystem::rename(path, rotated, error);
 }
 
 void NRVCMULog::WriteLine(std::string_view text)

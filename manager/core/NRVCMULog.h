@@ -1,7 +1,9 @@
 // The manager's log writer: one global instance appending whole lines to
 // "nrvcmutestlog.txt" in the temporary folder's "nrvcme". Each call opens,
 // writes and closes the file, so lines from different threads never mix
-// inside one call; a missing folder means nothing is written.
+// inside one call; a missing folder means nothing is written. A file that
+// passes kMaxFileSize becomes "nrvcmutestlog.txt.1" and a new one starts, so
+// the 250 ms poll's lines never fill the disk.
 #pragma once
 
 #include <concepts>
@@ -41,7 +43,11 @@ public:
         }
     }
 
+    static constexpr std::uintmax_t kMaxFileSize = 8 * 1024 * 1024;
+
     wxString GetFilePath() const { return m_filePath; }
+    // The file the full log moves to: the file's own name plus ".1".
+    wxString GetRotatedFilePath() const { return m_filePath + wxS(".1"); }
     bool IsEnabled() const { return m_enabled; }
 
     // Points the global writer at the log file of the current temporary
@@ -52,6 +58,7 @@ public:
     static wxString DefaultFilePath();
 
 private:
+    void RotateIfFull();
     void WriteSignedValue(std::string_view text1, std::string_view format, std::int64_t value, bool newline);
     void WriteUnsignedValue(
         std::string_view text1, std::string_view format, std::uint64_t value, bool newline);

@@ -1,21 +1,19 @@
 #include "ChangePINDlg.h"
 
-#include <algorithm>
+#include "manager/core/DialogIdentity.h"
+
+#include <utility>
 #include <wx/button.h>
 #include <wx/intl.h>
+#include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/statline.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-namespace {
-constexpr int kHeaderHeight = 52; // the two notices and the divider
-constexpr int kRow = 30;
-} // namespace
-
 ChangePINDlg::ChangePINDlg(
     wxWindow* parent, const wxString& tokenLabel, int kind, int minLength, int maxLength, bool defaultPinMode)
-    : PinDialogBase(parent, _("Error:"), "NRVCMU_DLG_CHANGE_PIN", "ChangePINDlg")
+    : PinDialogBase(parent, DialogIdentity::ID_DLG_CHANGE_PIN, _("Error:"), "ChangePINDlg")
     , m_kind(kind == PinKind::SO ? PinKind::SO : PinKind::User)
     , m_minLength(minLength)
     , m_defaultPinMode(defaultPinMode)
@@ -25,70 +23,68 @@ ChangePINDlg::ChangePINDlg(
     const wxString subject = isSO ? wxString::Format(_("Change SO PIN for \"%s\""), tokenLabel)
                                   // TRANSLATORS: %s is the token label.
                                   : wxString::Format(_("Change User PIN for \"%s\""), tokenLabel);
+    const int gap = FromDIP(6);
 
     auto* header0 = new wxStaticText(this, ID_LBE_HEADER_0,
         isSO ? _("This application detected your token with a default SO PIN.")
-             : _("This application detected your token with a default User PIN."),
-        wxPoint(14, 8));
+             : _("This application detected your token with a default User PIN."));
     auto* header1 = new wxStaticText(this, ID_LBE_HEADER_1,
         isSO ? _("To make your token more secure, please change your SO PIN now.")
-             : _("To make token more secure, please change your User PIN now."),
-        wxPoint(14, 26));
-    // The notices decide the width when a font or a language makes them long.
-    const int width = std::max(428, std::max(header0->GetSize().x, header1->GetSize().x) + 28);
-    auto* divider = new wxStaticLine(this, ID_LINE_DIVISION, wxPoint(8, 46), wxSize(width - 16, 2));
+             : _("To make token more secure, please change your User PIN now."));
+    auto* divider = new wxStaticLine(this, ID_LINE_DIVISION);
 
-    // In the default-PIN mode the current-PIN row is hidden and the rows
-    // below it take its place; in the normal mode the notices go instead.
-    const int top = defaultPinMode ? kHeaderHeight : 0;
-    const int rows = defaultPinMode ? 2 : 3;
-    int y = top + 20;
-    auto* box = new wxStaticBox(
-        this, ID_GBX_CHANGE_PIN, wxString(), wxPoint(8, top + 4), wxSize(width - 16, 24 + rows * kRow + 22));
-    auto* currentCaption = new wxStaticText(
-        this, ID_LBE_CURRENT_PIN, isSO ? _("Current SO PIN:") : _("Current User PIN:"), wxPoint(20, y + 4));
-    m_currentField = new wxTextCtrl(
-        this, ID_TXT_CURRENT_PIN, wxString(), wxPoint(190, y), wxSize(218, 25), wxTE_PASSWORD);
-    if (!defaultPinMode) {
-        y += kRow;
-    }
-    new wxStaticText(this, ID_LBE_NEW_PIN, isSO ? _("New SO PIN:") : _("New User PIN:"), wxPoint(20, y + 4));
-    m_newField
-        = new wxTextCtrl(this, ID_TXT_NEW_PIN, wxString(), wxPoint(190, y), wxSize(218, 25), wxTE_PASSWORD);
-    y += kRow;
-    new wxStaticText(this, ID_LBE_VERIFY_NEW_PIN, isSO ? _("Verify New SO PIN:") : _("Verify New User PIN:"),
-        wxPoint(20, y + 4));
-    m_verifyField = new wxTextCtrl(
-        this, ID_TXT_VERIFY_NEW_PIN, wxString(), wxPoint(190, y), wxSize(218, 25), wxTE_PASSWORD);
-    y += kRow;
-    m_errorLine = CreateErrorLine(ID_LBE_ERROR_MESSAGE, _("Error"), wxPoint(20, y + 2), wxSize(388, 18));
-    y = box->GetRect().GetBottom() + 8;
-    auto* ok = new wxButton(this, ID_BTN_OK, _("OK"), wxPoint(width - 174, y), wxSize(80, 25));
-    new wxButton(this, ID_BTN_CANCEL, _("Cancel"), wxPoint(width - 88, y), wxSize(80, 25));
-    SetClientSize(width, y + 33);
+    auto* group = new wxStaticBoxSizer(new wxStaticBox(this, ID_GBX_CHANGE_PIN, wxString()), wxVERTICAL);
+    wxWindow* box = group->GetStaticBox();
+    auto* grid = new wxFlexGridSizer(2, gap, FromDIP(10));
+    grid->AddGrowableCol(1);
+    const wxSize fieldSize(FromDIP(220), -1);
+    const auto addRow = [&](int captionId, const wxString& caption, int fieldId) {
+        auto* text = new wxStaticText(box, captionId, caption);
+        auto* field = new wxTextCtrl(box, fieldId, wxString(), wxDefaultPosition, fieldSize, wxTE_PASSWORD);
+        grid->Add(text, wxSizerFlags().CenterVertical());
+        grid->Add(field, wxSizerFlags().Expand());
+        return std::make_pair(text, field);
+    };
+    const auto current = addRow(
+        ID_LBE_CURRENT_PIN, isSO ? _("Current SO PIN:") : _("Current User PIN:"), ID_TXT_CURRENT_PIN);
+    m_currentField = current.second;
+    m_newField = addRow(ID_LBE_NEW_PIN, isSO ? _("New SO PIN:") : _("New User PIN:"), ID_TXT_NEW_PIN).second;
+    m_verifyField = addRow(ID_LBE_VERIFY_NEW_PIN, isSO ? _("Verify New SO PIN:") : _("Verify New User PIN:"),
+        ID_TXT_VERIFY_NEW_PIN)
+                        .second;
+    m_errorLine = CreateErrorLine(box, ID_LBE_ERROR_MESSAGE, _("Error"));
+    group->Add(grid, wxSizerFlags().Expand().Border(wxALL, gap));
+    group->Add(m_errorLine, wxSizerFlags().Expand().Border(wxLEFT | wxRIGHT | wxBOTTOM, gap));
+
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    column->Add(header0, wxSizerFlags().Border(wxLEFT | wxRIGHT, gap));
+    column->Add(header1, wxSizerFlags().Border(wxLEFT | wxRIGHT | wxTOP, gap));
+    column->Add(divider, wxSizerFlags().Expand().Border(wxTOP | wxBOTTOM, gap));
+    column->Add(group, wxSizerFlags(1).Expand());
+    column->Add(
+        CreateButtonRow(ID_BTN_OK, _("OK"), ID_BTN_CANCEL), wxSizerFlags().Expand().Border(wxTOP, gap));
     SetTitle(ManagerTitle(subject));
 
     m_newField->SetMaxLength(maxLength);
     m_verifyField->SetMaxLength(maxLength);
     m_currentField->SetMaxLength(maxLength < 9 ? 8 : 16);
+    // In the default-PIN mode the current-PIN row is hidden; in the normal
+    // mode the notices go instead and the dialog is smaller.
     if (defaultPinMode) {
-        currentCaption->Hide();
+        current.first->Hide();
         m_currentField->Hide();
         m_newField->ChangeValue(wxString());
-        m_newField->SetFocus();
     } else {
         header0->Hide();
         header1->Hide();
         divider->Hide();
         m_currentField->ChangeValue(wxString());
-        m_currentField->SetFocus();
     }
 
-    ok->SetDefault();
-    SetEscapeId(ID_BTN_CANCEL);
     Bind(wxEVT_BUTTON, &ChangePINDlg::OnOK, this, ID_BTN_OK);
     Bind(wxEVT_BUTTON, &ChangePINDlg::OnCancelButton, this, ID_BTN_CANCEL);
-    CentreOnParent();
+    FinishLayout(column);
+    (defaultPinMode ? m_newField : m_currentField)->SetFocus();
 }
 
 ChangePINDlg::~ChangePINDlg()
@@ -99,7 +95,7 @@ ChangePINDlg::~ChangePINDlg()
 
 void ChangePINDlg::SetErrorMessage(const wxString& text)
 {
-    m_errorLine->SetLabelText(text);
+    ShowError(m_errorLine, text);
     m_currentField->ChangeValue(wxString());
     if (IsCurrentShown()) {
         m_currentField->SetFocus();

@@ -19,8 +19,7 @@ public:
         ID_CHK_SHOW_CHAR,
     };
 
-    InitializeTokenDefaultPINPnl(
-        wxWindow* parent, PinKind kind, const PinPolicy& policy, const wxPoint& pos, const wxSize& size);
+    InitializeTokenDefaultPINPnl(wxWindow* parent, PinKind kind, const PinPolicy& policy);
 
 private:
     void OnShowCharacters(wxCommandEvent& event);

@@ -3,76 +3,92 @@
 #include "InitializeTokenDefaultPINPnl.h"
 #include "InitializeTokenManualInputPINPnl.h"
 #include "InitializeTokenRandomPINPnl.h"
+#include "manager/core/DialogIdentity.h"
 #include "manager/core/ModalRunner.h"
 
+#include <algorithm>
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
+#include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 namespace {
-constexpr int kWidth = 536;
-constexpr int kCompactHeight = 166;
-constexpr int kPinBoxHeight = 90;
+// The smallest client area of each form; texts that need more widen it.
+constexpr int kMinWidth = 536;
+constexpr int kCompactMinHeight = 166;
+// The notices wrap at this width rather than making one very wide dialog.
+constexpr int kNoticeWidth = 500;
 } // namespace
 
 InitializeTokenDlg::InitializeTokenDlg(wxWindow* parent, const wxString& caption,
     const wxString& slotDescription, const PinPolicy& userPolicy, const PinPolicy& soPolicy)
-    : PinDialogBase(parent, ManagerTitle(caption), "NRVCMU_DLG_INITIALIZE_TOKEN", "InitializeTokenDlg")
+    : PinDialogBase(
+        parent, DialogIdentity::ID_DLG_INITIALIZE_TOKEN, ManagerTitle(caption), "InitializeTokenDlg")
 {
     m_user.policy = userPolicy;
     m_so.policy = soPolicy;
     const bool compact = caption != _("Initialize Token");
+    const int gap = FromDIP(6);
 
-    // The notices wrap to the dialog's width; what they take decides how far
-    // the rest sits below them.
-    auto* notice0 = new wxStaticText(this, ID_LBE_NOTIFCATION0,
-        _("Initialization process will irreversibly delete ALL the contents of your card/token."),
-        wxPoint(18, 16));
-    notice0->Wrap(kWidth - 40);
-    auto* notice1 = new wxStaticText(this, ID_LBE_NOTIFCATION1,
+    auto* mainGroup = new wxStaticBoxSizer(new wxStaticBox(this, ID_GBX_MAIN, wxString()), wxVERTICAL);
+    wxWindow* mainBox = mainGroup->GetStaticBox();
+    auto* notice0 = new wxStaticText(mainBox, ID_LBE_NOTIFCATION0,
+        _("Initialization process will irreversibly delete ALL the contents of your card/token."));
+    notice0->Wrap(FromDIP(kNoticeWidth));
+    auto* notice1 = new wxStaticText(mainBox, ID_LBE_NOTIFCATION1,
         _("Click 'OK' if you would like to initialize the token with the current "
-          "initialization settings.\nClick 'Cancel' if you do not wish to continue."),
-        wxPoint(18, notice0->GetRect().GetBottom() + 6));
-    notice1->Wrap(kWidth - 40);
-    const int top = compact ? 0 : notice1->GetRect().GetBottom() + 8 - 16;
-    new wxStaticBox(this, ID_GBX_MAIN, wxString(), wxPoint(8, 2), wxSize(kWidth - 16, top + 38));
-    auto* slot = new wxStaticText(this, ID_LBE_SLOT_DESCRIPTION, _("Slot Description"), wxPoint(18, top + 16),
-        wxSize(260, 18), wxST_NO_AUTORESIZE);
-    m_clearCardBox = new wxCheckBox(
-        this, ID_CHK_ENABLE_CLEAR_CARD, _("Enable Clear Card after Initialization"), wxPoint(0, top + 15));
-    m_clearCardBox->Move(kWidth - 24 - m_clearCardBox->GetSize().x, top + 15);
+          "initialization settings.\nClick 'Cancel' if you do not wish to continue."));
+    notice1->Wrap(FromDIP(kNoticeWidth));
+    auto* slot = new wxStaticText(mainBox, ID_LBE_SLOT_DESCRIPTION, _("Slot Description"));
+    m_clearCardBox
+        = new wxCheckBox(mainBox, ID_CHK_ENABLE_CLEAR_CARD, _("Enable Clear Card after Initialization"));
     m_clearCardBox->SetValue(true);
+    auto* slotRow = new wxBoxSizer(wxHORIZONTAL);
+    slotRow->Add(slot, wxSizerFlags(1).CenterVertical().Border(wxRIGHT, FromDIP(12)));
+    slotRow->Add(m_clearCardBox, wxSizerFlags().CenterVertical());
+    mainGroup->Add(notice0, wxSizerFlags().Border(wxLEFT | wxRIGHT | wxTOP, gap));
+    mainGroup->Add(notice1, wxSizerFlags().Border(wxLEFT | wxRIGHT | wxTOP, gap));
+    mainGroup->Add(slotRow, wxSizerFlags().Expand().Border(wxALL, gap));
 
-    const int boxTop = top + 42;
-    const int boxWidth = (kWidth - 24) / 2;
-    auto* userBox = new wxStaticBox(
-        this, ID_GBX_USER_PIN, wxString(), wxPoint(8, boxTop), wxSize(boxWidth, kPinBoxHeight));
-    auto* soBox = new wxStaticBox(
-        this, ID_GBX_SO_PIN, wxString(), wxPoint(16 + boxWidth, boxTop), wxSize(boxWidth, kPinBoxHeight));
-    const int rowY = boxTop + kPinBoxHeight + 4;
-    m_errorLine = CreateErrorLine(ID_LBE_ERROR_MESSAGE, _("Error"), wxPoint(12, rowY + 4), wxSize(340, 18));
-    auto* ok = new wxButton(this, ID_BTN_OK, _("OK"), wxPoint(kWidth - 180, rowY), wxSize(80, 25));
-    new wxButton(this, ID_BTN_CANCEL, _("Cancel"), wxPoint(kWidth - 92, rowY), wxSize(80, 25));
-    SetClientSize(kWidth, kCompactHeight + top);
+    auto* userGroup = new wxStaticBoxSizer(new wxStaticBox(this, ID_GBX_USER_PIN, wxString()), wxVERTICAL);
+    auto* soGroup = new wxStaticBoxSizer(new wxStaticBox(this, ID_GBX_SO_PIN, wxString()), wxVERTICAL);
+    CreatePanels(PinKind::User, userGroup);
+    CreatePanels(PinKind::SO, soGroup);
+    auto* pinRow = new wxBoxSizer(wxHORIZONTAL);
+    pinRow->Add(userGroup, wxSizerFlags(1).Expand().Border(wxRIGHT, gap));
+    pinRow->Add(soGroup, wxSizerFlags(1).Expand());
+
+    m_errorLine = CreateErrorLine(this, ID_LBE_ERROR_MESSAGE, _("Error"));
+    auto* bottomRow = new wxBoxSizer(wxHORIZONTAL);
+    bottomRow->Add(m_errorLine, wxSizerFlags(1).CenterVertical().Border(wxRIGHT, gap));
+    bottomRow->Add(CreateButtonRow(ID_BTN_OK, _("OK"), ID_BTN_CANCEL), wxSizerFlags().CenterVertical());
+
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    column->Add(mainGroup, wxSizerFlags().Expand());
+    column->Add(pinRow, wxSizerFlags(1).Expand().Border(wxTOP, gap));
+    column->Add(bottomRow, wxSizerFlags().Expand().Border(wxTOP, gap));
     if (compact) {
         notice0->Hide();
         notice1->Hide();
     }
-
-    CreatePanels(PinKind::User, userBox);
-    CreatePanels(PinKind::SO, soBox);
     // TRANSLATORS: %s is the description of the reader slot that holds the token.
     slot->SetLabelText(wxString::Format(_("[%s]"), slotDescription));
 
-    ok->SetDefault();
-    SetEscapeId(ID_BTN_CANCEL);
     Bind(wxEVT_BUTTON, &InitializeTokenDlg::OnOK, this, ID_BTN_OK);
     Bind(wxEVT_BUTTON, &InitializeTokenDlg::OnCancelButton, this, ID_BTN_CANCEL);
     Bind(wxEVT_CHECKBOX, &InitializeTokenDlg::OnClearCard, this, ID_CHK_ENABLE_CLEAR_CARD);
+    FinishLayout(column);
+    if (compact) {
+        const wxSize client = GetClientSize();
+        SetClientSize(std::max(client.x, kMinWidth), std::max(client.y, kCompactMinHeight));
+    } else if (GetClientSize().x < kMinWidth) {
+        SetClientSize(kMinWidth, GetClientSize().y);
+    }
+    SetMinSize(GetSize());
     CentreOnParent();
 }
 
@@ -82,20 +98,22 @@ InitializeTokenDlg::~InitializeTokenDlg()
     WipeText(m_soPin);
 }
 
-void InitializeTokenDlg::CreatePanels(PinKind kind, wxStaticBox* box)
+void InitializeTokenDlg::CreatePanels(PinKind kind, wxStaticBoxSizer* group)
 {
     PinPanels& panels = kind == PinKind::SO ? m_so : m_user;
-    const wxRect area = box->GetRect();
-    const wxPoint pos(area.x + 8, area.y + 18);
-    const wxSize size(area.width - 16, area.height - 22);
+    wxStaticBox* box = group->GetStaticBox();
     // All three are built whatever the type, so both random PINs are always
     // drawn; each new panel hides the one before it.
-    panels.defaultPanel = new InitializeTokenDefaultPINPnl(this, kind, panels.policy, pos, size);
-    panels.manualPanel = new InitializeTokenManualInputPINPnl(this, kind, panels.policy, pos, size);
+    panels.defaultPanel = new InitializeTokenDefaultPINPnl(box, kind, panels.policy);
+    panels.manualPanel = new InitializeTokenManualInputPINPnl(box, kind, panels.policy);
     panels.defaultPanel->Hide();
-    panels.randomPanel = new InitializeTokenRandomPINPnl(this, kind, panels.policy, pos, size);
+    panels.randomPanel = new InitializeTokenRandomPINPnl(box, kind, panels.policy);
     panels.manualPanel->Hide();
     panels.randomPanel->Hide();
+    for (wxWindow* panel : { static_cast<wxWindow*>(panels.defaultPanel),
+             static_cast<wxWindow*>(panels.manualPanel), static_cast<wxWindow*>(panels.randomPanel) }) {
+        group->Add(panel, wxSizerFlags().Expand().Border(wxALL, FromDIP(6)));
+    }
 
     const PinSource source = PinSourceForType(panels.policy.type);
     switch (source) {
@@ -109,7 +127,10 @@ void InitializeTokenDlg::CreatePanels(PinKind kind, wxStaticBox* box)
         panels.randomPanel->Show();
         break;
     }
-    box->SetLabel(PinGroupTitle(kind, source));
+    const wxString title = PinGroupTitle(kind, source);
+    box->SetLabel(title);
+    // The frame draws its title over the border with a margin on both sides.
+    group->SetMinSize(wxSize(box->GetTextExtent(title).x + FromDIP(32), -1));
 }
 
 InitializeTokenDefaultPINPnl* InitializeTokenDlg::GetDefaultPanel(PinKind kind) const
@@ -129,7 +150,7 @@ InitializeTokenRandomPINPnl* InitializeTokenDlg::GetRandomPanel(PinKind kind) co
 
 void InitializeTokenDlg::SetErrorMessage(const wxString& text)
 {
-    m_errorLine->SetLabelText(text);
+    ShowError(m_errorLine, text);
 }
 
 bool InitializeTokenDlg::CheckManualPIN(PinKind kind)

@@ -10,7 +10,7 @@
 
 class NRVCMUSettings;
 class wxCheckBox;
-class wxStaticBox;
+class wxStaticBoxSizer;
 class wxStaticText;
 class InitializeTokenDefaultPINPnl;
 class InitializeTokenManualInputPINPnl;
@@ -57,7 +57,7 @@ private:
         InitializeTokenRandomPINPnl* randomPanel = nullptr;
     };
 
-    void CreatePanels(PinKind kind, wxStaticBox* box);
+    void CreatePanels(PinKind kind, wxStaticBoxSizer* group);
     const PinPanels& Panels(PinKind kind) const { return kind == PinKind::SO ? m_so : m_user; }
     // False when a manually entered PIN of the kind fails its checks.
     bool CheckManualPIN(PinKind kind);

@@ -20,8 +20,7 @@ public:
         ID_IMG_CHECKER,
     };
 
-    InitializeTokenManualInputPINPnl(
-        wxWindow* parent, PinKind kind, const PinPolicy& policy, const wxPoint& pos, const wxSize& size);
+    InitializeTokenManualInputPINPnl(wxWindow* parent, PinKind kind, const PinPolicy& policy);
 
     wxTextCtrl* GetPINField() const { return m_pin; }
     wxTextCtrl* GetVerifyField() const { return m_verify; }

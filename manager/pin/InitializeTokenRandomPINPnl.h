@@ -18,8 +18,7 @@ public:
         ID_LBE_REMINDER,
     };
 
-    InitializeTokenRandomPINPnl(
-        wxWindow* parent, PinKind kind, const PinPolicy& policy, const wxPoint& pos, const wxSize& size);
+    InitializeTokenRandomPINPnl(wxWindow* parent, PinKind kind, const PinPolicy& policy);
     ~InitializeTokenRandomPINPnl() override;
 
     wxString GetPIN() const;

@@ -1,41 +1,46 @@
 #include "LogInDlg.h"
 
+#include "manager/core/DialogIdentity.h"
+
 #include <wx/button.h>
 #include <wx/intl.h>
+#include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 LogInDlg::LogInDlg(wxWindow* parent, int kind, const wxString& title, const wxString& notification,
     int maxLength, const wxString& extra)
-    : PinDialogBase(parent, _("Login"), "NRVCMU_DLG_LOGIN", "LogInDlg")
+    : PinDialogBase(parent, DialogIdentity::ID_DLG_LOGIN, _("Login"), "LogInDlg")
     , m_kind(static_cast<PinKind>(kind))
 {
-    // A second notification line pushes everything below it down.
-    const int shift = extra.empty() ? 0 : 16;
-    new wxStaticBox(this, ID_GBX_LOG_IN, wxString(), wxPoint(8, 4), wxSize(334, 96 + shift));
-    auto* notice = new wxStaticText(this, ID_LBE_NOTIFICATION, _("Please enter User PIN for "),
-        wxPoint(20, 20), wxSize(310, 16 + shift), wxST_NO_AUTORESIZE);
-    m_pinField = new wxTextCtrl(
-        this, ID_TXT_PIN, wxString(), wxPoint(20, 42 + shift), wxSize(310, 25), wxTE_PASSWORD | wxTE_CENTRE);
-    m_errorLine = CreateErrorLine(ID_LBE_ERROR_MESSAGE, _("Error"), wxPoint(20, 74 + shift), wxSize(310, 18));
-    auto* ok = new wxButton(this, ID_BTN_OK, _("OK"), wxPoint(176, 108 + shift), wxSize(80, 25));
-    new wxButton(this, ID_BTN_CANCEL, _("Cancel"), wxPoint(262, 108 + shift), wxSize(80, 25));
-    SetClientSize(350, 141 + shift);
+    auto* group = new wxStaticBoxSizer(new wxStaticBox(this, ID_GBX_LOG_IN, wxString()), wxVERTICAL);
+    wxWindow* box = group->GetStaticBox();
+    auto* notice = new wxStaticText(box, ID_LBE_NOTIFICATION, _("Please enter User PIN for "));
+    m_pinField = new wxTextCtrl(box, ID_TXT_PIN, wxString(), wxDefaultPosition, wxSize(FromDIP(300), -1),
+        wxTE_PASSWORD | wxTE_CENTRE);
+    m_errorLine = CreateErrorLine(box, ID_LBE_ERROR_MESSAGE, _("Error"));
+    const int gap = FromDIP(6);
+    group->Add(notice, wxSizerFlags().Expand().Border(wxALL, gap));
+    group->Add(m_pinField, wxSizerFlags().Expand().Border(wxLEFT | wxRIGHT, gap));
+    group->Add(m_errorLine, wxSizerFlags().Expand().Border(wxALL, gap));
 
     if (m_kind == PinKind::SO || m_kind == PinKind::User) {
         SetTitle(ManagerTitle(title));
     }
+    // A second notification line pushes everything below it down.
     notice->SetLabelText(extra.empty() ? notification : notification + "\n" + extra);
     m_pinField->SetMaxLength(maxLength);
     m_pinField->ChangeValue(wxString());
-    m_pinField->SetFocus();
 
-    ok->SetDefault();
-    SetEscapeId(ID_BTN_CANCEL);
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    column->Add(group, wxSizerFlags(1).Expand());
+    column->Add(
+        CreateButtonRow(ID_BTN_OK, _("OK"), ID_BTN_CANCEL), wxSizerFlags().Expand().Border(wxTOP, gap));
     Bind(wxEVT_BUTTON, &LogInDlg::OnOK, this, ID_BTN_OK);
     Bind(wxEVT_BUTTON, &LogInDlg::OnCancelButton, this, ID_BTN_CANCEL);
-    CentreOnParent();
+    FinishLayout(column);
+    m_pinField->SetFocus();
 }
 
 LogInDlg::~LogInDlg()
@@ -45,7 +50,7 @@ LogInDlg::~LogInDlg()
 
 void LogInDlg::SetErrorMessage(const wxString& text)
 {
-    m_errorLine->SetLabelText(text);
+    ShowError(m_errorLine, text);
     m_pinField->ChangeValue(wxString());
     m_pinField->SetFocus();
 }

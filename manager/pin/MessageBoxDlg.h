@@ -19,8 +19,6 @@ public:
     MessageBoxDlg(wxWindow* parent, const wxString& title, const wxString& message, bool question);
 
 private:
-    void FitMessage();
-
     wxButton* m_yes = nullptr;
     wxButton* m_no = nullptr;
     wxStaticText* m_message = nullptr;

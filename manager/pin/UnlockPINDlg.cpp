@@ -1,45 +1,59 @@
 #include "UnlockPINDlg.h"
 
+#include "manager/core/DialogIdentity.h"
+
 #include <wx/button.h>
+#include <wx/gbsizer.h>
 #include <wx/intl.h>
+#include <wx/sizer.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
 UnlockPINDlg::UnlockPINDlg(
     wxWindow* parent, const wxString& tokenLabel, int minUserLength, int maxUserLength, int maxSOLength)
-    : PinDialogBase(parent, _("Unlock User PIN"), "NRVCMU_DLG_UNLOCK_PIN", "UnlockPINDlg")
+    : PinDialogBase(parent, DialogIdentity::ID_DLG_UNLOCK_PIN, _("Unlock User PIN"), "UnlockPINDlg")
     , m_minUserLength(minUserLength)
 {
-    new wxStaticBox(this, ID_GBX_MAIN, wxString(), wxPoint(8, 4), wxSize(412, 150));
-    new wxStaticText(this, ID_LBE_NEW_USER_PIN, _("New User PIN:"), wxPoint(20, 24));
-    m_newField = new wxTextCtrl(
-        this, ID_TXT_NEW_USER_PIN, wxString(), wxPoint(190, 20), wxSize(218, 25), wxTE_PASSWORD);
-    new wxStaticText(this, ID_LBE_VERIFY_NEW_USER_PIN, _("Verify New User PIN:"), wxPoint(20, 54));
-    m_verifyField = new wxTextCtrl(
-        this, ID_TXT_VERIFY_NEW_USER_PIN, wxString(), wxPoint(190, 50), wxSize(218, 25), wxTE_PASSWORD);
-    new wxStaticText(this, ID_LBE_NOTIFICATION, _("SO PIN is required to verify authorization."),
-        wxPoint(20, 86), wxSize(388, 16), wxST_NO_AUTORESIZE);
-    new wxStaticText(this, ID_LBE_CURRENT_SO_PIN, _("Current SO PIN:"), wxPoint(20, 110));
-    m_soField = new wxTextCtrl(
-        this, ID_TXT_CURRENT_SO_PIN, wxString(), wxPoint(190, 106), wxSize(218, 25), wxTE_PASSWORD);
-    m_errorLine = CreateErrorLine(ID_LBE_ERROR_MESSAGE, _("Error"), wxPoint(20, 134), wxSize(388, 18));
-    auto* ok = new wxButton(this, ID_BTN_OK, _("OK"), wxPoint(254, 162), wxSize(80, 25));
-    new wxButton(this, ID_BTN_CANCEL, _("Cancel"), wxPoint(340, 162), wxSize(80, 25));
-    SetClientSize(428, 195);
+    const int gap = FromDIP(6);
+    auto* group = new wxStaticBoxSizer(new wxStaticBox(this, ID_GBX_MAIN, wxString()), wxVERTICAL);
+    wxWindow* box = group->GetStaticBox();
+    // One grid for both parts, so the SO PIN field lines up with the User PIN fields.
+    auto* grid = new wxGridBagSizer(gap, FromDIP(10));
+    const wxSize fieldSize(FromDIP(220), -1);
+    int row = 0;
+    const auto addRow = [&](int captionId, const wxString& caption, int fieldId) {
+        grid->Add(new wxStaticText(box, captionId, caption), wxGBPosition(row, 0), wxDefaultSpan,
+            wxALIGN_CENTER_VERTICAL);
+        auto* field = new wxTextCtrl(box, fieldId, wxString(), wxDefaultPosition, fieldSize, wxTE_PASSWORD);
+        grid->Add(field, wxGBPosition(row++, 1), wxDefaultSpan, wxEXPAND);
+        return field;
+    };
+    m_newField = addRow(ID_LBE_NEW_USER_PIN, _("New User PIN:"), ID_TXT_NEW_USER_PIN);
+    m_verifyField = addRow(ID_LBE_VERIFY_NEW_USER_PIN, _("Verify New User PIN:"), ID_TXT_VERIFY_NEW_USER_PIN);
+    grid->Add(new wxStaticText(box, ID_LBE_NOTIFICATION, _("SO PIN is required to verify authorization.")),
+        wxGBPosition(row++, 0), wxGBSpan(1, 2), wxTOP, gap);
+    m_soField = addRow(ID_LBE_CURRENT_SO_PIN, _("Current SO PIN:"), ID_TXT_CURRENT_SO_PIN);
+    grid->AddGrowableCol(1);
+    m_errorLine = CreateErrorLine(box, ID_LBE_ERROR_MESSAGE, _("Error"));
+    group->Add(grid, wxSizerFlags().Expand().Border(wxALL, gap));
+    group->Add(m_errorLine, wxSizerFlags().Expand().Border(wxLEFT | wxRIGHT | wxBOTTOM, gap));
+
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    column->Add(group, wxSizerFlags(1).Expand());
+    column->Add(
+        CreateButtonRow(ID_BTN_OK, _("OK"), ID_BTN_CANCEL), wxSizerFlags().Expand().Border(wxTOP, gap));
     // TRANSLATORS: %s is the token label.
     SetTitle(ManagerTitle(wxString::Format(_("Unlock User PIN for \"%s\""), tokenLabel)));
 
     m_newField->SetMaxLength(maxUserLength);
     m_verifyField->SetMaxLength(maxUserLength);
     m_soField->SetMaxLength(maxSOLength);
-    m_newField->SetFocus();
 
-    ok->SetDefault();
-    SetEscapeId(ID_BTN_CANCEL);
     Bind(wxEVT_BUTTON, &UnlockPINDlg::OnOK, this, ID_BTN_OK);
     Bind(wxEVT_BUTTON, &UnlockPINDlg::OnCancelButton, this, ID_BTN_CANCEL);
-    CentreOnParent();
+    FinishLayout(column);
+    m_newField->SetFocus();
 }
 
 UnlockPINDlg::~UnlockPINDlg()
@@ -50,7 +64,7 @@ UnlockPINDlg::~UnlockPINDlg()
 
 void UnlockPINDlg::SetErrorMessage(const wxString& text)
 {
-    m_errorLine->SetLabelText(text);
+    ShowError(m_errorLine, text);
     switch (UnlockErrorReaction(text)) {
     case SOPinReaction::ClearAndFocus:
         m_soField->ChangeValue(wxString());

@@ -2,89 +2,100 @@
 
 #include <algorithm>
 #include <wx/arrstr.h>
+#include <wx/button.h>
 #include <wx/sizer.h>
-#include <wx/statbmp.h>
-#include <wx/stattext.h>
 
 namespace {
 const wxColour kLineColour(170, 180, 200);
-const wxColour kHoverBackground(255, 240, 225);
 constexpr int kHeight = 46;
-// Gaps around the icon and after the label.
-constexpr int kLabelMargin = 14;
+// Room the native button takes around its icon and label.
+constexpr int kLabelMargin = 30;
 } // namespace
 
 ActionButton::ActionButton(wxWindow* parent, wxWindowID id, const wxString& label,
-    const wxBitmap& normalImage, const wxBitmap& hoverImage, int width)
+    const wxString& alternateLabel, const wxBitmap& normalImage, const wxBitmap& hoverImage, int width)
     : wxPanel(parent, id, wxDefaultPosition, wxSize(width, -1), wxTAB_TRAVERSAL, "ActionButton")
-    , m_normalImage(normalImage)
-    , m_hoverImage(hoverImage)
+    , m_alternate(alternateLabel)
     , m_text(label)
 {
     auto* topLine = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxSize(width, 1));
     auto* bottomLine = new wxPanel(this, wxID_ANY, wxDefaultPosition, wxSize(width, 1));
     topLine->SetBackgroundColour(kLineColour);
     bottomLine->SetBackgroundColour(kLineColour);
-    m_icon = new wxStaticBitmap(this, wxID_ANY, m_normalImage);
-    m_label = new wxStaticText(this, wxID_ANY, label);
-    // Labels such as "Re-initialize Token" must fit two lines of a narrow button.
-    m_label->SetFont(m_label->GetFont().Smaller());
+    topLine->Disable();
+    bottomLine->Disable();
 
-    auto* row = new wxBoxSizer(wxHORIZONTAL);
-    row->Add(m_icon, 0, wxALIGN_CENTER_VERTICAL | wxALL, 4);
-    row->Add(m_label, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, 4);
+    m_button
+        = new wxButton(this, wxID_ANY, label, wxDefaultPosition, wxDefaultSize, wxBU_LEFT | wxBORDER_NONE);
+    // Labels such as "Re-initialize Token" must fit two lines of a narrow button.
+    m_button->SetFont(m_button->GetFont().Smaller());
+    if (normalImage.IsOk()) {
+        m_button->SetBitmap(normalImage, wxLEFT);
+        m_button->SetBitmapMargins(4, 0);
+    }
+    if (hoverImage.IsOk()) {
+        m_button->SetBitmapCurrent(hoverImage);
+        m_button->SetBitmapFocus(hoverImage);
+    }
+    m_imageWidth = normalImage.IsOk() ? normalImage.GetWidth() : 0;
+
     auto* column = new wxBoxSizer(wxVERTICAL);
     column->Add(topLine, 0, wxEXPAND);
-    column->Add(row, 1, wxEXPAND);
+    column->Add(m_button, 1, wxEXPAND);
     column->Add(bottomLine, 0, wxEXPAND);
     SetSizer(column);
-    SetMinSize(wxSize(width, kHeight));
-    const int lines = ShowWrapped(label);
-    // A fixed height, set once: relabelling ("Login" and "Logout") must not
-    // move the column, but a translation that wraps to three lines must show.
-    const int height = std::max(kHeight, lines * m_label->GetCharHeight() + 12);
-    SetMinSize(wxSize(width, height));
-    SetMaxSize(wxSize(width, height));
-
-    // The children cover the panel, so each of them reports the mouse too.
-    for (wxWindow* window :
-        { static_cast<wxWindow*>(this), static_cast<wxWindow*>(m_icon), static_cast<wxWindow*>(m_label),
-            static_cast<wxWindow*>(topLine), static_cast<wxWindow*>(bottomLine) }) {
-        window->Bind(wxEVT_ENTER_WINDOW, &ActionButton::OnEnter, this);
-        window->Bind(wxEVT_LEAVE_WINDOW, &ActionButton::OnLeave, this);
-        window->Bind(wxEVT_LEFT_UP, &ActionButton::OnClick, this);
-        window->SetCursor(wxCursor(wxCURSOR_HAND));
+    // Every word of either label fits beside the icon.
+    int widestWord = 0;
+    for (const wxString& text : { label, alternateLabel }) {
+        for (const wxString& word : wxSplit(text, ' ', '\0')) {
+            widestWord = std::max(widestWord, m_button->GetTextExtent(word).x);
+        }
     }
+    SetButtonWidth(std::max(width, widestWord + m_imageWidth + kLabelMargin));
+    m_button->Bind(wxEVT_BUTTON, &ActionButton::OnButton, this);
 }
 
-int ActionButton::ShowWrapped(const wxString& label)
+wxString ActionButton::WrapLabel(
+    const wxString& label, int room, const std::function<int(const wxString&)>& measure)
 {
-    // Greedy word wrap measured in the label's own font; wxStaticText::Wrap
-    // leaves a line alone when its first word is already too wide.
-    const int room = GetMinSize().GetWidth() - m_normalImage.GetWidth() - kLabelMargin;
+    // Greedy word wrap; wxStaticText::Wrap leaves a line alone when its first
+    // word is already too wide.
     wxString text;
     wxString line;
-    int lines = 1;
     for (const wxString& word : wxSplit(label, ' ', '\0')) {
         const wxString candidate = line.empty() ? word : line + ' ' + word;
-        if (!line.empty() && m_label->GetTextExtent(candidate).GetWidth() > room) {
+        if (!line.empty() && measure(candidate) > room) {
             text += line + '\n';
             line = word;
-            ++lines;
         } else {
             line = candidate;
         }
     }
-    m_label->SetLabel(text + line);
-    return lines;
+    return text + line;
 }
 
-bool ActionButton::Enable(bool enable)
+void ActionButton::SetButtonWidth(int width)
 {
-    if (!enable) {
-        SetHovered(false);
+    m_labelRoom = width - m_imageWidth - kLabelMargin;
+    int lines = 1;
+    for (const wxString& text : { m_alternate, m_text }) {
+        lines = std::max(lines, ShowWrapped(text));
     }
-    return wxPanel::Enable(enable);
+    // A fixed height, set once for both labels: relabelling ("Login" and
+    // "Logout") must not move the column, but a translation that wraps to
+    // three or four lines must show.
+    const int height = std::max(kHeight, lines * m_button->GetCharHeight() + 16);
+    SetMinSize(wxSize(width, height));
+    SetMaxSize(wxSize(width, height));
+    Layout();
+}
+
+int ActionButton::ShowWrapped(const wxString& label)
+{
+    const wxString wrapped = WrapLabel(
+        label, m_labelRoom, [this](const wxString& text) { return m_button->GetTextExtent(text).x; });
+    m_button->SetLabel(wrapped);
+    return static_cast<int>(wrapped.Freq('\n')) + 1;
 }
 
 void ActionButton::SetLabel(const wxString& label)
@@ -101,41 +112,9 @@ wxString ActionButton::GetLabel() const
     return m_text;
 }
 
-void ActionButton::SetHovered(bool hovered)
+void ActionButton::OnButton(wxCommandEvent&)
 {
-    if (m_hovered == hovered) {
-        return;
-    }
-    m_hovered = hovered;
-    m_icon->SetBitmap(hovered ? m_hoverImage : m_normalImage);
-    SetBackgroundColour(hovered ? kHoverBackground : wxNullColour);
-    Refresh();
-}
-
-void ActionButton::OnEnter(wxMouseEvent& event)
-{
-    if (IsEnabled()) {
-        SetHovered(true);
-    }
-    event.Skip();
-}
-
-void ActionButton::OnLeave(wxMouseEvent& event)
-{
-    // Moving from the panel onto one of its children is not leaving the button.
-    const wxPoint inside = ScreenToClient(wxGetMousePosition());
-    if (!GetClientRect().Contains(inside)) {
-        SetHovered(false);
-    }
-    event.Skip();
-}
-
-void ActionButton::OnClick(wxMouseEvent& event)
-{
-    event.Skip();
-    if (!IsEnabled()) {
-        return;
-    }
+    // The window binds the ActionButton's ID, not the inner button's.
     wxCommandEvent click(wxEVT_BUTTON, GetId());
     click.SetEventObject(this);
     ProcessWindowEvent(click);

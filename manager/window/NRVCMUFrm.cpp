@@ -6,6 +6,7 @@
 #include "MainPollingThread.h"
 #include "SlotText.h"
 #include "manager/core/CryptokiResultText.h"
+#include "manager/core/DialogIdentity.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMUApp.h"
 #include "manager/core/NRVCMUCryptoki.h"
@@ -28,6 +29,10 @@ namespace {
 constexpr int kButtonWidth = 114;
 constexpr int kDetailsMinWidth = 130;
 constexpr int kColumnPadding = 16;
+constexpr int kTreeMinWidth = 300;
+// Room a tree item takes beside its text and icon: the toolkit's padding and
+// a vertical scroll bar.
+constexpr int kTreeItemMargin = 40;
 // Tree icons by slot state.
 constexpr int kIconCardPresent = 0;
 constexpr int kIconNoCard = 1;
@@ -59,22 +64,8 @@ bool CatalogExists(const wxString& programFolder, const wxString& language)
 
 } // namespace
 
-const std::array<NRVCMUFrm::KnownDialog, 10> NRVCMUFrm::kKnownDialogs = { {
-    { 10, "NRVCMU_DLG_MESSAGE_BOX" },
-    { 2, "NRVCMU_DLG_LOGIN" },
-    { 1, "NRVCMU_DLG_INITIALIZE_TOKEN" },
-    { 3, "NRVCMU_DLG_CHANGE_PIN" },
-    { 4, "NRVCMU_DLG_RENAME_TOKEN" },
-    { 5, "NRVCMU_DLG_UNLOCK_PIN" },
-    { 6, "NRVCMU_DLG_CERTIFICATE_MANAGER" },
-    { 7, "NRVCMU_DLG_DATA_OBJECT_MANAGER" },
-    { 9, "NRVCMU_DLG_SECRET_KEY_PROPERTIES" },
-    { 8, "NRVCMU_DLG_SECRET_KEY_MANAGER" },
-} };
-
 NRVCMUFrm::NRVCMUFrm(NRVCMUApp* app, NRVCMUSettings* settings, NRVCMUCryptoki* cryptoki, int extraWidth)
-    : wxFrame(nullptr, wxID_ANY, _("Pavix Manager"), wxDefaultPosition, wxDefaultSize,
-        wxDEFAULT_FRAME_STYLE & ~wxRESIZE_BORDER)
+    : wxFrame(nullptr, wxID_ANY, _("Pavix Manager"), wxDefaultPosition, wxDefaultSize, wxDEFAULT_FRAME_STYLE)
     , m_app(app)
     , m_settings(settings)
     , m_cryptoki(cryptoki)
@@ -171,8 +162,8 @@ void NRVCMUFrm::CreateControls()
     auto* panel = new wxPanel(this);
 
     auto* treeBox = new wxStaticBoxSizer(wxVERTICAL, panel, _("Slot List"));
-    m_slotTree = new wxTreeCtrl(treeBox->GetStaticBox(), ID_TREE_SLOTS, wxDefaultPosition, wxSize(300, 400),
-        wxTR_HIDE_ROOT | wxTR_NO_LINES | wxTR_NO_BUTTONS | wxTR_SINGLE);
+    m_slotTree = new wxTreeCtrl(treeBox->GetStaticBox(), ID_TREE_SLOTS, wxDefaultPosition,
+        wxSize(kTreeMinWidth, 400), wxTR_HIDE_ROOT | wxTR_NO_LINES | wxTR_NO_BUTTONS | wxTR_SINGLE);
     auto* images = new wxImageList(16, 16, true, 3);
     for (const char* name : { "TreeSlotCard", "TreeSlotNoCard", "TreeSlotUnknown" }) {
         const wxBitmap bitmap = LoadEmbeddedBitmap(name);
@@ -184,7 +175,7 @@ void NRVCMUFrm::CreateControls()
     treeBox->Add(m_slotTree, 1, wxEXPAND | wxALL, 4);
 
     auto* listBox = new wxStaticBoxSizer(wxVERTICAL, panel, _("Slot and Token Information"));
-    // Tall enough for all fifteen rows without scrolling: the frame cannot be resized.
+    // Tall enough for all fifteen rows without scrolling at the start size.
     m_infoList = new wxListCtrl(listBox->GetStaticBox(), ID_LIST_INFO, wxDefaultPosition, wxSize(480, 400),
         wxLC_REPORT | wxLC_SINGLE_SEL);
     m_infoList->AppendColumn(_("Details"), wxLIST_FORMAT_LEFT, kDetailsMinWidth);
@@ -194,43 +185,63 @@ void NRVCMUFrm::CreateControls()
     struct ButtonSpec {
         int id;
         wxString label;
+        wxString alternateLabel;
         const char* normal;
         const char* hover;
         void (NRVCMUFrm::*handler)(wxCommandEvent&);
     };
     const ButtonSpec specs[] = {
-        { ID_BTN_INITIALIZE_TOKEN, _("Initialize Token"), "BtnInitializeTokenDef", "BtnInitializeTokenSel",
-            &NRVCMUFrm::OnInitializeToken },
-        { ID_BTN_LOGIN, _("Login"), "BtnLogInDef", "BtnLogInSel", &NRVCMUFrm::OnLogin },
-        { ID_BTN_CHANGE_USER_PIN, _("Change User PIN"), "BtnChangePINDef", "BtnChangePINSel",
+        { ID_BTN_INITIALIZE_TOKEN, _("Initialize Token"), _("Re-initialize Token"), "BtnInitializeTokenDef",
+            "BtnInitializeTokenSel", &NRVCMUFrm::OnInitializeToken },
+        { ID_BTN_LOGIN, _("Login"), _("Logout"), "BtnLogInDef", "BtnLogInSel", &NRVCMUFrm::OnLogin },
+        { ID_BTN_CHANGE_USER_PIN, _("Change User PIN"), wxString(), "BtnChangePINDef", "BtnChangePINSel",
             &NRVCMUFrm::OnChangeUserPIN },
-        { ID_BTN_RENAME_TOKEN, _("Rename Token"), "BtnRenameTokenDef", "BtnRenameTokenSel",
+        { ID_BTN_RENAME_TOKEN, _("Rename Token"), wxString(), "BtnRenameTokenDef", "BtnRenameTokenSel",
             &NRVCMUFrm::OnRenameToken },
-        { ID_BTN_CHANGE_SO_PIN, _("Change SO PIN"), "BtnChangeSOPINDef", "BtnChangeSOPINSel",
+        { ID_BTN_CHANGE_SO_PIN, _("Change SO PIN"), wxString(), "BtnChangeSOPINDef", "BtnChangeSOPINSel",
             &NRVCMUFrm::OnChangeSOPIN },
-        { ID_BTN_UNLOCK_USER_PIN, _("Unlock User PIN"), "BtnUnlockPINDef", "BtnUnlockPINSel",
+        { ID_BTN_UNLOCK_USER_PIN, _("Unlock User PIN"), wxString(), "BtnUnlockPINDef", "BtnUnlockPINSel",
             &NRVCMUFrm::OnUnlockUserPIN },
     };
     auto* buttonColumn = new wxBoxSizer(wxVERTICAL);
     m_actionPanel = panel;
     for (std::size_t i = 0; i < std::size(specs); ++i) {
         const ButtonSpec& spec = specs[i];
-        m_buttons[i] = new ActionButton(panel, spec.id, spec.label, LoadEmbeddedBitmap(spec.normal),
-            LoadEmbeddedBitmap(spec.hover), kButtonWidth + m_extraWidth);
+        m_buttons[i] = new ActionButton(panel, spec.id, spec.label, spec.alternateLabel,
+            LoadEmbeddedBitmap(spec.normal), LoadEmbeddedBitmap(spec.hover), kButtonWidth + m_extraWidth);
         buttonColumn->Add(m_buttons[i], 0, wxBOTTOM, 2);
         Bind(wxEVT_BUTTON, spec.handler, this, spec.id);
     }
+    // One width for the column: the widest a label needs, at least the given one.
+    int columnWidth = 0;
+    for (const ActionButton* button : m_buttons) {
+        columnWidth = std::max(columnWidth, button->GetButtonWidth());
+    }
+    for (ActionButton* button : m_buttons) {
+        button->SetButtonWidth(columnWidth);
+    }
 
+    // Both the tree and the list grow with the window; the buttons keep their size.
     auto* row = new wxBoxSizer(wxHORIZONTAL);
-    row->Add(treeBox, 0, wxEXPAND | wxALL, 6);
-    row->Add(listBox, 1, wxEXPAND | wxTOP | wxBOTTOM, 6);
+    row->Add(treeBox, 2, wxEXPAND | wxALL, 6);
+    row->Add(listBox, 3, wxEXPAND | wxTOP | wxBOTTOM, 6);
     row->Add(buttonColumn, 0, wxALL, 6);
     panel->SetSizer(row);
     auto* frameSizer = new wxBoxSizer(wxVERTICAL);
     frameSizer->Add(panel, 1, wxEXPAND);
     SetSizerAndFit(frameSizer);
+    SetMinSize(GetSize());
 
     m_slotTree->Bind(wxEVT_TREE_SEL_CHANGED, &NRVCMUFrm::OnSlotSelected, this);
+    m_infoList->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+        event.Skip();
+        FitValueColumn();
+    });
+    // The generic list control gets the mouse in child windows of its own.
+    m_infoList->Bind(wxEVT_MOTION, &NRVCMUFrm::OnInfoListMotion, this);
+    for (wxWindow* child : m_infoList->GetChildren()) {
+        child->Bind(wxEVT_MOTION, &NRVCMUFrm::OnInfoListMotion, this);
+    }
 }
 
 void NRVCMUFrm::StartPolling()
@@ -451,11 +462,66 @@ void NRVCMUFrm::FillInfoList(const std::vector<InfoRow>& rows)
         labelWidth = std::max(labelWidth, m_infoList->GetTextExtent(row.first).GetWidth());
         valueWidth = std::max(valueWidth, m_infoList->GetTextExtent(row.second).GetWidth());
     }
-    const int details = std::max(labelWidth + kColumnPadding, kDetailsMinWidth);
-    m_infoList->SetColumnWidth(0, details);
-    // At least the room the list leaves after "Details", so the rows reach its edge.
-    const int fill = m_infoList->GetClientSize().GetWidth() - details;
-    m_infoList->SetColumnWidth(1, std::max({ valueWidth + kColumnPadding, fill, 0 }));
+    m_infoList->SetColumnWidth(0, std::max(labelWidth + kColumnPadding, kDetailsMinWidth));
+    m_valueWidth = valueWidth + kColumnPadding;
+    FitValueColumn();
+}
+
+void NRVCMUFrm::FitValueColumn()
+{
+    // The whole value, and at least the room the list leaves after "Details",
+    // so the rows reach its edge at any window size.
+    const int fill = m_infoList->GetClientSize().GetWidth() - m_infoList->GetColumnWidth(0);
+    m_infoList->SetColumnWidth(1, std::max({ m_valueWidth, fill, 0 }));
+}
+
+void NRVCMUFrm::OnInfoListMotion(wxMouseEvent& event)
+{
+    event.Skip();
+    // A value wider than the list (the flags) shows whole in the row's tooltip.
+    auto* window = wxDynamicCast(event.GetEventObject(), wxWindow);
+    if (window == nullptr) {
+        return;
+    }
+    // Rows are found by their rectangles in the list's own coordinates,
+    // whichever of its windows reported the mouse.
+    const wxPoint inList
+        = window == m_infoList ? event.GetPosition() : event.GetPosition() + window->GetPosition();
+    wxString tip;
+    for (long row = 0; row < m_infoList->GetItemCount(); ++row) {
+        wxRect rect;
+        if (m_infoList->GetItemRect(row, rect) && rect.Contains(inList)) {
+            tip = m_infoList->GetItemText(row, 1);
+            break;
+        }
+    }
+    if (window->GetToolTipText() != tip) {
+        window->SetToolTip(tip);
+    }
+}
+
+void NRVCMUFrm::FitTreeToItems()
+{
+    // Every item text shows whole: the tree is at least as wide as its widest item.
+    int widest = 0;
+    wxTreeItemIdValue cookie;
+    for (wxTreeItemId item = m_slotTree->GetFirstChild(m_slotRoot, cookie); item.IsOk();
+         item = m_slotTree->GetNextChild(m_slotRoot, cookie)) {
+        widest = std::max(widest, m_slotTree->GetTextExtent(m_slotTree->GetItemText(item)).GetWidth());
+    }
+    const int iconAndMargins = 16 + m_slotTree->GetIndent() + kTreeItemMargin;
+    const int needed = std::max(kTreeMinWidth, widest + iconAndMargins);
+    if (needed == m_slotTree->GetMinSize().GetWidth()) {
+        return;
+    }
+    m_slotTree->SetMinSize(wxSize(needed, m_slotTree->GetMinSize().GetHeight()));
+    const wxSize minimum = ClientToWindowSize(GetSizer()->GetMinSize());
+    SetMinSize(minimum);
+    const wxSize now = GetSize();
+    if (now.x < minimum.x || now.y < minimum.y) {
+        SetSize(wxSize(std::max(now.x, minimum.x), std::max(now.y, minimum.y)));
+    }
+    Layout();
 }
 
 void NRVCMUFrm::UpdateSlotList(int slotCount)
@@ -505,6 +571,7 @@ void NRVCMUFrm::ApplySlotList(const std::vector<SlotInfoEntry>& slotInfos)
         m_slotTree->AppendItem(m_slotRoot, record.slotDescription + " " + state,
             record.cardPresent ? kIconCardPresent : kIconNoCard);
     }
+    FitTreeToItems();
 }
 
 void NRVCMUFrm::SelectSlot(int slotIndex)
@@ -625,7 +692,7 @@ void NRVCMUFrm::ApplyStepError(const wxString& text)
 
 void NRVCMUFrm::CloseKnownDialogs()
 {
-    for (const KnownDialog& known : kKnownDialogs) {
+    for (const DialogIdentity::KnownDialog& known : DialogIdentity::kKnownDialogs) {
         wxDialog* dialog = FindChildDialog(known.id);
         if (dialog == nullptr || dialog->GetName() != known.name) {
             continue;

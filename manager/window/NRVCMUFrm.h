@@ -77,7 +77,7 @@ public:
     // What tests and neighbours read back.
     wxString GetStatus() const;
     const DisplayedToken& GetDisplayedToken() const { return m_displayedToken; }
-    bool IsBusy() const { return m_busy; }
+    bool IsBusy() const override { return m_busy; }
     wxTreeCtrl* GetSlotTree() const { return m_slotTree; }
     wxListCtrl* GetInfoList() const { return m_infoList; }
     ActionButton* GetActionButton(int id) const;
@@ -85,13 +85,6 @@ public:
     const wxString& GetLanguage() const { return m_language; }
     // Replaces the call of the application's ReloadMainFrame (tests).
     void SetReloadMainFrameHandler(std::function<void()> handler) { m_reloadMainFrame = std::move(handler); }
-
-    // The dialogs a slot change closes: window ID and window name.
-    struct KnownDialog {
-        int id;
-        const char* name;
-    };
-    static const std::array<KnownDialog, 10> kKnownDialogs;
 
 private:
     // PollingTarget
@@ -118,6 +111,9 @@ private:
     wxDialog* FindChildDialog(int id) const;
     void SelectSlot(int slotIndex);
     void FillInfoList(const std::vector<InfoRow>& rows);
+    void FitValueColumn();
+    void FitTreeToItems();
+    void OnInfoListMotion(wxMouseEvent& event);
     bool IsValidSlot(int slotIndex) const;
 
     void OnSlotSelected(wxTreeEvent& event);
@@ -159,4 +155,6 @@ private:
     std::array<ActionButton*, 6> m_buttons {};
     wxString m_language;
     bool m_selectingSlot = false;
+    // Width of the widest value of the list, padding included.
+    int m_valueWidth = 0;
 };

@@ -39,4 +39,7 @@ public:
     virtual void ShowTokenInfo(int slotIndex) = 0;
     virtual void PausePolling() = 0;
     virtual void ResumePolling() = 0;
+    // True while the poller rebuilds the slot list (or holds a pause): the
+    // rebuild sets the actions itself when it is done.
+    virtual bool IsBusy() const { return false; }
 };

@@ -20,8 +20,24 @@ TokenCommandFrame::~TokenCommandFrame()
 {
     if (IsValid() && !m_finished) {
         Resume();
-        m_host.UpdateActions(true, Record());
+        EnableActionsForSelection();
     }
+}
+
+void TokenCommandFrame::EnableActionsForSelection()
+{
+    // A slot change while a dialog was open rebuilt the tree under the
+    // command: the buttons follow what is selected now, which with no reader
+    // left is nothing. A rebuild still under way sets them when it is done.
+    if (m_host.IsBusy()) {
+        return;
+    }
+    const int selected = m_host.GetSelectedSlot();
+    if (selected < 0 || static_cast<std::size_t>(selected) >= kSlotTableSize) {
+        m_host.UpdateActions(true, SlotRecord());
+        return;
+    }
+    m_host.UpdateActions(true, m_host.GetSlotRecord(selected));
 }
 
 void TokenCommandFrame::Begin(const wxString& preparingText)
@@ -57,7 +73,7 @@ void TokenCommandFrame::Working(const wxString& workingText)
 void TokenCommandFrame::Raise(const wxString& text)
 {
     Resume();
-    m_host.UpdateActions(true, Record());
+    EnableActionsForSelection();
     m_host.SetStatus(text);
     m_finished = true;
 }
@@ -68,7 +84,7 @@ void TokenCommandFrame::Succeed(const wxString& text, bool showToken)
         m_host.ShowTokenInfo(m_slotIndex);
     }
     Resume();
-    m_host.UpdateActions(true, Record());
+    EnableActionsForSelection();
     m_host.SetStatus(text);
     m_finished = true;
 }

@@ -74,6 +74,7 @@ public:
 
 private:
     CK_RV LogOutForLogin();
+    void EnableActionsForSelection();
 
     TokenActionHost& m_host;
     int m_slotIndex = -1;

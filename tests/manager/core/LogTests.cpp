@@ -105,4 +105,60 @@ TEST_F(LogTest, ConcurrentWritersNeverSplitALine)
     EXPECT_EQ(distinct.size(), static_cast<std::size_t>(Threads));
 }
 
+TEST_F(LogTest, AFullFileMovesAsideOnceAndANewOneStarts)
+{
+    fs::create_directories(Folder());
+    const fs::path rotated = Folder() / "nrvcmutestlog.txt.1";
+    {
+        std::ofstream(rotated) << "older rotation\n";
+    }
+    // Just below the limit: the next line passes it.
+    {
+        std::ofstream(File(), std::ios::binary) << "first\n";
+    }
+    fs::resize_file(File(), NRVCMULog::kMaxFileSize - 2);
+    NRVCMULog log;
+    log.WriteLine("x"); // four bytes: "x", TAB, blank, newline
+    EXPECT_FALSE(fs::exists(File())) << "the full file was moved aside";
+    ASSERT_TRUE(fs::exists(rotated));
+    EXPECT_EQ(fs::file_size(rotated), NRVCMULog::kMaxFileSize + 2) << "it replaced the older rotation";
+    EXPECT_EQ(ReadFile(rotated).substr(0, 6), "first\n");
+
+    log.WriteLine("NRVCMUFrm::OnLogin() - ENTER");
+    EXPECT_EQ(ReadFile(File()), "NRVCMUFrm::OnLogin() - ENTER\t \n");
+    EXPECT_EQ(fs::file_size(rotated), NRVCMULog::kMaxFileSize + 2);
+}
+
+TEST_F(LogTest, ConcurrentWritersPassingTheLimitLoseNoLine)
+{
+    fs::create_directories(Folder());
+    {
+        std::ofstream(File(), std::ios::binary) << "";
+    }
+    fs::resize_file(File(), NRVCMULog::kMaxFileSize - 100);
+    NRVCMULog log;
+    constexpr int Threads = 4;
+    constexpr int Lines = 200;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < Threads; ++t) {
+        writers.emplace_back([&log] {
+            for (int i = 0; i < Lines; ++i) {
+                log.WriteLine("line");
+            }
+        });
+    }
+    for (std::thread& writer : writers) {
+        writer.join();
+    }
+    // The old content went aside exactly once: every line is in one of the two files.
+    const std::string all = ReadFile(Folder() / "nrvcmutestlog.txt.1") + ReadFile(File());
+    std::size_t count = 0;
+    for (std::size_t at = all.find("line\t \n"); at != std::string::npos;
+         at = all.find("line\t \n", at + 1)) {
+        ++count;
+    }
+    EXPECT_EQ(count, static_cast<std::size_t>(Threads * Lines));
+    EXPECT_GE(fs::file_size(Folder() / "nrvcmutestlog.txt.1"), NRVCMULog::kMaxFileSize - 100);
+}
+
 } // namespace

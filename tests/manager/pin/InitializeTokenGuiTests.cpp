@@ -91,7 +91,13 @@ TEST_F(InitializeTokenTest, DefaultUserAndRandomSOReturnWithoutChecks)
     EXPECT_EQ(dialog.GetRandomPanel(PinKind::User)->GetPIN().length(), 8u);
     auto* clearCard = Find<wxCheckBox>(dialog, InitializeTokenDlg::ID_CHK_ENABLE_CLEAR_CARD);
     EXPECT_TRUE(clearCard->GetValue());
-    EXPECT_NEAR(clearCard->GetRect().GetRight() + 1, dialog.GetClientSize().x - 24, 1);
+    // At the right edge: what lies right of it is the frame's margin.
+    const int rightEdge = clearCard->GetScreenRect().GetRight() - dialog.ClientToScreen(wxPoint(0, 0)).x;
+    EXPECT_LE(dialog.GetClientSize().x - rightEdge, 32);
+    EXPECT_LT(
+        Find<wxStaticText>(dialog, InitializeTokenDlg::ID_LBE_SLOT_DESCRIPTION)->GetScreenRect().GetRight(),
+        clearCard->GetScreenRect().x)
+        << "the slot description stays left of the check box";
 
     dialog.SetErrorMessage("");
     EXPECT_EQ(RunModal(dialog, [&] { Press(dialog, InitializeTokenDlg::ID_BTN_OK); }), wxID_OK);
@@ -220,11 +226,14 @@ TEST_F(InitializeTokenTest, OtherCaptionGivesTheCompactForm)
     EXPECT_EQ(dialog.GetTitle(), "Pavix Manager - Re-initialize Token");
     EXPECT_FALSE(dialog.FindWindow(InitializeTokenDlg::ID_LBE_NOTIFCATION0)->IsShown());
     EXPECT_FALSE(dialog.FindWindow(InitializeTokenDlg::ID_LBE_NOTIFCATION1)->IsShown());
-    EXPECT_EQ(dialog.GetClientSize(), wxSize(536, 166));
+    InitializeTokenDlg full(nullptr, "Initialize Token", "Reader 1", Policy(0), Policy(0));
+    EXPECT_GE(dialog.GetClientSize().x, 536);
+    EXPECT_GE(dialog.GetClientSize().y, 166);
+    EXPECT_LT(dialog.GetClientSize().y, full.GetClientSize().y) << "the compact form is smaller";
     // Everything fits inside the smaller client area.
     for (const wxWindow* child : dialog.GetChildren()) {
         if (child->IsShown()) {
-            EXPECT_LE(child->GetRect().GetBottom(), 166) << child->GetId();
+            EXPECT_LE(child->GetRect().GetBottom(), dialog.GetClientSize().y) << child->GetId();
         }
     }
     EXPECT_EQ(RunModal(dialog, [&] { Press(dialog, InitializeTokenDlg::ID_BTN_CANCEL); }), wxID_NO);

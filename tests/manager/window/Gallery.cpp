@@ -1,0 +1,153 @@
+// Renders one window or dialog of the manager to <folder>/<window>.png, for
+// the documentation: ManagerGallery <folder> <language> <window>, and
+// ManagerGallery --list names them all. One window per process: the
+// toolkit's screen picture is taken once per process and then repeated.
+// Runs on a display of its own (tools/gallery.sh starts one) with a private
+// machine root and the software token, so a user's state is never touched.
+#include "RunTokenTool.h"
+#include "ScopedTestRoot.h"
+#include "WindowCatalogue.h"
+#include "manager/core/LanguageCatalog.h"
+#include "manager/core/NRVCMUCryptoki.h"
+#include "manager/core/NRVCMULog.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+#include <wx/app.h>
+#include <wx/dcmemory.h>
+#include <wx/dcscreen.h>
+#include <wx/dialog.h>
+#include <wx/image.h>
+#include <wx/init.h>
+#include <wx/listctrl.h>
+#include <wx/translation.h>
+
+namespace {
+
+void Settle(std::chrono::milliseconds time)
+{
+    const auto end = std::chrono::steady_clock::now() + time;
+    while (std::chrono::steady_clock::now() < end) {
+        wxTheApp->ProcessPendingEvents();
+        wxTheApp->Yield(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool Capture(wxWindow* window, const std::filesystem::path& file)
+{
+    const wxRect rect = window->GetScreenRect();
+    wxScreenDC screen;
+    wxBitmap bitmap(rect.width, rect.height);
+    {
+        wxMemoryDC memory(bitmap);
+        memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
+    }
+    return bitmap.SaveFile(wxString::FromUTF8(file.string()), wxBITMAP_TYPE_PNG);
+}
+
+class GalleryApp final : public wxApp {
+public:
+    bool OnInit() override
+    {
+        wxInitAllImageHandlers();
+        // The main window goes first; the dialogs still need a running toolkit.
+        SetExitOnFrameDelete(false);
+        return true;
+    }
+};
+
+int Render(const std::filesystem::path& folder, const wxString& language, const std::string& name)
+{
+    const char* binDir = std::getenv("VELA5_BIN_DIR");
+    if (binDir == nullptr) {
+        std::fprintf(stderr, "VELA5_BIN_DIR must name the program's folder\n");
+        return 2;
+    }
+    const std::string programFolder = binDir;
+    ScopedTestRoot root;
+    NRVCMULog::Relocate();
+    if (language != "English") {
+        wxTranslations::Set(
+            LanguageCatalog::Create(language, wxString::FromUTF8(programFolder) + "/Language"));
+    }
+    NRVCMUCryptoki cryptoki(wxString::FromUTF8(programFolder + "/velapkcs11.so"));
+    if (!cryptoki.CheckCryptokiLibrary() || cryptoki.CheckFunctionList() != CKR_OK
+        || cryptoki.Initialize() != CKR_OK) {
+        std::fprintf(stderr, "the software token module did not load from %s\n", programFolder.c_str());
+        return 1;
+    }
+    RunTokenTool(programFolder, "reader add 'VELA5 Virtual Reader 1'");
+    RunTokenTool(programFolder, "reader add 'VELA5 Virtual Reader 2'");
+    const std::string serial = RunTokenTool(
+        programFolder, "token create --model VELA5-64 --label Mine --user-pin 1234 --so-pin 87654321");
+    RunTokenTool(programFolder, "token insert " + serial + " 'VELA5 Virtual Reader 1'");
+    NRVCMUSettings settings(wxString::FromUTF8(programFolder));
+    settings.SetIsAskOnExit(false);
+    settings.SaveHash();
+
+    std::filesystem::create_directories(folder);
+    int failures = 0;
+    window_catalogue::Context context { &settings, &cryptoki, nullptr, 0 };
+    if (name == window_catalogue::MainWindow().name) {
+        auto* frame = static_cast<NRVCMUFrm*>(window_catalogue::MainWindow().create(context));
+        frame->Show();
+        frame->Move(0, 0);
+        Settle(std::chrono::milliseconds(1500));
+        if (!Capture(frame, folder / (name + ".png"))) {
+            ++failures;
+        }
+        frame->Destroy();
+        wxTheApp->ProcessIdle();
+    }
+    for (const window_catalogue::Entry& entry : window_catalogue::AllDialogs()) {
+        if (entry.name != name) {
+            continue;
+        }
+        auto* dialog = static_cast<wxDialog*>(entry.create(context));
+        // Without a window manager the toolkit maps it at the corner anyway.
+        dialog->Move(0, 0);
+        // Shown modally, as the manager shows it, and pictured from inside its loop.
+        dialog->CallAfter([&, dialog] {
+            Settle(std::chrono::milliseconds(400));
+            if (!Capture(dialog, folder / (entry.name + ".png"))) {
+                ++failures;
+            }
+            dialog->EndModal(wxID_CANCEL);
+        });
+        dialog->ShowModal();
+        dialog->Destroy();
+        wxTheApp->ProcessIdle();
+    }
+    cryptoki.Finalize();
+    wxTranslations::Set(nullptr);
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && std::string(argv[1]) == "--list") {
+        std::printf("%s\n", window_catalogue::MainWindow().name.c_str());
+        for (const window_catalogue::Entry& entry : window_catalogue::AllDialogs()) {
+            std::printf("%s\n", entry.name.c_str());
+        }
+        return 0;
+    }
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: ManagerGallery --list | <folder> <language> <window>\n");
+        return 2;
+    }
+    wxApp::SetInstance(new GalleryApp());
+    int wxArgc = 1;
+    if (!wxEntryStart(wxArgc, argv) || !wxTheApp->CallOnInit()) {
+        return 2;
+    }
+    const int result = Render(argv[1], wxString::FromUTF8(argv[2]), argv[3]);
+    wxTheApp->OnExit();
+    wxEntryCleanup();
+    return result;
+}
