@@ -108,10 +108,11 @@ WalkResult Walk(const std::uint8_t* data, std::size_t size, Layout& layout)
     const std::uint8_t backgroundIndex = data[11];
     Cursor cursor(data, size);
     cursor.Skip(kHeaderLength);
-    layout.globalTableLength = TableLength(packed);
-    if (!cursor.Skip(layout.globalTableLength)) {
+    // Recorded only once it is known to be there.
+    if (!cursor.Skip(TableLength(packed))) {
         return WalkResult::Truncated;
     }
+    layout.globalTableLength = TableLength(packed);
     if (3u * backgroundIndex + 3u <= layout.globalTableLength) {
         const std::uint8_t* entry = data + kHeaderLength + 3u * backgroundIndex;
         layout.background = Rgb { entry[0], entry[1], entry[2] };

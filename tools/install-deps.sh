@@ -8,6 +8,7 @@ packages=(
   libwxgtk3.2-dev libssl-dev libsqlite3-dev libboost-dev libx11-dev libpcsclite-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils
+  clang libclang-rt-14-dev
 )
 
 missing=()
