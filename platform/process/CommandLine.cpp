@@ -56,4 +56,27 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine)
     return words;
 }
 
+std::string QuoteArgument(const std::string& word)
+{
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (const char c : word) {
+        if (c == '\\') {
+            ++backslashes;
+            quoted.push_back(c);
+            continue;
+        }
+        if (c == '"') {
+            // The backslashes before a quote double, and the quote is escaped.
+            quoted.append(backslashes + 1, '\\');
+        }
+        backslashes = 0;
+        quoted.push_back(c);
+    }
+    // Backslashes before the closing quote double too.
+    quoted.append(backslashes, '\\');
+    quoted.push_back('"');
+    return quoted;
+}
+
 } // namespace Process

@@ -120,7 +120,7 @@ ErrorCode FromErrno(int error)
     case ETXTBSY:
         return kErrorSharingViolation;
     case EAGAIN:
-        return kErrorOutOfResources;
+        return kErrorNoSystemResources;
     default:
         return kApplicationErrorBit | static_cast<ErrorCode>(error);
     }
@@ -278,6 +278,13 @@ ErrorCode StartCommandLine(const std::string& commandLine, const StartOptions& o
     const std::string program = words.front();
     words.erase(words.begin());
     return Start(program, words, options, child);
+}
+
+std::string OwnProgramPath()
+{
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : self.string();
 }
 
 ErrorCode OpenDocument(const std::filesystem::path& document)

@@ -24,13 +24,12 @@ constexpr ErrorCode kErrorAccessDenied = 5; // EACCES, EPERM, EISDIR
 constexpr ErrorCode kErrorNotEnoughMemory = 8; // ENOMEM, E2BIG
 constexpr ErrorCode kErrorBadFormat = 11; // ENOEXEC, ELIBBAD, EINVAL
 constexpr ErrorCode kErrorSharingViolation = 26; // ETXTBSY (the file is open for writing)
-constexpr ErrorCode kErrorOutOfResources = 0; // EAGAIN (process limit): "out of memory or resources"
+constexpr ErrorCode kErrorNoSystemResources = 1450; // EAGAIN (a process or thread limit)
 // Any other errno e comes back as kApplicationErrorBit | e: bit 29 marks an
 // application-defined code, so it never collides with a Windows number.
 constexpr ErrorCode kApplicationErrorBit = 0x20000000;
 
-// The Windows number for an errno of a failed start; never kSuccess, except
-// that EAGAIN maps to 0, the shell's own "out of resources" answer.
+// The Windows number for an errno of a failed start; never kSuccess.
 ErrorCode FromErrno(int error);
 
 struct StartOptions {
@@ -86,12 +85,19 @@ ErrorCode Start(const std::string& program, const std::vector<std::string>& argu
 ErrorCode StartDetached(
     const std::string& program, const std::vector<std::string>& arguments, const StartOptions& options);
 
+// Quotes one word so SplitCommandLine gives it back unchanged.
+std::string QuoteArgument(const std::string& word);
+
 // Splits a command line the way Windows programs split theirs
 // (CommandLineToArgvW): blanks separate, double quotes group, 2n backslashes
 // before a quote give n and the quote acts, 2n+1 give n and a literal quote.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 // CreateProcess with a command line: its first word is the program.
 ErrorCode StartCommandLine(const std::string& commandLine, const StartOptions& options, Child& child);
+
+// This program's own full path (GetModuleFileName of the program), symbolic
+// links resolved; empty when the system does not say.
+std::string OwnProgramPath();
 
 // The shell's "no application associated" answer of OpenDocument.
 constexpr ErrorCode kErrorNoAssociation = 31;

@@ -191,6 +191,15 @@ TEST_F(ProcessTest, CommandLinesSplitTheWindowsWay)
     }
 }
 
+TEST_F(ProcessTest, AQuotedWordSplitsBackUnchanged)
+{
+    for (const std::string word :
+        { "", "plain", "a b", "say \"hi\"", "dir\\", "dir\\ x\\\\", "\\\"", "tab\there" }) {
+        EXPECT_EQ(std::vector<std::string> { word }, Process::SplitCommandLine(Process::QuoteArgument(word)))
+            << word;
+    }
+}
+
 TEST_F(ProcessTest, ACommandLineStartsItsFirstWordFromPath)
 {
     const ScriptFolder scripts(Folder() / "bin");
