@@ -14,7 +14,9 @@ void ShowMessage(int argc, char** argv, const std::string& message)
     // Also on standard error: started without a desktop, that is all there is.
     std::fprintf(stderr, "%s: %s\n", Launcher::kCaption, message.c_str());
     wxApp::SetInstance(new wxApp());
-    if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
+    // The command line is ignored: wx must not parse it either.
+    int wxArgc = argc > 0 ? 1 : 0;
+    if (!wxEntryStart(wxArgc, argv) || !wxTheApp->CallOnInit()) {
         return;
     }
     wxMessageDialog box(nullptr, wxString::FromUTF8(message), wxString::FromUTF8(Launcher::kCaption),

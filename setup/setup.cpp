@@ -17,7 +17,9 @@ int main(int argc, char** argv)
     const Setup::Packages packages = Setup::PackagesFor(folder, System::Is64BitSystem());
 
     wxApp::SetInstance(new wxApp());
-    if (!wxEntryStart(argc, argv) || !wxTheApp->CallOnInit()) {
+    // No command line is used: wx must not parse one either.
+    int wxArgc = argc > 0 ? 1 : 0;
+    if (!wxEntryStart(wxArgc, argv) || !wxTheApp->CallOnInit()) {
         // No desktop to show the dialog on: install all the same.
         std::fprintf(stderr, "setup: no display; installing without the wait dialog\n");
         Setup::RunInstallation(packages, nullptr);

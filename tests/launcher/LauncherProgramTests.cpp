@@ -46,12 +46,12 @@ protected:
 
     // Runs the launcher at folder, which must show its message box; closes
     // the box and returns the message it also wrote to standard error.
-    std::string MessageOfLauncherIn(const fs::path& folder)
+    std::string MessageOfLauncherIn(const fs::path& folder, const std::vector<std::string>& arguments = {})
     {
         const fs::path launcher = ProgramCopy::Place("PavixManagerLauncher", folder);
         const fs::path errors = m_root.Base() / "errors";
         Process::Child child;
-        EXPECT_EQ(Process::kSuccess, ProgramCopy::Run(launcher, errors, child));
+        EXPECT_EQ(Process::kSuccess, ProgramCopy::Run(launcher, errors, child, arguments));
         const Desktop::WindowHandle box = ProgramCopy::WaitForWindow(Launcher::kCaption, 10s);
         EXPECT_NE(0u, box) << "no message box";
         if (box != 0) {
@@ -91,8 +91,9 @@ protected:
 TEST_F(LauncherProgramTest, AMissingManagerIsNamedWithItsFullPath)
 {
     const fs::path folder = m_root.Base() / "kit";
+    // Options it does not know change nothing: it has none.
     EXPECT_EQ("The specified path was not found. [" + (folder / "PavixManager").string() + "]",
-        MessageOfLauncherIn(folder));
+        MessageOfLauncherIn(folder, { "--no-such-option", "x" }));
 }
 
 TEST_F(LauncherProgramTest, AManagerThatCannotRunIsExplainedNotSilentlySkipped)

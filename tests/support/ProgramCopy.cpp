@@ -21,11 +21,13 @@ std::filesystem::path Place(const std::string& name, const std::filesystem::path
 }
 
 // Starts program with its standard error going to errors.
-Process::ErrorCode Run(
-    const std::filesystem::path& program, const std::filesystem::path& errors, Process::Child& child)
+Process::ErrorCode Run(const std::filesystem::path& program, const std::filesystem::path& errors,
+    Process::Child& child, const std::vector<std::string>& arguments)
 {
-    return Process::Start(
-        "/bin/sh", { "-c", "exec \"$0\" 2>\"$1\"", program.string(), errors.string() }, {}, child);
+    std::vector<std::string> words = { "-c", "exec \"$0\" \"$@\" 2>\"$ERRORS\"", program.string() };
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    setenv("ERRORS", errors.c_str(), 1);
+    return Process::Start("/bin/sh", words, {}, child);
 }
 
 std::string ReadFile(const std::filesystem::path& file)

@@ -10,15 +10,16 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace ProgramCopy {
 
 // Copies the built program name into folder; the copy's path.
 std::filesystem::path Place(const std::string& name, const std::filesystem::path& folder);
 
-// Starts program with its standard error going to errors.
-Process::ErrorCode Run(
-    const std::filesystem::path& program, const std::filesystem::path& errors, Process::Child& child);
+// Starts program with arguments, its standard error going to errors.
+Process::ErrorCode Run(const std::filesystem::path& program, const std::filesystem::path& errors,
+    Process::Child& child, const std::vector<std::string>& arguments = {});
 
 std::string ReadFile(const std::filesystem::path& file);
 
