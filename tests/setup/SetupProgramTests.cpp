@@ -36,14 +36,24 @@ protected:
         return lines;
     }
 
-    // Runs setup from medium; true when its dialog was seen meanwhile.
-    bool RunSetup(const fs::path& medium)
+    // Runs setup from medium; true when its dialog was seen meanwhile. With
+    // installerWindow, the quiet run leaves an unmapped window behind titled
+    // like the kit installer's.
+    bool RunSetup(const fs::path& medium, bool installerWindow = false)
     {
         const ScriptFolder scripts(m_root.Base() / "bin");
+        std::string window;
+        if (installerWindow) {
+            const fs::path ready = m_root.Base() / "window.id";
+            window = "'" VELA5_TITLED_WINDOW "' '" + std::string(Setup::kInstallerCaption) + "' '"
+                + ready.string() + "' & echo $! > '" + (m_root.Base() / "window.pid").string()
+                + "'; while [ ! -e '" + ready.string() + "' ]; do sleep 0.05; done; ";
+        }
         scripts.Add("msiexec",
             "log='" + (m_root.Base() / "msiexec.log").string()
                 + "'\nprintf '%s|' \"$@\" >> \"$log\"; echo >> \"$log\"\n"
-                  "if [ \"$3\" = /q ]; then sleep 1; echo driver-done >> \"$log\"; fi");
+                  "if [ \"$3\" = /q ]; then "
+                + window + "sleep 1; echo driver-done >> \"$log\"; fi");
         const fs::path setup = ProgramCopy::Place("setup", medium);
         Process::Child child;
         EXPECT_EQ(Process::kSuccess, ProgramCopy::Run(setup, m_root.Base() / "errors", child));
@@ -89,6 +99,19 @@ TEST_F(SetupProgramTest, AMissingPictureStillInstalls)
     fs::create_directories(medium);
     EXPECT_TRUE(RunSetup(medium));
     EXPECT_EQ(Expected(medium), Log());
+}
+
+TEST_F(SetupProgramTest, TheKitInstallersWindowIsBroughtForwardAfterwards)
+{
+    const fs::path medium = m_root.Base() / "medium";
+    fs::create_directories(medium);
+    EXPECT_TRUE(RunSetup(medium, true));
+    const std::string id = ProgramCopy::ReadFile(m_root.Base() / "window.id");
+    ASSERT_FALSE(id.empty()) << "the installer's window was not made";
+    const Desktop::WindowHandle window = std::stoul(id);
+    EXPECT_EQ(window, Desktop::FindTopLevelWindow(Setup::kInstallerCaption));
+    EXPECT_TRUE(ProgramCopy::IsMapped(window)) << "setup left the installer's window hidden";
+    ::kill(std::stoi(ProgramCopy::ReadFile(m_root.Base() / "window.pid")), SIGTERM);
 }
 
 } // namespace

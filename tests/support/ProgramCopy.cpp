@@ -80,4 +80,17 @@ bool AskToClose(Desktop::WindowHandle window)
     return sent;
 }
 
+bool IsMapped(Desktop::WindowHandle window)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return false;
+    }
+    XWindowAttributes attributes {};
+    const bool mapped = XGetWindowAttributes(display, static_cast<Window>(window), &attributes) != 0
+        && attributes.map_state != IsUnmapped;
+    XCloseDisplay(display);
+    return mapped;
+}
+
 } // namespace ProgramCopy

@@ -34,4 +34,7 @@ Desktop::WindowHandle WaitForWindow(const std::string& title, std::chrono::milli
 // Asks the window to close, as its close box would (WM_DELETE_WINDOW).
 bool AskToClose(Desktop::WindowHandle window);
 
+// True when the window is mapped (shown) on the display.
+bool IsMapped(Desktop::WindowHandle window);
+
 } // namespace ProgramCopy
