@@ -123,7 +123,7 @@ TEST(GifAnimationTest, BrokenOrMissingFilesGiveNoAnimationAndNoCrash)
     maker.Add(GifMaker::Solid(0, 0, 4, 4, 1, 10));
     maker.Add(GifMaker::Solid(0, 0, 4, 4, 2, 10));
     auto bytes = maker.Bytes();
-    bytes.resize(bytes.size() - 6);
+    bytes.erase(bytes.end() - 6, bytes.end());
     GifAnimation animation;
     animation.LoadBytes(bytes);
     EXPECT_EQ(Gif::WalkResult::Truncated, animation.Walked());
