@@ -11,6 +11,7 @@ packages=(
   opensc gnutls-bin libnss3-tools softhsm2 p11-kit openssl
   lintian desktop-file-utils
   wx3.2-i18n
+  clang libclang-rt-14-dev
 )
 
 missing=()

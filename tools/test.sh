@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with the tests, and runs every
-# test; windows open on a virtual display.
+# test; windows open on a virtual display. Then each fuzz target, built with
+# clang as a project of its own, runs briefly from its seeds
+# (VELA5_FUZZ=0 skips that, VELA5_FUZZ_SECONDS sets the time per target).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="${VELA5_BUILD_DIR:-$top/build}"
@@ -11,3 +13,18 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo ${VELA5_CMAKE_ARGS
 cmake --build "$build" -j "$(nproc)"
 xvfb-run -a -s "-screen 0 1280x1024x24" \
   ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 300
+
+if [ "${VELA5_FUZZ:-1}" != 0 ]; then
+  fuzz="$build/fuzz"
+  cmake -S "$top/tests/fuzz" -B "$fuzz" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build "$fuzz" -j "$(nproc)"
+  for target in "$fuzz"/*Fuzz; do
+    name=$(basename "$target")
+    corpus="$fuzz/corpus/$name"
+    mkdir -p "$corpus"
+    echo "fuzzing $name for ${VELA5_FUZZ_SECONDS:-20} s"
+    # A finding is written beside the corpus and fails the run.
+    "$target" -max_total_time="${VELA5_FUZZ_SECONDS:-20}" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$fuzz/" -print_final_stats=1 "$corpus" "$top/tests/fuzz/seeds/$name"
+  done
+fi

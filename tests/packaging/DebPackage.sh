@@ -23,7 +23,7 @@ special=$(find . -perm /6000)
 [ -z "$special" ] || fail "setuid or setgid files: $special"
 
 for path in usr/lib/vela5/PavixManager usr/lib/vela5/velapkcs11.so usr/lib/vela5/vela5-token \
-  usr/lib/vela5/vela5-reg usr/lib/vela5/vela5-store usr/lib/vela5/Language/Bulgarian.mo usr/lib/vela5/Language/Portuguese.mo \
+  usr/lib/vela5/vela5-reg usr/lib/vela5/vela5-store usr/lib/vela5/PavixManagerLauncher usr/lib/vela5/Language/Bulgarian.mo usr/lib/vela5/Language/Portuguese.mo \
   usr/lib/vela5/Language/Spanish.mo usr/share/applications/pavix-manager.desktop \
   usr/share/icons/hicolor/48x48/apps/pavix-manager.png usr/share/icons/hicolor/256x256/apps/pavix-manager.png \
   usr/share/p11-kit/modules/vela5.module usr/share/man/man1/vela5-token.1.gz \
