@@ -92,6 +92,8 @@ void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin,
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, vendor ? "C_NRV_Login" : "C_Login");
+    // No key asks for a login per operation, so none is ever awaiting one.
+    Require(vendor || user != CKU_CONTEXT_SPECIFIC, CKR_OPERATION_NOT_INITIALIZED);
     Require(user == CKU_SO || user == CKU_USER, CKR_USER_TYPE_INVALID);
     const PinText text(pin, length);
     // Read inside the write transaction so concurrent changes serialize.
@@ -277,7 +279,10 @@ void Module::InitializeToken(const SlotEntry& entry, InitParams& params, bool st
         params.maxKeyPairs = token.maxKeyPairs;
     }
     if (token.initialized) {
-        // Re-initializing needs the current SO PIN; failures count.
+        // Re-initializing needs the current SO PIN; failures count, except
+        // a standard caller's PIN that cannot match, as at C_Login.
+        const auto soLength = static_cast<int64_t>(params.soPin.size());
+        Require(!standard || (soLength >= token.so.minLen && soLength <= token.so.maxLen), CKR_PIN_INCORRECT);
         try {
             CheckPin(token, token.so, params.soPin, standard);
         } catch (const CkError&) {

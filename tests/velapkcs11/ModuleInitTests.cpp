@@ -75,6 +75,8 @@ TEST_F(StandardInit, ReinitializationNeedsTheSoPinAndClearsTheToken)
     EXPECT_EQ(InitToken("87654321", "Again"), CKR_SESSION_EXISTS);
     ASSERT_EQ(p11->C_CloseSession(session), CKR_OK);
 
+    EXPECT_EQ(InitToken("000", "Again"), CKR_PIN_INCORRECT);
+    EXPECT_EQ(Info().flags & CKF_SO_PIN_COUNT_LOW, 0u) << "an SO PIN that cannot match costs no attempt";
     EXPECT_EQ(InitToken("00000000", "Again"), CKR_PIN_INCORRECT);
     EXPECT_NE(Info().flags & CKF_SO_PIN_COUNT_LOW, 0u) << "the wrong SO PIN counted";
     ASSERT_EQ(InitToken("87654321", "Again"), CKR_OK);
@@ -126,6 +128,7 @@ TEST_F(StandardInit, StandardLoginAnswersOnlyStandardCodes)
     EXPECT_EQ(StandardLogin(session, CKU_USER, "9999"), CKR_PIN_LOCKED);
     EXPECT_EQ(StandardLogin(session, CKU_USER, "1234"), CKR_PIN_LOCKED);
     EXPECT_EQ(StandardLogin(session, 7, "1234"), CKR_USER_TYPE_INVALID);
+    EXPECT_EQ(StandardLogin(session, CKU_CONTEXT_SPECIFIC, "1234"), CKR_OPERATION_NOT_INITIALIZED);
     EXPECT_EQ(p11->C_Logout(session), CKR_USER_NOT_LOGGED_IN);
     ASSERT_EQ(StandardLogin(session, CKU_SO, "87654321"), CKR_OK);
     EXPECT_EQ(StandardLogin(session, CKU_USER, "1234"), CKR_USER_ANOTHER_ALREADY_LOGGED_IN);
