@@ -2,8 +2,6 @@
 #include "CkError.h"
 #include "Module.h"
 
-#include <cstring>
-#include <openssl/crypto.h>
 #include <openssl/rand.h>
 #include <unistd.h>
 
