@@ -47,6 +47,14 @@ CK_RV C_GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM
 {
     return Guard([&] { M().GetMechanismInfo(slotID, type, pInfo); });
 }
+CK_RV C_InitToken(CK_SLOT_ID slotID, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen, CK_UTF8CHAR_PTR pLabel)
+{
+    return Guard([&] { M().InitToken(slotID, pPin, ulPinLen, pLabel); });
+}
+CK_RV C_InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULONG ulPinLen)
+{
+    return Guard([&] { M().InitPIN(hSession, pPin, ulPinLen); });
+}
 CK_RV C_SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_ULONG ulOldLen,
     CK_UTF8CHAR_PTR pNewPin, CK_ULONG ulNewLen)
 {
@@ -146,6 +154,14 @@ CK_RV C_Sign(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, 
     return Guard(
         [&] { M().Transform(Operation::Sign, hSession, pData, ulDataLen, pSignature, pulSignatureLen); });
 }
+CK_RV C_SignUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen)
+{
+    return Guard([&] { M().Update(Operation::Sign, hSession, pPart, ulPartLen); });
+}
+CK_RV C_SignFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG_PTR pulSignatureLen)
+{
+    return Guard([&] { M().Final(Operation::Sign, hSession, pSignature, pulSignatureLen); });
+}
 CK_RV C_VerifyInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hKey)
 {
     return Guard([&] { M().OperationInit(Operation::Verify, hSession, pMechanism, hKey); });
@@ -154,6 +170,32 @@ CK_RV C_Verify(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen
     CK_ULONG ulSignatureLen)
 {
     return Guard([&] { M().Verify(hSession, pData, ulDataLen, pSignature, ulSignatureLen); });
+}
+CK_RV C_VerifyUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen)
+{
+    return Guard([&] { M().Update(Operation::Verify, hSession, pPart, ulPartLen); });
+}
+CK_RV C_VerifyFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSignature, CK_ULONG ulSignatureLen)
+{
+    return Guard([&] { M().VerifyFinal(hSession, pSignature, ulSignatureLen); });
+}
+CK_RV C_DigestInit(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism)
+{
+    return Guard([&] { M().DigestInit(hSession, pMechanism); });
+}
+CK_RV C_Digest(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pData, CK_ULONG ulDataLen, CK_BYTE_PTR pDigest,
+    CK_ULONG_PTR pulDigestLen)
+{
+    return Guard(
+        [&] { M().Transform(Operation::Digest, hSession, pData, ulDataLen, pDigest, pulDigestLen); });
+}
+CK_RV C_DigestUpdate(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pPart, CK_ULONG ulPartLen)
+{
+    return Guard([&] { M().Update(Operation::Digest, hSession, pPart, ulPartLen); });
+}
+CK_RV C_DigestFinal(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pDigest, CK_ULONG_PTR pulDigestLen)
+{
+    return Guard([&] { M().Final(Operation::Digest, hSession, pDigest, pulDigestLen); });
 }
 CK_RV C_GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
     CK_ATTRIBUTE_PTR pPublicKeyTemplate, CK_ULONG ulPublicKeyAttributeCount,

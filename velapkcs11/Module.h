@@ -23,7 +23,11 @@ struct SlotEntry {
     int64_t tokenId = 0;
 };
 
-enum class Operation { None, Sign, Verify, Encrypt, Decrypt };
+enum class Operation { None, Sign, Verify, Encrypt, Decrypt, Digest };
+
+struct DigestContextDeleter {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
 
 struct Session {
     CK_SESSION_HANDLE handle = 0;
@@ -36,6 +40,11 @@ struct Session {
     size_t foundPosition = 0;
     Operation operation = Operation::None;
     int64_t operationKey = 0;
+    std::optional<RsaMechanism> mechanism;
+    // The data hashed so far, for digests and hash-and-sign mechanisms.
+    std::shared_ptr<EVP_MD_CTX> digest;
+    // An Update was made: only Final may end the operation now.
+    bool multiPart = false;
 };
 
 struct LoginState {
@@ -62,6 +71,8 @@ public:
     void GetSessionInfo(CK_SESSION_HANDLE session, CK_SESSION_INFO_PTR info);
     void Login(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_BYTE_PTR pin, CK_ULONG length, bool vendor);
     void Logout(CK_SESSION_HANDLE session);
+    void InitToken(CK_SLOT_ID slot, CK_UTF8CHAR_PTR soPin, CK_ULONG soLength, CK_UTF8CHAR_PTR label);
+    void InitPIN(CK_SESSION_HANDLE session, CK_UTF8CHAR_PTR pin, CK_ULONG length);
     void SetPIN(CK_SESSION_HANDLE session, CK_BYTE_PTR oldPin, CK_ULONG oldLength, CK_BYTE_PTR newPin,
         CK_ULONG newLength);
     void CreateObject(
@@ -76,13 +87,21 @@ public:
     void FindObjects(
         CK_SESSION_HANDLE session, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max, CK_ULONG_PTR count);
     void FindObjectsFinal(CK_SESSION_HANDLE session);
+    // Sign, Verify, Encrypt and Decrypt (Digest through DigestInit).
     void OperationInit(
         Operation operation, CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key);
-    // Sign, Encrypt and Decrypt: a null output asks for the length.
+    void DigestInit(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism);
+    // Single-part Sign, Encrypt, Decrypt and Digest: a null output asks for
+    // the length. Every operation call that fails ends the operation, except
+    // for CKR_BUFFER_TOO_SMALL.
     void Transform(Operation operation, CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG length,
         CK_BYTE_PTR out, CK_ULONG_PTR outLength);
     void Verify(CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG length, CK_BYTE_PTR signature,
         CK_ULONG signatureLength);
+    // Multi-part Sign, Verify and Digest.
+    void Update(Operation operation, CK_SESSION_HANDLE session, CK_BYTE_PTR data, CK_ULONG length);
+    void Final(Operation operation, CK_SESSION_HANDLE session, CK_BYTE_PTR out, CK_ULONG_PTR outLength);
+    void VerifyFinal(CK_SESSION_HANDLE session, CK_BYTE_PTR signature, CK_ULONG signatureLength);
     void GenerateKeyPair(CK_SESSION_HANDLE session, CK_MECHANISM_PTR mechanism,
         CK_ATTRIBUTE_PTR publicTemplate, CK_ULONG publicCount, CK_ATTRIBUTE_PTR privateTemplate,
         CK_ULONG privateCount, CK_OBJECT_HANDLE_PTR publicKey, CK_OBJECT_HANDLE_PTR privateKey);
@@ -127,6 +146,15 @@ private:
     StoredObject VisibleObject(const Session& session, CK_OBJECT_HANDLE handle);
     void CheckWritable(const Session& session, const StoredObject& object);
     void CheckCapacity(int64_t tokenId, const StoredObject& object, int64_t sizeBefore);
+    // Initializes (or re-initializes) a token; a standard call keeps the
+    // limits a token has and leaves the User PIN unset.
+    void InitializeToken(const SlotEntry& entry, InitParams& params, bool standard);
+    // The session's operation, checked to be `operation`.
+    Session& ActiveOperation(CK_SESSION_HANDLE handle, Operation operation, const char* function);
+    static void EndOperation(Session& session);
+    RsaKey OperationKey(const Session& session) const;
+    // Runs an operation call; any failure but a short buffer ends the operation.
+    template <typename Body> void RunOperation(Session& session, Body&& body);
     const RsaKey& KeyOf(const StoredObject& object);
     StoredObject KeyObject(int64_t handle);
     bool Matches(const StoredObject& object, const AttributeMap& filter);

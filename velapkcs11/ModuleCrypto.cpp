@@ -1,9 +1,7 @@
-// CKM_RSA_PKCS operations and random numbers.
+// Key lookup, the Init of every operation, and random numbers.
 #include "CkError.h"
 #include "Module.h"
 
-#include <cstring>
-#include <openssl/crypto.h>
 #include <openssl/rand.h>
 #include <unistd.h>
 
@@ -48,6 +46,24 @@ StoredObject Module::KeyObject(int64_t handle)
     return std::move(*object);
 }
 
+namespace {
+
+std::shared_ptr<EVP_MD_CTX> StartDigest(const EVP_MD* md)
+{
+    std::shared_ptr<EVP_MD_CTX> context(EVP_MD_CTX_new(), DigestContextDeleter());
+    Require(context != nullptr, CKR_HOST_MEMORY);
+    Require(EVP_DigestInit_ex(context.get(), md, nullptr) == 1, CKR_FUNCTION_FAILED);
+    return context;
+}
+
+MechanismUse UseOf(Operation operation)
+{
+    return operation == Operation::Sign || operation == Operation::Verify ? MechanismUse::Sign
+                                                                          : MechanismUse::Encrypt;
+}
+
+} // namespace
+
 void Module::OperationInit(
     Operation operation, CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key)
 {
@@ -57,7 +73,7 @@ void Module::OperationInit(
     Session& session = UseSession(handle, kNames[static_cast<int>(operation)]);
     Require(mechanism != nullptr, CKR_ARGUMENTS_BAD);
     Require(session.operation == Operation::None, CKR_OPERATION_ACTIVE);
-    Require(mechanism->mechanism == CKM_RSA_PKCS, CKR_MECHANISM_INVALID);
+    RsaMechanism parsed = RsaMechanism::Parse(*mechanism, UseOf(operation));
     const std::optional<StoredObject> object = KeyObject(key);
     Require(object->tokenId == session.tokenId, CKR_KEY_HANDLE_INVALID);
     Require(object->IsTokenObject() || object->sessionPid == static_cast<int64_t>(getpid()),
@@ -68,78 +84,26 @@ void Module::OperationInit(
         object->objectClass == (needsPrivate ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY), CKR_KEY_TYPE_INCONSISTENT);
     const CK_ATTRIBUTE_TYPE usage[] = { 0, CKA_SIGN, CKA_VERIFY, CKA_ENCRYPT, CKA_DECRYPT };
     Require(object->Flag(usage[static_cast<int>(operation)]), CKR_KEY_FUNCTION_NOT_PERMITTED);
-    KeyOf(*object);
+    KeyOf(*object).CheckFits(parsed);
+    session.digest = parsed.HashesData() ? StartDigest(parsed.Digest()) : nullptr;
+    session.mechanism = std::move(parsed);
+    session.multiPart = false;
     session.operation = operation;
     session.operationKey = object->id;
 }
 
-void Module::Transform(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length,
-    CK_BYTE_PTR out, CK_ULONG_PTR outLength)
-{
-    static const char* const kNames[] = { "", "C_Sign", "", "C_Encrypt", "C_Decrypt" };
-    auto lock = Enter();
-    Session& session = UseSession(handle, kNames[static_cast<int>(operation)]);
-    Require(session.operation == operation, CKR_OPERATION_NOT_INITIALIZED);
-    // Bad arguments end the operation, as a finished one would.
-    if (outLength == nullptr || (data == nullptr && length != 0)) {
-        session.operation = Operation::None;
-        throw CkError(CKR_ARGUMENTS_BAD);
-    }
-    const auto cached = m_keyCache.find(session.operationKey);
-    if (cached == m_keyCache.end()) {
-        session.operation = Operation::None;
-        throw CkError(CKR_KEY_HANDLE_INVALID);
-    }
-    const RsaKey key = cached->second.key;
-    if (out == nullptr && operation != Operation::Decrypt) {
-        *outLength = static_cast<CK_ULONG>(key.Bytes());
-        return;
-    }
-    Blob result;
-    try {
-        switch (operation) {
-        case Operation::Sign:
-            result = key.Sign(data, length);
-            break;
-        case Operation::Encrypt:
-            result = key.Encrypt(data, length);
-            break;
-        default:
-            result = key.Decrypt(data, length);
-            break;
-        }
-    } catch (const CkError&) {
-        session.operation = Operation::None;
-        throw;
-    }
-    const auto needed = static_cast<CK_ULONG>(result.size());
-    if (out == nullptr) {
-        *outLength = needed;
-        OPENSSL_cleanse(result.data(), result.size());
-        return;
-    }
-    if (*outLength < needed) {
-        *outLength = needed;
-        OPENSSL_cleanse(result.data(), result.size());
-        throw CkError(CKR_BUFFER_TOO_SMALL);
-    }
-    std::memcpy(out, result.data(), result.size());
-    OPENSSL_cleanse(result.data(), result.size());
-    *outLength = needed;
-    session.operation = Operation::None;
-}
-
-void Module::Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length, CK_BYTE_PTR signature,
-    CK_ULONG signatureLength)
+void Module::DigestInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism)
 {
     auto lock = Enter();
-    Session& session = UseSession(handle, "C_Verify");
-    Require(session.operation == Operation::Verify, CKR_OPERATION_NOT_INITIALIZED);
-    session.operation = Operation::None;
-    Require((data != nullptr || length == 0) && signature != nullptr, CKR_ARGUMENTS_BAD);
-    const auto cached = m_keyCache.find(session.operationKey);
-    Require(cached != m_keyCache.end(), CKR_KEY_HANDLE_INVALID);
-    cached->second.key.Verify(data, length, signature, signatureLength);
+    Session& session = UseSession(handle, "C_DigestInit");
+    Require(mechanism != nullptr, CKR_ARGUMENTS_BAD);
+    Require(session.operation == Operation::None, CKR_OPERATION_ACTIVE);
+    RsaMechanism parsed = RsaMechanism::Parse(*mechanism, MechanismUse::Digest);
+    session.digest = StartDigest(parsed.Digest());
+    session.mechanism = std::move(parsed);
+    session.multiPart = false;
+    session.operation = Operation::Digest;
+    session.operationKey = 0;
 }
 
 void Module::GenerateRandom(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length)

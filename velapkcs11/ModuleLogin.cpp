@@ -1,5 +1,5 @@
-// PINs and login state: vendor login with retry codes, PIN changes, unblock,
-// label, and token initialization.
+// PINs and login state: standard and vendor login, PIN changes, unblock,
+// label, and token initialization (standard and vendor, one path).
 #include "CkError.h"
 #include "Module.h"
 
@@ -92,6 +92,8 @@ void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin,
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, vendor ? "C_NRV_Login" : "C_Login");
+    // No key asks for a login per operation, so none is ever awaiting one.
+    Require(vendor || user != CKU_CONTEXT_SPECIFIC, CKR_OPERATION_NOT_INITIALIZED);
     Require(user == CKU_SO || user == CKU_USER, CKR_USER_TYPE_INVALID);
     const PinText text(pin, length);
     // Read inside the write transaction so concurrent changes serialize.
@@ -108,8 +110,16 @@ void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin,
         }
     }
     PinState& state = user == CKU_SO ? token.so : token.user;
+    Require(state.IsSet(), CKR_USER_PIN_NOT_INITIALIZED);
     Require(state.left > 0, CKR_PIN_LOCKED);
-    RequireLength(text.Text(), state);
+    if (vendor) {
+        RequireLength(text.Text(), state);
+    } else {
+        // The standard call has no length code; such a PIN cannot match,
+        // so it is refused without costing an attempt.
+        const auto size = static_cast<int64_t>(text.Text().size());
+        Require(size >= state.minLen && size <= state.maxLen, CKR_PIN_INCORRECT);
+    }
     try {
         CheckPin(token, state, text.Text(), !vendor);
     } catch (const CkError&) {
@@ -130,7 +140,7 @@ void Module::Logout(CK_SESSION_HANDLE handle)
     for (auto& [other, record] : m_sessions) {
         if (record.tokenId == token.id) {
             record.findActive = false;
-            record.operation = Operation::None;
+            EndOperation(record);
         }
     }
 }
@@ -150,6 +160,7 @@ void Module::SetPIN(
     // The PIN of whoever is logged in; the User's in a public session.
     const auto login = LoggedIn(token);
     PinState& state = login && *login == CKU_SO ? token.so : token.user;
+    Require(state.IsSet(), CKR_USER_PIN_NOT_INITIALIZED);
     Require(state.left > 0, CKR_PIN_LOCKED);
     RequireLength(newText.Text(), state);
     try {
@@ -214,16 +225,6 @@ void Module::InitToken(CK_BYTE, CK_SLOT_ID slot, const NRV_INIT_TOKEN_RECORD& re
         CKR_ARGUMENTS_BAD);
     Require(record.ulUserPinLen <= NRV_PIN_BUFFER_SIZE && record.ulSOPinLen <= NRV_PIN_BUFFER_SIZE,
         CKR_ARGUMENTS_BAD);
-    PruneDeadSessions();
-    // Read inside the write transaction so concurrent changes serialize.
-    Transaction transaction(*m_db);
-    TokenRecord token = RecognizedToken(entry.tokenId);
-    Statement sessions(*m_db, "SELECT count(*) FROM sessions WHERE token_id=?");
-    sessions.Bind(1, token.id);
-    sessions.Step();
-    Require(sessions.Int(0) == 0, CKR_SESSION_EXISTS);
-    Require(!token.clearCardDisabled, NRV_CKR_CLEAR_CARD_DISABLED);
-
     InitParams params;
     params.label = LabelText(record.pLabel, NRV_LABEL_BUFFER_SIZE - 1);
     params.userPin.assign(reinterpret_cast<const char*>(record.pUserPin), record.ulUserPinLen);
@@ -236,11 +237,54 @@ void Module::InitToken(CK_BYTE, CK_SLOT_ID slot, const NRV_INIT_TOKEN_RECORD& re
     params.soMin = record.ulSOPinMinLen;
     params.maxKeyPairs = record.ulMaxRSAKeyPairs;
     params.clearCard = record.bClearCard != 0;
+    InitializeToken(entry, params, false);
+}
 
+void Module::InitToken(CK_SLOT_ID slot, CK_UTF8CHAR_PTR soPin, CK_ULONG soLength, CK_UTF8CHAR_PTR label)
+{
+    constexpr size_t kLabelSize = 32;
+    auto lock = Enter();
+    const SlotEntry& entry = SlotWithToken(slot);
+    CheckSwitch("C_InitToken", &entry);
+    Require(label != nullptr, CKR_ARGUMENTS_BAD);
+    const PinText soText(soPin, soLength);
+    InitParams params;
+    // The standard label is 32 bytes padded with blanks.
+    params.label = LabelText(label, kLabelSize);
+    params.label.erase(params.label.find_last_not_of(' ') + 1);
+    params.soPin = soText.Text();
+    params.withUserPin = false;
+    InitializeToken(entry, params, true);
+}
+
+void Module::InitializeToken(const SlotEntry& entry, InitParams& params, bool standard)
+{
+    PruneDeadSessions();
+    // Read inside the write transaction so concurrent changes serialize.
+    Transaction transaction(*m_db);
+    TokenRecord token = RecognizedToken(entry.tokenId);
+    Statement sessions(*m_db, "SELECT count(*) FROM sessions WHERE token_id=?");
+    sessions.Bind(1, token.id);
+    sessions.Step();
+    Require(sessions.Int(0) == 0, CKR_SESSION_EXISTS);
+    Require(!token.clearCardDisabled, NRV_CKR_CLEAR_CARD_DISABLED);
+    if (standard && token.initialized) {
+        // The standard call names no limits: an initialized token keeps its own.
+        params.userMin = token.user.minLen;
+        params.userMax = token.user.maxLen;
+        params.userLimit = token.user.limit;
+        params.soMin = token.so.minLen;
+        params.soMax = token.so.maxLen;
+        params.soLimit = token.so.limit;
+        params.maxKeyPairs = token.maxKeyPairs;
+    }
     if (token.initialized) {
-        // Re-initializing needs the current SO PIN; failures count.
+        // Re-initializing needs the current SO PIN; failures count, except
+        // a standard caller's PIN that cannot match, as at C_Login.
+        const auto soLength = static_cast<int64_t>(params.soPin.size());
+        Require(!standard || (soLength >= token.so.minLen && soLength <= token.so.maxLen), CKR_PIN_INCORRECT);
         try {
-            CheckPin(token, token.so, params.soPin, false);
+            CheckPin(token, token.so, params.soPin, standard);
         } catch (const CkError&) {
             transaction.Commit();
             throw;
@@ -252,6 +296,23 @@ void Module::InitToken(CK_BYTE, CK_SLOT_ID slot, const NRV_INIT_TOKEN_RECORD& re
     m_tokens->Save(token);
     transaction.Commit();
     m_logins.erase(token.id);
+}
+
+void Module::InitPIN(CK_SESSION_HANDLE handle, CK_UTF8CHAR_PTR pin, CK_ULONG length)
+{
+    auto lock = Enter();
+    const Session& session = UseSession(handle, "C_InitPIN");
+    const PinText text(pin, length);
+    // Read inside the write transaction so concurrent changes serialize.
+    Transaction transaction(*m_db);
+    TokenRecord token = RecognizedToken(session.tokenId);
+    const auto login = LoggedIn(token);
+    Require(login && *login == CKU_SO && (session.flags & CKF_RW_SESSION) != 0, CKR_USER_NOT_LOGGED_IN);
+    RequireLength(text.Text(), token.user);
+    token.user.hash = PinHash::Make(text.Text());
+    token.user.left = token.user.limit;
+    m_tokens->Save(token);
+    transaction.Commit();
 }
 
 } // namespace velatoken

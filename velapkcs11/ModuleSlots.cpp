@@ -220,7 +220,8 @@ void Module::GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info)
     Pad(info->serialNumber, sizeof info->serialNumber, token.serial);
     CK_FLAGS flags = CKF_RNG;
     if (token.initialized) {
-        flags |= CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED;
+        flags |= CKF_LOGIN_REQUIRED | CKF_TOKEN_INITIALIZED;
+        SetFlag(flags, CKF_USER_PIN_INITIALIZED, token.user.IsSet());
         SetFlag(flags, CKF_USER_PIN_COUNT_LOW, token.user.left < token.user.limit && token.user.left > 0);
         SetFlag(flags, CKF_USER_PIN_FINAL_TRY, token.user.left == 1);
         SetFlag(flags, CKF_USER_PIN_LOCKED, token.user.left == 0);
@@ -256,14 +257,16 @@ void Module::GetMechanismList(CK_SLOT_ID slot, CK_MECHANISM_TYPE_PTR list, CK_UL
     auto lock = Enter();
     SlotWithToken(slot);
     Require(count != nullptr, CKR_ARGUMENTS_BAD);
-    static const CK_MECHANISM_TYPE kMechanisms[] = { CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_RSA_PKCS };
-    const CK_ULONG needed = 2;
+    const auto& offered = OfferedMechanisms();
+    const auto needed = static_cast<CK_ULONG>(offered.size());
     if (list != nullptr) {
         if (*count < needed) {
             *count = needed;
             throw CkError(CKR_BUFFER_TOO_SMALL);
         }
-        std::copy(std::begin(kMechanisms), std::end(kMechanisms), list);
+        for (const MechanismEntry& entry : offered) {
+            *list++ = entry.type;
+        }
     }
     *count = needed;
 }
@@ -273,11 +276,13 @@ void Module::GetMechanismInfo(CK_SLOT_ID slot, CK_MECHANISM_TYPE type, CK_MECHAN
     auto lock = Enter();
     SlotWithToken(slot);
     Require(info != nullptr, CKR_ARGUMENTS_BAD);
-    Require(type == CKM_RSA_PKCS || type == CKM_RSA_PKCS_KEY_PAIR_GEN, CKR_MECHANISM_INVALID);
-    info->ulMinKeySize = 512;
-    info->ulMaxKeySize = 4096;
-    info->flags = type == CKM_RSA_PKCS ? CKF_HW | CKF_ENCRYPT | CKF_DECRYPT | CKF_SIGN | CKF_VERIFY
-                                       : CKF_HW | CKF_GENERATE_KEY_PAIR;
+    const auto& offered = OfferedMechanisms();
+    const auto found = std::find_if(
+        offered.begin(), offered.end(), [&](const MechanismEntry& entry) { return entry.type == type; });
+    Require(found != offered.end(), CKR_MECHANISM_INVALID);
+    info->ulMinKeySize = found->minKeyBits;
+    info->ulMaxKeySize = found->maxKeyBits;
+    info->flags = found->flags;
 }
 
 void Module::PruneDeadSessions()

@@ -1,5 +1,5 @@
-// RSA with PKCS#1 v1.5 padding of the caller's data (the caller supplies
-// the DigestInfo when signing).
+// RSA under PKCS #1 v1.5 (raw, or with the DigestInfo of a digest made by
+// the module), PSS and OAEP.
 #include "RsaKey.h"
 
 #include "CkError.h"
@@ -149,12 +149,91 @@ unsigned RsaKey::Bits() const
     return static_cast<unsigned>(EVP_PKEY_get_bits(m_key.get()));
 }
 
-Blob RsaKey::Sign(const unsigned char* data, size_t length) const
+namespace {
+
+size_t DigestSize(const EVP_MD* md)
 {
-    Require(length + 11 <= Bytes(), CKR_DATA_LEN_RANGE);
+    return static_cast<size_t>(EVP_MD_get_size(md));
+}
+
+// A context with the mechanism's padding, digest, MGF1, salt and label.
+void Configure(EVP_PKEY_CTX* ctx, const RsaMechanism& mechanism)
+{
+    switch (mechanism.Padding()) {
+    case RsaPadding::Pkcs1:
+        Require(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1, CKR_GENERAL_ERROR);
+        if (mechanism.Digest() != nullptr) {
+            Require(EVP_PKEY_CTX_set_signature_md(ctx, mechanism.Digest()) == 1, CKR_GENERAL_ERROR);
+        }
+        break;
+    case RsaPadding::Pss:
+        Require(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PSS_PADDING) == 1, CKR_GENERAL_ERROR);
+        Require(EVP_PKEY_CTX_set_signature_md(ctx, mechanism.Digest()) == 1, CKR_GENERAL_ERROR);
+        Require(EVP_PKEY_CTX_set_rsa_mgf1_md(ctx, mechanism.Mgf1()) == 1, CKR_GENERAL_ERROR);
+        Require(
+            EVP_PKEY_CTX_set_rsa_pss_saltlen(ctx, mechanism.SaltLength()) == 1, CKR_MECHANISM_PARAM_INVALID);
+        break;
+    case RsaPadding::Oaep:
+        Require(EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_OAEP_PADDING) == 1, CKR_GENERAL_ERROR);
+        Require(EVP_PKEY_CTX_set_rsa_oaep_md(ctx, mechanism.Digest()) == 1, CKR_GENERAL_ERROR);
+        Require(EVP_PKEY_CTX_set_rsa_mgf1_md(ctx, mechanism.Mgf1()) == 1, CKR_GENERAL_ERROR);
+        if (!mechanism.Label().empty()) {
+            // The context takes ownership of its copy.
+            void* label = OPENSSL_memdup(mechanism.Label().data(), mechanism.Label().size());
+            Require(label != nullptr, CKR_HOST_MEMORY);
+            if (EVP_PKEY_CTX_set0_rsa_oaep_label(ctx, label, static_cast<int>(mechanism.Label().size()))
+                != 1) {
+                OPENSSL_free(label);
+                throw CkError(CKR_GENERAL_ERROR);
+            }
+        }
+        break;
+    }
+}
+
+// What may be signed or verified: raw PKCS #1 input up to the padding's
+// room, otherwise exactly one digest.
+void CheckSignInput(const RsaMechanism& mechanism, size_t length, size_t keyBytes)
+{
+    if (mechanism.Digest() == nullptr) {
+        Require(length + 11 <= keyBytes, CKR_DATA_LEN_RANGE);
+    } else {
+        Require(length == DigestSize(mechanism.Digest()), CKR_DATA_LEN_RANGE);
+    }
+}
+
+} // namespace
+
+void RsaKey::CheckFits(const RsaMechanism& mechanism) const
+{
+    if (mechanism.Digest() == nullptr) {
+        return;
+    }
+    const size_t hashBytes = DigestSize(mechanism.Digest());
+    switch (mechanism.Padding()) {
+    case RsaPadding::Pkcs1:
+        // The longest DigestInfo prefix is 19 bytes, the padding at least 11.
+        Require(hashBytes + 19 + 11 <= Bytes(), CKR_KEY_SIZE_RANGE);
+        break;
+    case RsaPadding::Pss: {
+        const size_t encodedBytes = (Bits() - 1 + 7) / 8;
+        Require(hashBytes + 2 <= encodedBytes, CKR_KEY_SIZE_RANGE);
+        Require(hashBytes + static_cast<size_t>(mechanism.SaltLength()) + 2 <= encodedBytes,
+            CKR_MECHANISM_PARAM_INVALID);
+        break;
+    }
+    case RsaPadding::Oaep:
+        Require(2 * hashBytes + 2 < Bytes(), CKR_KEY_SIZE_RANGE);
+        break;
+    }
+}
+
+Blob RsaKey::Sign(const RsaMechanism& mechanism, const unsigned char* data, size_t length) const
+{
+    CheckSignInput(mechanism, length, Bytes());
     CtxPtr ctx = Context(m_key.get());
     Require(EVP_PKEY_sign_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
-    Require(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1, CKR_GENERAL_ERROR);
+    Configure(ctx.get(), mechanism);
     size_t size = Bytes();
     Blob signature(size);
     Require(EVP_PKEY_sign(ctx.get(), signature.data(), &size, data, length) == 1, CKR_FUNCTION_FAILED);
@@ -162,23 +241,25 @@ Blob RsaKey::Sign(const unsigned char* data, size_t length) const
     return signature;
 }
 
-void RsaKey::Verify(
-    const unsigned char* data, size_t length, const unsigned char* signature, size_t sigLength) const
+void RsaKey::Verify(const RsaMechanism& mechanism, const unsigned char* data, size_t length,
+    const unsigned char* signature, size_t sigLength) const
 {
     Require(sigLength == Bytes(), CKR_SIGNATURE_LEN_RANGE);
-    Require(length + 11 <= Bytes(), CKR_DATA_LEN_RANGE);
+    CheckSignInput(mechanism, length, Bytes());
     CtxPtr ctx = Context(m_key.get());
     Require(EVP_PKEY_verify_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
-    Require(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1, CKR_GENERAL_ERROR);
+    Configure(ctx.get(), mechanism);
     Require(EVP_PKEY_verify(ctx.get(), signature, sigLength, data, length) == 1, CKR_SIGNATURE_INVALID);
 }
 
-Blob RsaKey::Encrypt(const unsigned char* data, size_t length) const
+Blob RsaKey::Encrypt(const RsaMechanism& mechanism, const unsigned char* data, size_t length) const
 {
-    Require(length + 11 <= Bytes(), CKR_DATA_LEN_RANGE);
+    const size_t overhead
+        = mechanism.Padding() == RsaPadding::Oaep ? 2 * DigestSize(mechanism.Digest()) + 2 : 11;
+    Require(length + overhead <= Bytes(), CKR_DATA_LEN_RANGE);
     CtxPtr ctx = Context(m_key.get());
     Require(EVP_PKEY_encrypt_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
-    Require(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1, CKR_GENERAL_ERROR);
+    Configure(ctx.get(), mechanism);
     size_t size = Bytes();
     Blob out(size);
     Require(EVP_PKEY_encrypt(ctx.get(), out.data(), &size, data, length) == 1, CKR_FUNCTION_FAILED);
@@ -186,15 +267,17 @@ Blob RsaKey::Encrypt(const unsigned char* data, size_t length) const
     return out;
 }
 
-Blob RsaKey::Decrypt(const unsigned char* data, size_t length) const
+Blob RsaKey::Decrypt(const RsaMechanism& mechanism, const unsigned char* data, size_t length) const
 {
     Require(length == Bytes(), CKR_ENCRYPTED_DATA_LEN_RANGE);
     CtxPtr ctx = Context(m_key.get());
     Require(EVP_PKEY_decrypt_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
-    Require(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) == 1, CKR_GENERAL_ERROR);
-    // OpenSSL answers bad padding with random bytes unless implicit
-    // rejection is off; the token reports it instead.
-    EVP_PKEY_CTX_ctrl_str(ctx.get(), "rsa_pkcs1_implicit_rejection", "0");
+    Configure(ctx.get(), mechanism);
+    if (mechanism.Padding() == RsaPadding::Pkcs1) {
+        // OpenSSL answers bad padding with random bytes unless implicit
+        // rejection is off; the token reports it instead.
+        EVP_PKEY_CTX_ctrl_str(ctx.get(), "rsa_pkcs1_implicit_rejection", "0");
+    }
     size_t size = Bytes();
     Blob out(size);
     Require(EVP_PKEY_decrypt(ctx.get(), out.data(), &size, data, length) == 1, CKR_ENCRYPTED_DATA_INVALID);

@@ -1,7 +1,8 @@
-// RSA keys and the CKM_RSA_PKCS operations, over OpenSSL.
+// RSA keys and their operations under the token's mechanisms, over OpenSSL.
 #pragma once
 
 #include "Database.h"
+#include "RsaMechanism.h"
 
 #include <memory>
 #include <openssl/evp.h>
@@ -37,12 +38,16 @@ public:
     unsigned Bits() const;
     size_t Bytes() const { return (Bits() + 7) / 8; }
 
-    // Each throws CkError with the PKCS#11 result of a failure.
-    Blob Sign(const unsigned char* data, size_t length) const;
-    void Verify(
-        const unsigned char* data, size_t length, const unsigned char* signature, size_t sigLength) const;
-    Blob Encrypt(const unsigned char* data, size_t length) const;
-    Blob Decrypt(const unsigned char* data, size_t length) const;
+    // Throws CkError when the mechanism cannot work with a key of this size:
+    // CKR_KEY_SIZE_RANGE, or CKR_MECHANISM_PARAM_INVALID for a PSS salt too long.
+    void CheckFits(const RsaMechanism& mechanism) const;
+    // Each throws CkError with the PKCS#11 result of a failure. For a
+    // mechanism that hashes the data, `data` is the digest already made.
+    Blob Sign(const RsaMechanism& mechanism, const unsigned char* data, size_t length) const;
+    void Verify(const RsaMechanism& mechanism, const unsigned char* data, size_t length,
+        const unsigned char* signature, size_t sigLength) const;
+    Blob Encrypt(const RsaMechanism& mechanism, const unsigned char* data, size_t length) const;
+    Blob Decrypt(const RsaMechanism& mechanism, const unsigned char* data, size_t length) const;
 
 private:
     PkeyPtr m_key;

@@ -155,7 +155,7 @@ void TokenStore::CheckInit(const InitParams& p)
     Require(p.maxKeyPairs >= 0 && p.maxKeyPairs <= kMaxKeyPairs, CKR_ARGUMENTS_BAD);
     const auto userLen = static_cast<int64_t>(p.userPin.size());
     const auto soLen = static_cast<int64_t>(p.soPin.size());
-    Require(userLen >= p.userMin && userLen <= p.userMax, CKR_PIN_LEN_RANGE);
+    Require(!p.withUserPin || (userLen >= p.userMin && userLen <= p.userMax), CKR_PIN_LEN_RANGE);
     Require(soLen >= p.soMin && soLen <= p.soMax, CKR_PIN_LEN_RANGE);
 }
 
@@ -166,7 +166,8 @@ void TokenStore::ApplyInit(TokenRecord& token, const InitParams& p)
     // Without the clear-card option the token can never be zeroized again.
     token.clearCardDisabled = !p.clearCard;
     ++token.epoch;
-    token.user = { PinHash::Make(p.userPin), p.userLimit, p.userLimit, p.userMin, p.userMax };
+    token.user = { p.withUserPin ? PinHash::Make(p.userPin) : PinHash(), p.userLimit, p.userLimit, p.userMin,
+        p.userMax };
     token.so = { PinHash::Make(p.soPin), p.soLimit, p.soLimit, p.soMin, p.soMax };
     token.maxKeyPairs = p.maxKeyPairs;
 }

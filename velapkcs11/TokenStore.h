@@ -18,6 +18,8 @@ struct PinState {
     int64_t left = 0;
     int64_t minLen = 0;
     int64_t maxLen = 0;
+    // A token initialized by C_InitToken has no User PIN until C_InitPIN.
+    bool IsSet() const { return !hash.hash.empty(); }
 };
 
 struct TokenRecord {
@@ -56,6 +58,8 @@ struct InitParams {
     int64_t soMin = 4, soMax = 8, soLimit = 8;
     int64_t maxKeyPairs = 10;
     bool clearCard = true;
+    // C_InitToken leaves the User PIN for C_InitPIN to set.
+    bool withUserPin = true;
     ~InitParams();
 };
 

@@ -1,7 +1,6 @@
 // Every standard entry, answering CKR_FUNCTION_NOT_SUPPORTED: weak, so the
 // entries the token offers (Exports.cpp) take their place at link time and
-// the signatures come from the one list in the ABI header. C_InitToken and
-// C_InitPIN stay here: the vendor calls replace them.
+// the signatures come from the one list in the ABI header.
 #include "ExportGuard.h"
 
 #define VELA5_WEAK_EXPORT __attribute__((visibility("default"), weak))

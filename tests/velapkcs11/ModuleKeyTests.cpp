@@ -88,8 +88,8 @@ TEST_F(TokenKeys, GeneratedPairEncryptsDecryptsSignsAndVerifies)
     ASSERT_EQ(p11->C_SignInit(session, &rsaPkcs, privateKey), CKR_OK);
     EXPECT_EQ(p11->C_Sign(session, tooLong.data(), 120, signature, &signatureLength), CKR_DATA_LEN_RANGE);
     EXPECT_EQ(p11->C_SignInit(session, &rsaPkcs, publicKey), CKR_KEY_TYPE_INCONSISTENT);
-    CK_MECHANISM sha1 = { CKM_SHA1_RSA_PKCS, nullptr, 0 };
-    EXPECT_EQ(p11->C_SignInit(session, &sha1, privateKey), CKR_MECHANISM_INVALID);
+    CK_MECHANISM digestOnly = { CKM_SHA256, nullptr, 0 };
+    EXPECT_EQ(p11->C_SignInit(session, &digestOnly, privateKey), CKR_MECHANISM_INVALID);
 
     ASSERT_EQ(p11->C_Logout(session), CKR_OK);
     EXPECT_EQ(p11->C_SignInit(session, &rsaPkcs, privateKey), CKR_USER_NOT_LOGGED_IN);

@@ -546,7 +546,8 @@ TEST_F(TokenModule, MisuseAnswersExactCodes)
     ASSERT_EQ(p11->C_FindObjectsInit(session, nullptr, 0), CKR_OK);
     EXPECT_EQ(p11->C_FindObjectsInit(session, nullptr, 0), CKR_OPERATION_ACTIVE);
     EXPECT_EQ(p11->C_FindObjectsInit(session, nullptr, 1), CKR_ARGUMENTS_BAD);
-    EXPECT_EQ(p11->C_InitToken(0, nullptr, 0, nullptr), CKR_FUNCTION_NOT_SUPPORTED);
+    EXPECT_EQ(p11->C_InitToken(0, nullptr, 0, nullptr), CKR_ARGUMENTS_BAD);
+    EXPECT_EQ(p11->C_DigestKey(session, handle), CKR_FUNCTION_NOT_SUPPORTED);
     EXPECT_EQ(p11->C_SeedRandom(session, nullptr, 0), CKR_RANDOM_SEED_NOT_SUPPORTED);
     CK_BYTE random[32] = {};
     EXPECT_EQ(p11->C_GenerateRandom(session, random, sizeof random), CKR_OK);

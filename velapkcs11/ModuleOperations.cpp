@@ -1,0 +1,232 @@
+// Running operations: single-part and multi-part signing, verification,
+// encryption, decryption and digests, and when an operation ends.
+#include "CkError.h"
+#include "Module.h"
+
+#include <cstring>
+#include <openssl/crypto.h>
+
+namespace velatoken {
+
+namespace {
+
+// An output buffer with room for `needed` bytes; false for a length query
+// (null output), CKR_BUFFER_TOO_SMALL for a short one. Both leave the needed
+// length in *outLength.
+bool Room(size_t needed, CK_BYTE_PTR out, CK_ULONG_PTR outLength)
+{
+    if (out == nullptr) {
+        *outLength = static_cast<CK_ULONG>(needed);
+        return false;
+    }
+    if (*outLength < needed) {
+        *outLength = static_cast<CK_ULONG>(needed);
+        throw CkError(CKR_BUFFER_TOO_SMALL);
+    }
+    return true;
+}
+
+// Decrypted data and keys' outputs are wiped once copied.
+class WipedBlob final {
+public:
+    explicit WipedBlob(Blob data)
+        : m_data(std::move(data))
+    {
+    }
+    ~WipedBlob() { OPENSSL_cleanse(m_data.data(), m_data.size()); }
+    WipedBlob(const WipedBlob&) = delete;
+    WipedBlob& operator=(const WipedBlob&) = delete;
+    const Blob& Data() const { return m_data; }
+
+private:
+    Blob m_data;
+};
+
+void Hash(const Session& session, const CK_BYTE* data, CK_ULONG length)
+{
+    Require(length == 0 || EVP_DigestUpdate(session.digest.get(), data, length) == 1, CKR_FUNCTION_FAILED);
+}
+
+Blob FinishDigest(const Session& session)
+{
+    Blob digest(static_cast<size_t>(EVP_MD_CTX_get_size(session.digest.get())));
+    unsigned size = 0;
+    Require(EVP_DigestFinal_ex(session.digest.get(), digest.data(), &size) == 1, CKR_FUNCTION_FAILED);
+    digest.resize(size);
+    return digest;
+}
+
+size_t DigestLength(const Session& session)
+{
+    return static_cast<size_t>(EVP_MD_CTX_get_size(session.digest.get()));
+}
+
+} // namespace
+
+void Module::EndOperation(Session& session)
+{
+    session.operation = Operation::None;
+    session.operationKey = 0;
+    session.mechanism.reset();
+    session.digest.reset();
+    session.multiPart = false;
+}
+
+template <typename Body> void Module::RunOperation(Session& session, Body&& body)
+{
+    try {
+        body();
+    } catch (const CkError& error) {
+        if (error.Result() != CKR_BUFFER_TOO_SMALL) {
+            EndOperation(session);
+        }
+        throw;
+    } catch (...) {
+        EndOperation(session);
+        throw;
+    }
+}
+
+Session& Module::ActiveOperation(CK_SESSION_HANDLE handle, Operation operation, const char* function)
+{
+    Session& session = UseSession(handle, function);
+    Require(session.operation == operation, CKR_OPERATION_NOT_INITIALIZED);
+    return session;
+}
+
+RsaKey Module::OperationKey(const Session& session) const
+{
+    const auto cached = m_keyCache.find(session.operationKey);
+    Require(cached != m_keyCache.end(), CKR_KEY_HANDLE_INVALID);
+    return cached->second.key;
+}
+
+void Module::Transform(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length,
+    CK_BYTE_PTR out, CK_ULONG_PTR outLength)
+{
+    static const char* const kNames[] = { "", "C_Sign", "", "C_Encrypt", "C_Decrypt", "C_Digest" };
+    auto lock = Enter();
+    Session& session = ActiveOperation(handle, operation, kNames[static_cast<int>(operation)]);
+    RunOperation(session, [&] {
+        Require(outLength != nullptr && (data != nullptr || length == 0), CKR_ARGUMENTS_BAD);
+        // The single-part call cannot finish what Update started.
+        Require(!session.multiPart, CKR_OPERATION_ACTIVE);
+        if (operation == Operation::Digest) {
+            if (!Room(DigestLength(session), out, outLength)) {
+                return;
+            }
+            Hash(session, data, length);
+            const Blob digest = FinishDigest(session);
+            std::memcpy(out, digest.data(), digest.size());
+            *outLength = static_cast<CK_ULONG>(digest.size());
+            EndOperation(session);
+            return;
+        }
+        const RsaKey key = OperationKey(session);
+        const RsaMechanism& mechanism = *session.mechanism;
+        // A signature or ciphertext is as long as the modulus; a plaintext
+        // is known only once decrypted.
+        if (operation != Operation::Decrypt && !Room(key.Bytes(), out, outLength)) {
+            return;
+        }
+        Blob digest;
+        if (mechanism.HashesData()) {
+            Hash(session, data, length);
+            digest = FinishDigest(session);
+            data = digest.data();
+            length = static_cast<CK_ULONG>(digest.size());
+        }
+        const WipedBlob result(operation == Operation::Sign ? key.Sign(mechanism, data, length)
+                : operation == Operation::Encrypt           ? key.Encrypt(mechanism, data, length)
+                                                            : key.Decrypt(mechanism, data, length));
+        if (!Room(result.Data().size(), out, outLength)) {
+            return;
+        }
+        std::memcpy(out, result.Data().data(), result.Data().size());
+        *outLength = static_cast<CK_ULONG>(result.Data().size());
+        EndOperation(session);
+    });
+}
+
+void Module::Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length, CK_BYTE_PTR signature,
+    CK_ULONG signatureLength)
+{
+    auto lock = Enter();
+    Session& session = ActiveOperation(handle, Operation::Verify, "C_Verify");
+    RunOperation(session, [&] {
+        Require((data != nullptr || length == 0) && signature != nullptr, CKR_ARGUMENTS_BAD);
+        Require(!session.multiPart, CKR_OPERATION_ACTIVE);
+        const RsaKey key = OperationKey(session);
+        const RsaMechanism mechanism = *session.mechanism;
+        if (mechanism.HashesData()) {
+            Hash(session, data, length);
+            const Blob digest = FinishDigest(session);
+            EndOperation(session);
+            key.Verify(mechanism, digest.data(), digest.size(), signature, signatureLength);
+        } else {
+            EndOperation(session);
+            key.Verify(mechanism, data, length, signature, signatureLength);
+        }
+    });
+}
+
+void Module::Update(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length)
+{
+    static const char* const kNames[] = { "", "C_SignUpdate", "C_VerifyUpdate", "", "", "C_DigestUpdate" };
+    auto lock = Enter();
+    Session& session = ActiveOperation(handle, operation, kNames[static_cast<int>(operation)]);
+    RunOperation(session, [&] {
+        Require(data != nullptr || length == 0, CKR_ARGUMENTS_BAD);
+        // CKM_RSA_PKCS and CKM_RSA_PKCS_PSS sign what they are given, in one part.
+        Require(session.mechanism->HashesData(), CKR_FUNCTION_NOT_SUPPORTED);
+        Hash(session, data, length);
+        session.multiPart = true;
+    });
+}
+
+void Module::Final(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PTR out, CK_ULONG_PTR outLength)
+{
+    static const char* const kNames[] = { "", "C_SignFinal", "", "", "", "C_DigestFinal" };
+    auto lock = Enter();
+    Session& session = ActiveOperation(handle, operation, kNames[static_cast<int>(operation)]);
+    RunOperation(session, [&] {
+        Require(outLength != nullptr, CKR_ARGUMENTS_BAD);
+        Require(session.mechanism->HashesData(), CKR_FUNCTION_NOT_SUPPORTED);
+        if (operation == Operation::Digest) {
+            if (!Room(DigestLength(session), out, outLength)) {
+                return;
+            }
+            const Blob digest = FinishDigest(session);
+            std::memcpy(out, digest.data(), digest.size());
+            *outLength = static_cast<CK_ULONG>(digest.size());
+            EndOperation(session);
+            return;
+        }
+        const RsaKey key = OperationKey(session);
+        if (!Room(key.Bytes(), out, outLength)) {
+            return;
+        }
+        const Blob digest = FinishDigest(session);
+        const Blob signature = key.Sign(*session.mechanism, digest.data(), digest.size());
+        std::memcpy(out, signature.data(), signature.size());
+        *outLength = static_cast<CK_ULONG>(signature.size());
+        EndOperation(session);
+    });
+}
+
+void Module::VerifyFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR signature, CK_ULONG signatureLength)
+{
+    auto lock = Enter();
+    Session& session = ActiveOperation(handle, Operation::Verify, "C_VerifyFinal");
+    RunOperation(session, [&] {
+        Require(signature != nullptr, CKR_ARGUMENTS_BAD);
+        Require(session.mechanism->HashesData(), CKR_FUNCTION_NOT_SUPPORTED);
+        const RsaKey key = OperationKey(session);
+        const RsaMechanism mechanism = *session.mechanism;
+        const Blob digest = FinishDigest(session);
+        EndOperation(session);
+        key.Verify(mechanism, digest.data(), digest.size(), signature, signatureLength);
+    });
+}
+
+} // namespace velatoken
