@@ -141,6 +141,9 @@ void PrivateKeyDefaults(AttributeMap& map)
     Default(map, CKA_SENSITIVE, BoolBlob(true));
     Default(map, CKA_EXTRACTABLE, BoolBlob(false));
     Default(map, CKA_SUBJECT, {});
+    // No key here asks for a login per operation.
+    Default(map, CKA_ALWAYS_AUTHENTICATE, BoolBlob(false));
+    Require(map[CKA_ALWAYS_AUTHENTICATE] == BoolBlob(false), CKR_ATTRIBUTE_VALUE_INVALID);
     map[CKA_ALWAYS_SENSITIVE] = map[CKA_SENSITIVE];
     map[CKA_NEVER_EXTRACTABLE] = BoolBlob(map[CKA_EXTRACTABLE] == BoolBlob(false));
 }

@@ -95,6 +95,27 @@ TEST_F(TokenKeys, GeneratedPairEncryptsDecryptsSignsAndVerifies)
     EXPECT_EQ(p11->C_SignInit(session, &rsaPkcs, privateKey), CKR_USER_NOT_LOGGED_IN);
 }
 
+TEST_F(TokenKeys, PrivateKeysNeverAskForALoginPerOperation)
+{
+    ASSERT_EQ(Generate(CK_TRUE, CK_TRUE), CKR_OK);
+    CK_BBOOL always = CK_TRUE;
+    CK_ATTRIBUTE attribute { CKA_ALWAYS_AUTHENTICATE, &always, 1 };
+    ASSERT_EQ(p11->C_GetAttributeValue(session, privateKey, &attribute, 1), CKR_OK);
+    EXPECT_EQ(always, CK_FALSE);
+
+    // A key that would need one is refused rather than stored with a promise
+    // the token does not keep.
+    CK_MECHANISM mechanism = { CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0 };
+    CK_ULONG bits = 1024;
+    CK_BYTE exponent[] = { 1, 0, 1 };
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE pub[] = { { CKA_MODULUS_BITS, &bits, sizeof bits }, { CKA_PUBLIC_EXPONENT, exponent, 3 } };
+    CK_ATTRIBUTE priv[] = { { CKA_ALWAYS_AUTHENTICATE, &yes, 1 } };
+    CK_OBJECT_HANDLE pubKey = 0, privKey = 0;
+    EXPECT_EQ(p11->C_GenerateKeyPair(session, &mechanism, pub, 2, priv, 1, &pubKey, &privKey),
+        CKR_ATTRIBUTE_VALUE_INVALID);
+}
+
 TEST_F(TokenKeys, UsageFlagsAndKeyPairLimitAreEnforced)
 {
     ASSERT_EQ(Generate(CK_TRUE, CK_FALSE), CKR_OK);
