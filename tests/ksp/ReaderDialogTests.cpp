@@ -160,3 +160,20 @@ TEST_F(ReaderDialogTest, CacheSwitchedOffAsksEveryTime)
     EXPECT_EQ(Table().FreeProvider(first), ERROR_SUCCESS);
     EXPECT_EQ(Table().FreeProvider(second), ERROR_SUCCESS);
 }
+
+// A slot description keeps only 32 characters as the reader name, so a
+// longer reader can be chosen but never found.
+TEST_F(ReaderDialogTest, ReaderNameLongerThan32CharactersIsNotFound)
+{
+    const std::string longName = "VELA5 Reader With A Very Long Name 0123";
+    AddReader("VELA5 Reader A");
+    AddReader(longName);
+    DialogAnswerer answer(longName, false);
+    NCRYPT_PROV_HANDLE handle = 0;
+    EXPECT_EQ(Open(handle), NTE_INTERNAL_ERROR);
+    EXPECT_EQ(answer.Shown(), 1U);
+    const std::string log = NewLog();
+    EXPECT_TRUE(Contains(log, "Found slot: " + longName.substr(0, 32)));
+    EXPECT_TRUE(Contains(log, "NTE_INTERNAL_ERROR: Selected reader not found."));
+    EXPECT_EQ(handle, 0U);
+}
