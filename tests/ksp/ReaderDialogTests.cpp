@@ -4,6 +4,7 @@
 #include "ProviderFixture.h"
 #include "platform/cng/WideText.h"
 
+#include <functional>
 #include <wx/app.h>
 #include <wx/combobox.h>
 #include <wx/dialog.h>
@@ -26,12 +27,18 @@ public:
     }
     ~DialogAnswerer() override { Stop(); }
 
+    // Runs on the dialog before it is read and answered.
+    void BeforeAnswer(std::function<void(wxDialog&)> hook) { m_before = std::move(hook); }
+
     void Notify() override
     {
         for (wxWindow* window : wxTopLevelWindows) {
             auto* dialog = dynamic_cast<wxDialog*>(window);
             if (dialog == nullptr || dialog->GetName() != "CSelectCard" || !dialog->IsModal()) {
                 continue;
+            }
+            if (m_before) {
+                m_before(*dialog);
             }
             auto* list = dynamic_cast<wxComboBox*>(dialog->FindWindow(1005));
             std::vector<std::string> offered;
@@ -56,6 +63,7 @@ public:
 private:
     std::string m_reader;
     bool m_cancel;
+    std::function<void(wxDialog&)> m_before;
     std::vector<std::vector<std::string>> m_offered;
     std::vector<std::string> m_titles;
 };
@@ -176,4 +184,26 @@ TEST_F(ReaderDialogTest, ReaderNameLongerThan32CharactersIsNotFound)
     EXPECT_TRUE(Contains(log, "Found slot: " + longName.substr(0, 32)));
     EXPECT_TRUE(Contains(log, "NTE_INTERNAL_ERROR: Selected reader not found."));
     EXPECT_EQ(handle, 0U);
+}
+
+// Opening the drop-down list lists the readers again: one attached while the
+// dialog is open is offered.
+TEST_F(ReaderDialogTest, OpeningTheListShowsReadersAttachedMeanwhile)
+{
+    AddReader("VELA5 Reader A");
+    AddReader("VELA5 Reader B");
+    DialogAnswerer answer("VELA5 Reader B", false);
+    answer.BeforeAnswer([this](wxDialog& dialog) {
+        AddReader("VELA5 Late Reader");
+        wxCommandEvent dropDown(wxEVT_COMBOBOX_DROPDOWN, 1005);
+        dropDown.SetEventObject(dialog.FindWindow(1005));
+        dialog.FindWindow(1005)->GetEventHandler()->ProcessEvent(dropDown);
+    });
+    NCRYPT_PROV_HANDLE handle = 0;
+    ASSERT_EQ(Open(handle), ERROR_SUCCESS);
+    ASSERT_EQ(answer.Shown(), 1U);
+    EXPECT_EQ(answer.Offered()[0],
+        (std::vector<std::string> { "VELA5 Late Reader", "VELA5 Reader A", "VELA5 Reader B" }));
+    EXPECT_EQ(ReaderOf(handle), u"VELA5 Reader B");
+    EXPECT_EQ(Table().FreeProvider(handle), ERROR_SUCCESS);
 }
