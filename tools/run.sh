@@ -18,6 +18,13 @@ if [ ! -d "$root/tokens" ] || [ -z "$(ls -A "$root/tokens" 2>/dev/null)" ]; then
 fi
 "$bin/vela5-token" list
 
+# The key storage provider, registered the way an installation registers it,
+# so vela5-cng (and any client of the router) can open it.
+providers='HKLM\System\CurrentControlSet\Control\Cryptography\Providers\Nurvon KSP v1.0'
+"$bin/vela5-reg" add "$providers" /v Image /t REG_SZ /d "$bin/velaksp.so" /f >/dev/null
+"$bin/vela5-reg" add "$providers" /v Aliases /t REG_MULTI_SZ /d "Nurvon KSP v1.0" /f >/dev/null
+"$bin/vela5-reg" add "$providers" /v "Default Key Length" /t REG_DWORD /d 2048 /f >/dev/null
+
 if [ -x "$bin/PavixManager" ]; then
   if [ -z "${DISPLAY:-}" ]; then
     echo "No display: set DISPLAY to start the token manager (or use xvfb-run)." >&2

@@ -1,8 +1,8 @@
 // A fake token module for the manager's client tests. It answers every call
 // with a result the test chose (CKR_OK by default) and keeps a journal of the
 // calls and the text bytes it was handed. Built in several variants, each with
-// one fixed failure: no C_GetFunctionList export, a list left null, or
-// C_FindObjects failing.
+// one fixed failure: no C_GetFunctionList export, a list left null,
+// C_Initialize failing or C_FindObjects failing.
 #include "pkcs11/pkcs11.h"
 
 #include <cstring>
@@ -50,7 +50,12 @@ template <typename... Values> std::string Join(const Values&... values)
 
 CK_RV Fake_Initialize(CK_VOID_PTR args)
 {
-    return Record("C_Initialize", args == nullptr ? "null" : "args");
+    const CK_RV rv = Record("C_Initialize", args == nullptr ? "null" : "args");
+#ifdef FAKE_INITIALIZE_FAILS
+    return rv == CKR_OK ? CKR_DEVICE_ERROR : rv;
+#else
+    return rv;
+#endif
 }
 
 CK_RV Fake_Finalize(CK_VOID_PTR reserved)

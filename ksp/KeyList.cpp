@@ -1,0 +1,40 @@
+#include "ksp/KeyList.h"
+
+#include <cstring>
+
+namespace {
+void WipeAndRelease(PBYTE& buffer, DWORD size)
+{
+    if (buffer != nullptr) {
+        volatile BYTE* wipe = buffer;
+        for (DWORD i = 0; i < size; ++i) {
+            wipe[i] = 0;
+        }
+        delete[] buffer;
+        buffer = nullptr;
+    }
+}
+} // namespace
+
+void ReleaseKeyList(KeyContext*& list, DWORD& count)
+{
+    if (list != nullptr) {
+        for (DWORD i = 0; i < count; ++i) {
+            KeyContext& key = list[i];
+            delete[] key.pszKeyName;
+            WipeAndRelease(key.pbKeyFile, 0);
+            WipeAndRelease(key.pbKeyFileData, key.cbKeyFileData);
+            WipeAndRelease(key.pbPrivateKey, key.cbPrivateKey);
+            WipeAndRelease(key.pbSecurityDescriptor, key.cbSecurityDescriptor);
+            for (PBYTE* part : { &key.pbModulus, &key.pbPrime1, &key.pbPrime2, &key.pbExponent1,
+                     &key.pbExponent2, &key.pbCoefficient, &key.pbPrivateExponent }) {
+                delete[] * part;
+                *part = nullptr;
+            }
+            std::memset(static_cast<void*>(&key), 0, sizeof key);
+        }
+        delete[] list;
+    }
+    list = nullptr;
+    count = 0;
+}
