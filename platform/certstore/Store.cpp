@@ -1,5 +1,6 @@
 #include "platform/certstore/Store.h"
 
+#include "platform/files/AtomicFile.h"
 #include "platform/system/MachineRoot.h"
 
 #include <algorithm>
@@ -55,48 +56,6 @@ public:
 private:
     int m_fd = -1;
 };
-
-void SyncFolder(const std::filesystem::path& folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
-// Writes a hidden temporary file beside the target, flushes it and renames
-// it over the target.
-bool WriteAtomically(const std::filesystem::path& file, const std::vector<uint8_t>& bytes)
-{
-    std::string temp
-        = (file.parent_path() / ("." + file.filename().string() + "." + std::string(6, 'X'))).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::fchmod(fd, 0600) == 0;
-    size_t written = 0;
-    while (ok && written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        if (ok) {
-            written += static_cast<size_t>(n);
-        }
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), file.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    SyncFolder(file.parent_path());
-    return true;
-}
 
 // Reads a whole regular file without following a symbolic link. ENOENT
 // comes back as is: an entry deleted while listing is not damage.
@@ -274,7 +233,8 @@ long Store::Add(const Certificate& certificate, AddDisposition disposition)
     if (disposition != AddReplaceExisting && ReadEntry(file, stored, reason)) {
         return disposition == AddNew ? Exists : Success;
     }
-    return WriteAtomically(file, EntryBytes(certificate)) ? Success : WriteFault;
+    const std::vector<uint8_t> bytes = EntryBytes(certificate);
+    return Files::WriteAtomically(file, bytes.data(), bytes.size(), 0600) ? Success : WriteFault;
 }
 
 long Store::Enumerate(std::vector<Certificate>& out, std::vector<DamagedEntry>* damaged) const
@@ -363,7 +323,7 @@ long Store::DeleteByThumbprint(std::string_view thumbprint)
     if (::unlink((m_folder / name).c_str()) != 0) {
         return errno == ENOENT ? NotFound : AccessDenied;
     }
-    SyncFolder(m_folder);
+    Files::SyncFolder(m_folder);
     return Success;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/registry/HiveFile.h"
 
+#include "platform/files/AtomicFile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
@@ -116,15 +118,6 @@ bool IsBelow(std::string_view path, std::string_view ancestor)
         && SameName(path.substr(0, ancestor.size()), ancestor);
 }
 
-void SyncFolder(const std::filesystem::path& folder)
-{
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-}
-
 } // namespace
 
 bool SameName(std::string_view a, std::string_view b)
@@ -192,34 +185,7 @@ bool HiveData::Save(const std::filesystem::path& file) const
     }
     const std::string bytes = text.str();
 
-    // mkstemp's template: six letters it replaces.
-    std::string temp
-        = (file.parent_path() / ("." + file.filename().string() + "." + std::string(6, 'X'))).string();
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::fchmod(fd, 0644) == 0;
-    size_t written = 0;
-    while (ok && written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        if (ok) {
-            written += static_cast<size_t>(n);
-        }
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::rename(temp.c_str(), file.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    SyncFolder(file.parent_path());
-    return true;
+    return Files::WriteAtomically(file, bytes.data(), bytes.size(), 0644);
 }
 
 bool HiveData::HasKey(std::string_view path) const
