@@ -66,17 +66,6 @@ TEST(AgentStartUp, PriorityAndIntervalFollowTheProcessorCount)
     }
 }
 
-TEST(AgentStartUp, OnlyAnExactNremoveKeepsCertificates)
-{
-    const char* none[] = { "agent" };
-    EXPECT_TRUE(RemoveFlagFromArguments(1, none));
-    for (const auto& [argument, removes] : std::vector<std::pair<const char*, bool>> { { "NREMOVE", false },
-             { "nremove", true }, { "NREMOVE ", true }, { "NREMOV", true }, { "", true } }) {
-        const char* argv[] = { "agent", argument };
-        EXPECT_EQ(RemoveFlagFromArguments(2, argv), removes) << '"' << argument << '"';
-    }
-}
-
 TEST(AgentSlotNames, DescriptionIsTrimmedAndContainerNameSpellsTheIdInHex)
 {
     CK_SLOT_INFO info {};
