@@ -17,7 +17,10 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// What a timed step may take beyond its poll interval.
 constexpr auto kMargin = 1500ms;
+// How long a wait for something that must happen goes on, for loaded machines.
+constexpr auto kPatience = 5s;
 // Long enough for several polls: what has not happened by then will not.
 constexpr auto kSeveralPolls = 5 * kTestPollInterval;
 
@@ -42,7 +45,7 @@ protected:
     }
     bool WaitForLog(const std::string& text, size_t times = 1) const
     {
-        return WaitFor([&] { return LogCount(text) >= times; }, kSeveralPolls + kMargin);
+        return WaitFor([&] { return LogCount(text) >= times; }, kSeveralPolls + kPatience);
     }
 
     // The manager's side of VCPSFLAG, once the agent has made it.
@@ -60,16 +63,16 @@ protected:
     }
     static bool Acknowledged(const SharedWord::Word& word)
     {
-        return WaitFor([&] { return (word.Read() & 0xFFFF) == 1; }, kSeveralPolls + kMargin);
+        return WaitFor([&] { return (word.Read() & 0xFFFF) == 1; }, kSeveralPolls + kPatience);
     }
 
     static bool WaitInStore(const std::vector<uint8_t>& der)
     {
-        return WaitFor([&] { return StoreHolds(der); }, kSeveralPolls + kMargin);
+        return WaitFor([&] { return StoreHolds(der); }, kSeveralPolls + kPatience);
     }
     static bool WaitGone(const std::vector<uint8_t>& der)
     {
-        return WaitFor([&] { return !StoreHolds(der); }, kSeveralPolls + kMargin);
+        return WaitFor([&] { return !StoreHolds(der); }, kSeveralPolls + kPatience);
     }
     static void Eject(const TestToken& token) { TokenTool("token eject '" + token.reader + "'"); }
     static void Insert(const TestToken& token)
@@ -90,7 +93,7 @@ TEST_F(Agent, InsertedTokenCertificatesReachTheStoreBoundToTheMakersProviderWith
 
     const auto inserted = std::chrono::steady_clock::now();
     Insert(token);
-    ASSERT_TRUE(WaitFor([&] { return StoreCertificates().size() == 2; }, kSeveralPolls + kMargin));
+    ASSERT_TRUE(WaitFor([&] { return StoreCertificates().size() == 2; }, kSeveralPolls + kPatience));
     EXPECT_LE(std::chrono::steady_clock::now() - inserted, kTestPollInterval + kMargin);
 
     for (size_t i = 0; i < 2; ++i) {
@@ -122,7 +125,7 @@ TEST_F(Agent, EjectedTokenTakesItsCertificatesOutOfTheStore)
     AgentProcess agent;
     ASSERT_TRUE(WaitInStore(token.certificates[1]));
     Eject(token);
-    EXPECT_TRUE(WaitFor([] { return StoreCertificates().empty(); }, kSeveralPolls + kMargin));
+    EXPECT_TRUE(WaitFor([] { return StoreCertificates().empty(); }, kSeveralPolls + kPatience));
 }
 
 TEST_F(Agent, RemovalFollowsTheCaseSensitiveArgument)
@@ -147,7 +150,7 @@ TEST_F(Agent, RemovalFollowsTheCaseSensitiveArgument)
                 const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
                 return log.find("*** DEBUG CLOSE") != std::string::npos;
             },
-            kSeveralPolls + kMargin));
+            kSeveralPolls + kPatience));
         EXPECT_EQ(StoreHolds(token.certificates[0]), !c.removes);
     }
 }
@@ -233,7 +236,7 @@ TEST_F(Agent, StopCommandIsAcknowledgedAndEndsTheAgentWithItsRemovals)
     ASSERT_TRUE(WaitInStore(token.certificates[0]));
     Command(flag, 0x1100);
     int status = -1;
-    ASSERT_TRUE(agent.WaitExit(kSeveralPolls + kMargin, status));
+    ASSERT_TRUE(agent.WaitExit(kSeveralPolls + kPatience, status));
     EXPECT_EQ(status, 0);
     EXPECT_EQ(flag.Read(), 0x11000001U);
     EXPECT_FALSE(StoreHolds(token.certificates[0]));
@@ -330,7 +333,7 @@ TEST_F(Agent, ConsoleSignalsEndTheAgentWithItsRemovals)
         ASSERT_TRUE(WaitInStore(token.certificates[0]));
         agent.Signal(signal);
         int status = -1;
-        ASSERT_TRUE(agent.WaitExit(kSeveralPolls + kMargin, status));
+        ASSERT_TRUE(agent.WaitExit(kSeveralPolls + kPatience, status));
         EXPECT_EQ(status, 0);
         EXPECT_FALSE(StoreHolds(token.certificates[0]));
     }
@@ -375,7 +378,7 @@ TEST_F(Agent, AnotherModuleIsUsedWithStandardCallsOnly)
     ASSERT_TRUE(WaitForLog("CSlotContext :: RetrieveCerts - Trying to find certificate objects", 2)) << Log();
     Command(flag, 0x1100);
     int status = -1;
-    ASSERT_TRUE(agent.WaitExit(kSeveralPolls + kMargin, status));
+    ASSERT_TRUE(agent.WaitExit(kSeveralPolls + kPatience, status));
     EXPECT_EQ(status, 0);
     EXPECT_EQ(Log().find("Refreshing token objects"), std::string::npos);
 }
