@@ -299,12 +299,16 @@ TEST_F(Agent, SameKeyCertificateOfAnotherProviderSurvivesRemoval)
 TEST_F(Agent, KilledAgentStartedAgainRecoversLockAndFlag)
 {
     const TestToken first = MakeToken(root, "Reader A", { "01" });
+    TestToken second;
     {
         AgentProcess killed;
         SharedWord::Word flag = OpenFlag();
         ASSERT_TRUE(WaitInStore(first.certificates[0]));
         Command(flag, 0x1001);
         ASSERT_TRUE(Acknowledged(flag));
+        // Made while the agent looks away: it must meet the token whole.
+        second = MakeToken(root, "Reader B", { "02" });
+        Eject(second);
         killed.Signal(SIGKILL);
         int status = 0;
         ASSERT_TRUE(killed.WaitExit(2s, status));
@@ -319,7 +323,7 @@ TEST_F(Agent, KilledAgentStartedAgainRecoversLockAndFlag)
         },
         3s))
         << "the dead agent's paused flag is still there";
-    const TestToken second = MakeToken(root, "Reader B", { "02" });
+    Insert(second);
     EXPECT_TRUE(WaitInStore(second.certificates[0]));
 }
 
