@@ -99,7 +99,7 @@ long CSlotContext::Initialize(CK_FUNCTION_LIST* p11, CK_SLOT_ID slotID)
 long CSlotContext::RetrieveCerts()
 {
     m_log.Write("CSlotContext :: RetrieveCerts - Enter");
-    long result = RetrieveCertsBody();
+    const long result = RetrieveCertsBody();
     m_log.Write("CSlotContext :: RetrieveCerts - Exit");
     return result;
 }

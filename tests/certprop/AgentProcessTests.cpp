@@ -3,6 +3,7 @@
 // answers the manager's commands, a second instance, signals and a crash.
 #include "AgentHarness.h"
 #include "RunProgram.h"
+#include "certprop/Agent.h"
 #include "platform/certstore/Store.h"
 #include "platform/shared_word/SharedWord.h"
 
@@ -11,7 +12,9 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <sstream>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 
@@ -259,6 +262,21 @@ TEST_F(Agent, SecondInstanceLeavesAtOnceWithoutTouchingTheFlag)
     ASSERT_EQ(SharedWord::Word::Open("VCPSFLAG", SharedWord::Access::Read, reopened), 0);
     EXPECT_EQ(reopened.Read(), 0x10010001U);
     EXPECT_FALSE(first.WaitExit(0ms, status)) << "the first instance ended";
+}
+
+TEST_F(Agent, RunsAtTheNiceValueOfItsProcessorCount)
+{
+    AgentProcess agent;
+    OpenFlag();
+    std::ifstream stat("/proc/" + std::to_string(agent.Pid()) + "/stat");
+    const std::string line((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    // Field 19 of the line, the 17th after the parenthesized command name.
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    for (int i = 0; i < 17; ++i) {
+        fields >> field;
+    }
+    EXPECT_EQ(std::stoi(field), CertProp::PollSettingsFor(::sysconf(_SC_NPROCESSORS_ONLN)).nice) << line;
 }
 
 TEST_F(Agent, SameKeyCertificateOfAnotherProviderSurvivesRemoval)
