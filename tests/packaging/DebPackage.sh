@@ -30,6 +30,7 @@ for path in usr/lib/vela5/PavixManager usr/lib/vela5/velapkcs11.so usr/lib/vela5
   usr/share/man/man1/vela5-reg.1.gz usr/share/man/man1/vela5-store.1.gz usr/share/man/man1/pavix-manager.1.gz usr/share/doc/vela5-kit/copyright; do
   [ -e "$path" ] || fail "missing /$path"
 done
+[ -x "usr/lib/vela5/VELA5 CertProp Svc" ] || fail "missing /usr/lib/vela5/VELA5 CertProp Svc"
 for link in pavix-manager vela5-token vela5-reg vela5-store; do
   [ -x "usr/bin/$link" ] || fail "/usr/bin/$link does not lead to a program"
 done
