@@ -5,9 +5,13 @@
 #include "CkError.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <iterator>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velatoken {
 
@@ -185,6 +189,7 @@ Database::Database(const std::filesystem::path& file)
         throw CkError(CKR_DEVICE_ERROR, "cannot create " + file.parent_path().string() + ": " + ec.message());
     }
     chmod(file.parent_path().c_str(), 0700);
+    RestrictStateFiles(file);
     if (sqlite3_open_v2(
             file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr)
         != SQLITE_OK) {
@@ -195,6 +200,9 @@ Database::Database(const std::filesystem::path& file)
     }
     try {
         sqlite3_busy_timeout(m_db, 10000);
+        // Freed pages are zeroed, so deleted keys and PIN hashes do not stay
+        // readable in the file, whatever the platform's SQLite default is.
+        Exec("PRAGMA secure_delete=ON");
         // Check before switching to WAL: a foreign database stays untouched.
         CreateOrCheckSchema();
         Exec("PRAGMA journal_mode=WAL");
@@ -209,6 +217,23 @@ Database::Database(const std::filesystem::path& file)
         m_db = nullptr;
         throw CkError(CKR_DEVICE_ERROR,
             "token state " + file.string() + " is damaged or not a token state (" + error.what() + ")");
+    }
+}
+
+void Database::RestrictStateFiles(const std::filesystem::path& file)
+{
+    // SQLite gives the -wal and -shm files the mode of the state itself, so
+    // creating the state 0600 (whatever the umask) keeps all three private.
+    // A state made before this is narrowed too.
+    const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw CkError(
+            CKR_DEVICE_ERROR, "cannot open token state " + file.string() + ": " + std::strerror(errno));
+    }
+    fchmod(fd, 0600);
+    close(fd);
+    for (const char* suffix : { "-wal", "-shm", "-journal" }) {
+        chmod((file.string() + suffix).c_str(), 0600);
     }
 }
 

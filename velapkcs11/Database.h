@@ -79,6 +79,7 @@ public:
     std::string LastMessage() const;
 
 private:
+    static void RestrictStateFiles(const std::filesystem::path& file);
     void CreateOrCheckSchema();
     std::string Format();
     void MigrateNarrowState();
