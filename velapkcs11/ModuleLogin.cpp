@@ -16,7 +16,12 @@ public:
     PinText(const CK_BYTE* pin, CK_ULONG length)
     {
         Require(pin != nullptr || length == 0, CKR_ARGUMENTS_BAD);
-        if (length != 0) {
+        if (length > static_cast<CK_ULONG>(kMaxPinLength)) {
+            // Longer than any PIN can be: the caller's buffer is not read
+            // (its length may be a lie), and a stand-in just as much too
+            // long gets the answer every check gives such a PIN.
+            m_text.assign(static_cast<size_t>(kMaxPinLength) + 1, '\0');
+        } else if (length != 0) {
             m_text.assign(reinterpret_cast<const char*>(pin), length);
         }
     }

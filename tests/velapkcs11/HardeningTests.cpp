@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -74,6 +77,62 @@ TEST_F(Hardening, DestroyedValuesAreWipedFromTheState)
     ASSERT_EQ(p11->C_Finalize(nullptr), CKR_OK);
     EXPECT_EQ(ReadState().find(secret), std::string::npos);
     ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+}
+
+// A PIN at the very end of readable memory: reading one byte past what the
+// caller really holds faults.
+class GuardedPin final {
+public:
+    explicit GuardedPin(const std::string& pin)
+    {
+        m_page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        m_base = static_cast<unsigned char*>(
+            mmap(nullptr, 2 * m_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        mprotect(m_base + m_page, m_page, PROT_NONE);
+        m_pin = m_base + m_page - pin.size();
+        std::copy(pin.begin(), pin.end(), m_pin);
+    }
+    ~GuardedPin() { munmap(m_base, 2 * m_page); }
+    GuardedPin(const GuardedPin&) = delete;
+    GuardedPin& operator=(const GuardedPin&) = delete;
+    unsigned char* Pin() const { return m_pin; }
+
+private:
+    size_t m_page = 0;
+    unsigned char* m_base = nullptr;
+    unsigned char* m_pin = nullptr;
+};
+
+TEST_F(Hardening, PinLengthsPastAnyLimitAreRefusedBeforeThePinIsRead)
+{
+    InsertInitializedToken();
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    const GuardedPin guarded("1234");
+    unsigned char* pin = guarded.Pin();
+    constexpr CK_ULONG kLie = 4096;
+    CK_BYTE good[] = "1234";
+    CK_UTF8CHAR label[32];
+    std::fill(std::begin(label), std::end(label), ' ');
+    // Before any session: re-initializing needs none open.
+    EXPECT_EQ(p11->C_InitToken(0, pin, kLie, label), CKR_PIN_INCORRECT);
+
+    const CK_SESSION_HANDLE session = Open();
+    const struct {
+        const char* call;
+        std::function<CK_RV()> run;
+        CK_RV expected;
+    } cases[] = {
+        { "C_Login", [&] { return p11->C_Login(session, CKU_USER, pin, kLie); }, CKR_PIN_INCORRECT },
+        { "C_NRV_Login", [&] { return p11->C_NRV_Login(session, CKU_USER, pin, kLie); }, CKR_PIN_LEN_RANGE },
+        { "C_SetPIN new", [&] { return p11->C_SetPIN(session, good, 4, pin, kLie); }, CKR_PIN_LEN_RANGE },
+        { "C_SetPIN old", [&] { return p11->C_SetPIN(session, pin, kLie, good, 4); }, CKR_PIN_INCORRECT },
+    };
+    for (const auto& [call, run, expected] : cases) {
+        EXPECT_EQ(run(), expected) << call;
+    }
+    EXPECT_NE(p11->C_NRV_UnblockUserPIN(session, pin, kLie, good, 4), CKR_OK);
+    ASSERT_EQ(Login(session, CKU_SO, "87654321"), CKR_OK);
+    EXPECT_EQ(p11->C_InitPIN(session, pin, kLie), CKR_PIN_LEN_RANGE);
 }
 
 } // namespace
