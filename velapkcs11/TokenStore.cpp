@@ -52,6 +52,26 @@ bool IsValidSerial(const std::string& serial)
     return true;
 }
 
+// Whatever the state holds is checked against what this module ever writes
+// there: a longer value is a damaged or tampered state, and must never reach
+// a fixed-size buffer of a caller.
+void RequireInState(bool holds, const char* what)
+{
+    if (!holds) {
+        throw CkError(CKR_DEVICE_ERROR, std::string("damaged token state: ") + what);
+    }
+}
+
+void CheckPinState(const PinState& pin)
+{
+    RequireInState(
+        pin.maxLen >= 0 && pin.maxLen <= kMaxPinLength && pin.minLen >= 0 && pin.minLen <= pin.maxLen,
+        "PIN length limits out of range");
+    RequireInState(
+        pin.limit >= 0 && pin.limit <= kMaxErrorLimit && pin.left >= 0 && pin.left <= kMaxErrorLimit,
+        "PIN error counter out of range");
+}
+
 } // namespace
 
 InitParams::~InitParams()
@@ -65,7 +85,9 @@ std::vector<ReaderRow> TokenStore::Readers()
     Statement statement(m_db, "SELECT id, name, coalesce(token_id, 0) FROM readers ORDER BY id");
     std::vector<ReaderRow> readers;
     while (statement.Step()) {
-        readers.push_back({ statement.Int(0), statement.Text(1), statement.Int(2) });
+        ReaderRow reader { statement.Int(0), statement.Text(1), statement.Int(2) };
+        RequireInState(!reader.name.empty() && reader.name.size() <= kMaxReaderNameLength, "reader name");
+        readers.push_back(std::move(reader));
     }
     return readers;
 }
@@ -83,6 +105,10 @@ TokenRecord TokenStore::Read(Statement& s)
     token.user = { { s.Bytes(8), s.Bytes(7) }, s.Int(9), s.Int(10), s.Int(11), s.Int(12) };
     token.so = { { s.Bytes(14), s.Bytes(13) }, s.Int(15), s.Int(16), s.Int(17), s.Int(18) };
     token.maxKeyPairs = s.Int(19);
+    RequireInState(IsValidSerial(token.serial), "serial number");
+    RequireInState(token.label.size() <= kMaxLabelLength, "token label");
+    CheckPinState(token.user);
+    CheckPinState(token.so);
     return token;
 }
 
@@ -174,7 +200,7 @@ void TokenStore::ApplyInit(TokenRecord& token, const InitParams& p)
 
 void TokenStore::AddReader(const std::string& name)
 {
-    if (name.empty() || name.size() > 64) {
+    if (name.empty() || name.size() > kMaxReaderNameLength) {
         throw std::runtime_error("a reader name has 1 to 64 characters");
     }
     Statement exists(m_db, "SELECT 1 FROM readers WHERE name=?");

@@ -64,6 +64,7 @@ struct InitParams {
 };
 
 constexpr size_t kMaxLabelLength = 127;
+constexpr size_t kMaxReaderNameLength = 64;
 constexpr int64_t kMaxPinLength = 32;
 constexpr int64_t kMaxErrorLimit = 15;
 constexpr int64_t kMaxKeyPairs = 255;

@@ -3,9 +3,11 @@
 #include "TokenModuleFixture.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -133,6 +135,68 @@ TEST_F(Hardening, PinLengthsPastAnyLimitAreRefusedBeforeThePinIsRead)
     EXPECT_NE(p11->C_NRV_UnblockUserPIN(session, pin, kLie, good, 4), CKR_OK);
     ASSERT_EQ(Login(session, CKU_SO, "87654321"), CKR_OK);
     EXPECT_EQ(p11->C_InitPIN(session, pin, kLie), CKR_PIN_LEN_RANGE);
+}
+
+// What a damaged or tampered state can hold: each value past what the module
+// ever writes is a device error where it is read, and never lands in a
+// caller's buffer.
+TEST_F(Hardening, OutOfContractStateValuesAreDamageNotMemoryErrors)
+{
+    const std::string serial = InsertInitializedToken();
+    p11->C_Finalize(nullptr);
+    const std::string longText(200, 'Z');
+    const struct {
+        std::string sql;
+        std::function<CK_RV()> call;
+    } cases[] = {
+        { "UPDATE tokens SET serial='" + longText + "'",
+            [&] {
+                unsigned char buffer[256]; // room for what a damaged state once wrote
+                std::memset(buffer, 0xA5, sizeof buffer);
+                const CK_RV rv = p11->C_NRV_GetSerialNumber(0, buffer);
+                for (size_t i = 17; i < sizeof buffer; ++i) {
+                    EXPECT_EQ(buffer[i], 0xA5) << "written past the serial buffer at " << i;
+                }
+                return rv;
+            } },
+        { "UPDATE tokens SET label='" + longText + "'",
+            [&] {
+                CK_TOKEN_INFO info {};
+                return p11->C_GetTokenInfo(0, &info);
+            } },
+        { "UPDATE tokens SET user_max=200",
+            [&] {
+                CK_TOKEN_INFO info {};
+                return p11->C_GetTokenInfo(0, &info);
+            } },
+        { "UPDATE readers SET name='" + longText + "'",
+            [&] {
+                CK_SLOT_INFO info {};
+                return p11->C_GetSlotInfo(0, &info);
+            } },
+    };
+    const std::string pristine = ReadState();
+    for (const auto& [sql, call] : cases) {
+        {
+            std::ofstream restore(State(), std::ios::binary | std::ios::trunc);
+            restore << pristine;
+        }
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(State().c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        sqlite3_close(db);
+        CK_RV rv = p11->C_Initialize(nullptr);
+        if (rv == CKR_OK) {
+            rv = call();
+            p11->C_Finalize(nullptr);
+        }
+        EXPECT_EQ(rv, CKR_DEVICE_ERROR) << sql;
+    }
+    std::ofstream(State(), std::ios::binary | std::ios::trunc) << pristine;
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    unsigned char buffer[17] = {};
+    ASSERT_EQ(p11->C_NRV_GetSerialNumber(0, buffer), CKR_OK);
+    EXPECT_EQ(reinterpret_cast<char*>(buffer), serial);
 }
 
 } // namespace
