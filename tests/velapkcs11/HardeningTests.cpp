@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <sqlite3.h>
 #include <sys/mman.h>
@@ -197,6 +199,62 @@ TEST_F(Hardening, OutOfContractStateValuesAreDamageNotMemoryErrors)
     unsigned char buffer[17] = {};
     ASSERT_EQ(p11->C_NRV_GetSerialNumber(0, buffer), CKR_OK);
     EXPECT_EQ(reinterpret_cast<char*>(buffer), serial);
+}
+
+TEST_F(Hardening, LoadCertOpensOnlyRegularFilesOfASaneSize)
+{
+    InsertInitializedToken();
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    const CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(Login(session, CKU_USER, "1234"), CKR_OK);
+    const fs::path big = root.Temp() / "big.p12";
+    fs::create_directories(root.Temp());
+    std::ofstream(big).close();
+    fs::resize_file(big, 1024 * 1024 + 1);
+    const fs::path fifo = root.Temp() / "fifo.p12";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    for (const fs::path& path : { root.Temp(), big, fifo }) {
+        std::string text = path.string();
+        // On a FIFO without a writer the old open waited forever.
+        auto load = std::async(std::launch::async, [&] {
+            return p11->C_NRV_LoadCert(session, reinterpret_cast<CK_BYTE*>(text.data()), nullptr, 0);
+        });
+        if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << path << " blocked";
+            close(open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+        }
+        EXPECT_EQ(load.get(), NRV_CKR_FILE_OPEN_FAILED) << path;
+    }
+}
+
+// Another thread's calls go on while one reads a file; the FIFO stands for
+// a file that is slow to read.
+TEST_F(Hardening, OtherCallsAreNotHeldUpByALoadCert)
+{
+    InsertInitializedToken();
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    const CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(Login(session, CKU_USER, "1234"), CKR_OK);
+    fs::create_directories(root.Temp());
+    const fs::path fifo = root.Temp() / "slow.p12";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // A writer keeps the FIFO open, so nothing blocks at open: only a read
+    // would wait, and a regular file is all that gets read.
+    const int writer = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(writer, 0);
+    std::string text = fifo.string();
+    auto load = std::async(std::launch::async,
+        [&] { return p11->C_NRV_LoadCert(session, reinterpret_cast<CK_BYTE*>(text.data()), nullptr, 0); });
+    auto info = std::async(std::launch::async, [&] {
+        CK_TOKEN_INFO token {};
+        return p11->C_GetTokenInfo(0, &token);
+    });
+    const bool answered = info.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    close(writer);
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(info.get(), CKR_OK);
+    EXPECT_EQ(load.get(), NRV_CKR_FILE_OPEN_FAILED);
 }
 
 } // namespace
