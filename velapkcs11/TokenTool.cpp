@@ -6,6 +6,7 @@
 #include "TokenStore.h"
 #include "TokenToolObjects.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -84,7 +85,17 @@ CK_RV FailureCode(const std::vector<std::string>& args, size_t index)
     if (args.size() <= index) {
         return CKR_DEVICE_ERROR;
     }
-    return static_cast<CK_RV>(std::strtoul(args[index].c_str(), nullptr, 0));
+    // A code that does not parse whole, or 0, would make the function
+    // "fail" with CKR_OK and answer without doing its work.
+    const std::string& text = args[index];
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
+    if (text.empty() || text.find('-') != std::string::npos || *end != '\0' || errno == ERANGE || value == 0
+        || value > 0xFFFFFFFFULL) {
+        throw UsageError("CODE is a nonzero result code from 1 to 0xFFFFFFFF, or off; not \"" + text + "\"");
+    }
+    return static_cast<CK_RV>(value);
 }
 
 void Need(const std::vector<std::string>& args, size_t count)

@@ -29,6 +29,18 @@ TEST(TokenTool, ErrorsExitNonZeroWithOneLine)
     EXPECT_NE(output.find("token create --model MODEL"), std::string::npos);
 }
 
+TEST(TokenTool, FailureCodesMustParseWhole)
+{
+    ScopedTestRoot root;
+    ASSERT_EQ(RunTool("reader add R1"), 0);
+    for (const char* code : { "of", "12abc", "0", "-5", "0x100000000", "\"\"" }) {
+        EXPECT_EQ(RunTool(std::string("reader fail R1 C_Sign ") + code + " 2>/dev/null"), 2) << code;
+    }
+    for (const char* code : { "0x30", "48", "0xFFFF0007", "off" }) {
+        EXPECT_EQ(RunTool(std::string("reader fail R1 C_Sign ") + code), 0) << code;
+    }
+}
+
 TEST(TokenTool, CreateInsertListShow)
 {
     ScopedTestRoot root;
