@@ -17,7 +17,11 @@ namespace velatoken {
 
 namespace {
 
-constexpr const char* kFormat = "vela5-token-state-2";
+constexpr const char* kFormat = "vela5-token-state-3";
+// Before each token kept its own PIN hashing cost.
+constexpr const char* kFixedCostFormat = "vela5-token-state-2";
+// The PBKDF2 rounds every PIN hash had then.
+constexpr int64_t kFixedCostRounds = 4096;
 // Written by the builds whose CK_ULONG was 32 bits wide on every platform.
 constexpr const char* kNarrowFormat = "vela5-token-state-1";
 // Attributes whose values are one CK_ULONG, the only ones whose width the
@@ -41,7 +45,8 @@ CREATE TABLE tokens(
     so_hash BLOB, so_salt BLOB,
     so_limit INTEGER NOT NULL DEFAULT 0, so_left INTEGER NOT NULL DEFAULT 0,
     so_min INTEGER NOT NULL DEFAULT 0, so_max INTEGER NOT NULL DEFAULT 0,
-    max_key_pairs INTEGER NOT NULL DEFAULT 0);
+    max_key_pairs INTEGER NOT NULL DEFAULT 0,
+    pin_rounds INTEGER NOT NULL DEFAULT 600000);
 CREATE TABLE readers(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     name TEXT NOT NULL UNIQUE,
@@ -263,6 +268,10 @@ void Database::CreateOrCheckSchema()
     // Copying needs every statement finished.
     if (format == kNarrowFormat) {
         MigrateNarrowState();
+        format = kFixedCostFormat;
+    }
+    if (format == kFixedCostFormat) {
+        MigrateFixedCostState();
     } else if (format != kFormat) {
         throw CkError(CKR_DEVICE_ERROR, "unknown format");
     }
@@ -317,6 +326,22 @@ void Database::MigrateNarrowState()
         update.Bind(1, value).Bind(2, select.Int(0)).Bind(3, select.Int(1)).Run();
         update.Reset();
     }
+    Statement mark(*this, "UPDATE meta SET value = ? WHERE key = 'format'");
+    mark.Bind(1, std::string(kFixedCostFormat)).Run();
+    transaction.Commit();
+}
+
+void Database::MigrateFixedCostState()
+{
+    Transaction transaction(*this);
+    if (Format() != kFixedCostFormat) {
+        return; // another process migrated it meanwhile
+    }
+    // Tokens made later get the column's strong default; the PINs already
+    // there keep the cost they were hashed with.
+    Exec("ALTER TABLE tokens ADD COLUMN pin_rounds INTEGER NOT NULL DEFAULT 600000");
+    Statement rounds(*this, "UPDATE tokens SET pin_rounds = ?");
+    rounds.Bind(1, kFixedCostRounds).Run();
     Statement mark(*this, "UPDATE meta SET value = ? WHERE key = 'format'");
     mark.Bind(1, std::string(kFormat)).Run();
     transaction.Commit();

@@ -83,6 +83,7 @@ private:
     void CreateOrCheckSchema();
     std::string Format();
     void MigrateNarrowState();
+    void MigrateFixedCostState();
 
     std::filesystem::path m_file;
     sqlite3* m_db = nullptr;

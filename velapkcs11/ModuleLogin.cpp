@@ -80,7 +80,7 @@ bool Module::UserLoggedIn(int64_t tokenId)
 void Module::CheckPin(TokenRecord& token, PinState& pin, const std::string& given, bool standardCodes)
 {
     Require(pin.left > 0, CKR_PIN_LOCKED);
-    if (pin.hash.Matches(given)) {
+    if (pin.hash.Matches(given, token.pinRounds)) {
         pin.left = pin.limit;
         m_tokens->Save(token);
         return;
@@ -174,7 +174,7 @@ void Module::SetPIN(
         transaction.Commit();
         throw;
     }
-    state.hash = PinHash::Make(newText.Text());
+    state.hash = PinHash::Make(newText.Text(), token.pinRounds);
     state.left = state.limit;
     m_tokens->Save(token);
     transaction.Commit();
@@ -200,7 +200,7 @@ void Module::UnblockUserPIN(
         transaction.Commit();
         throw;
     }
-    token.user.hash = PinHash::Make(newText.Text());
+    token.user.hash = PinHash::Make(newText.Text(), token.pinRounds);
     token.user.left = token.user.limit;
     m_tokens->Save(token);
     transaction.Commit();
@@ -314,7 +314,7 @@ void Module::InitPIN(CK_SESSION_HANDLE handle, CK_UTF8CHAR_PTR pin, CK_ULONG len
     const auto login = LoggedIn(token);
     Require(login && *login == CKU_SO && (session.flags & CKF_RW_SESSION) != 0, CKR_USER_NOT_LOGGED_IN);
     RequireLength(text.Text(), token.user);
-    token.user.hash = PinHash::Make(text.Text());
+    token.user.hash = PinHash::Make(text.Text(), token.pinRounds);
     token.user.left = token.user.limit;
     m_tokens->Save(token);
     transaction.Commit();

@@ -14,7 +14,8 @@ namespace {
 
 constexpr const char* kTokenColumns
     = "id, serial, model, label, initialized, clear_card_disabled, epoch, user_hash, user_salt, user_limit, "
-      "user_left, user_min, user_max, so_hash, so_salt, so_limit, so_left, so_min, so_max, max_key_pairs";
+      "user_left, user_min, user_max, so_hash, so_salt, so_limit, so_left, so_min, so_max, max_key_pairs, "
+      "pin_rounds";
 
 void Wipe(std::string& text)
 {
@@ -105,6 +106,8 @@ TokenRecord TokenStore::Read(Statement& s)
     token.user = { { s.Bytes(8), s.Bytes(7) }, s.Int(9), s.Int(10), s.Int(11), s.Int(12) };
     token.so = { { s.Bytes(14), s.Bytes(13) }, s.Int(15), s.Int(16), s.Int(17), s.Int(18) };
     token.maxKeyPairs = s.Int(19);
+    token.pinRounds = s.Int(20);
+    RequireInState(token.pinRounds >= 1 && token.pinRounds <= kMaxPinRounds, "PIN hashing cost");
     RequireInState(IsValidSerial(token.serial), "serial number");
     RequireInState(token.label.size() <= kMaxLabelLength, "token label");
     CheckPinState(token.user);
@@ -192,9 +195,9 @@ void TokenStore::ApplyInit(TokenRecord& token, const InitParams& p)
     // Without the clear-card option the token can never be zeroized again.
     token.clearCardDisabled = !p.clearCard;
     ++token.epoch;
-    token.user = { p.withUserPin ? PinHash::Make(p.userPin) : PinHash(), p.userLimit, p.userLimit, p.userMin,
-        p.userMax };
-    token.so = { PinHash::Make(p.soPin), p.soLimit, p.soLimit, p.soMin, p.soMax };
+    token.user = { p.withUserPin ? PinHash::Make(p.userPin, token.pinRounds) : PinHash(), p.userLimit,
+        p.userLimit, p.userMin, p.userMax };
+    token.so = { PinHash::Make(p.soPin, token.pinRounds), p.soLimit, p.soLimit, p.soMin, p.soMax };
     token.maxKeyPairs = p.maxKeyPairs;
 }
 
@@ -229,7 +232,7 @@ void TokenStore::RemoveReader(const std::string& name)
 }
 
 std::string TokenStore::CreateToken(
-    const std::string& model, const std::string& serial, const InitParams* init)
+    const std::string& model, const std::string& serial, const InitParams* init, int64_t pinRounds)
 {
     if (!FindModel(model)) {
         throw std::runtime_error("unknown model \"" + model + "\" (one of " + ModelNames() + ")");
@@ -241,8 +244,11 @@ std::string TokenStore::CreateToken(
     if (TokenBySerial(newSerial)) {
         throw std::runtime_error("a token with serial " + newSerial + " already exists");
     }
-    Statement insert(m_db, "INSERT INTO tokens(serial, model) VALUES(?, ?)");
-    insert.Bind(1, newSerial).Bind(2, model).Run();
+    if (pinRounds < 1 || pinRounds > kMaxPinRounds) {
+        throw std::runtime_error("a PIN hashing cost is 1 to " + std::to_string(kMaxPinRounds) + " rounds");
+    }
+    Statement insert(m_db, "INSERT INTO tokens(serial, model, pin_rounds) VALUES(?, ?, ?)");
+    insert.Bind(1, newSerial).Bind(2, model).Bind(3, pinRounds).Run();
     if (init != nullptr) {
         try {
             CheckInit(*init);

@@ -33,11 +33,14 @@ Controls the software token's shared state under $VELA5_ROOT/tokens
                [--blank | --label LABEL --user-pin PIN --so-pin PIN
                 [--min-pin N] [--max-pin N] [--so-min-pin N] [--so-max-pin N]
                 [--error-limit N] [--so-error-limit N] [--max-keypairs N]
-                [--no-clear-card]]
+                [--no-clear-card]] [--test-pin-rounds N]
                                      create a token and print its serial number;
                                      MODEL is VELA5-32, VELA5-64, SGL32, SGL64 or
                                      UNKNOWN; blank is the default; limits default
-                                     to PIN lengths 4-8, error limits 8, 10 key pairs
+                                     to PIN lengths 4-8, error limits 8, 10 key pairs;
+                                     --test-pin-rounds N is for tests only: it
+                                     hashes the PINs with N PBKDF2 rounds instead
+                                     of 600000, which makes them easy to guess
   token insert SERIAL READER         put a token into an empty reader
   token eject READER                 take the token out of a reader
   token fail SERIAL FUNCTION [CODE|off]
@@ -160,12 +163,17 @@ std::string CreateToken(TokenStore& store, const std::vector<std::string>& args)
     }
     const std::string model = options["--model"];
     const std::string serial = options.count("--serial") ? options["--serial"] : std::string();
+    int64_t pinRounds = kDefaultPinRounds;
+    if (options.count("--test-pin-rounds")) {
+        pinRounds = Number(options["--test-pin-rounds"], "--test-pin-rounds");
+        options.erase("--test-pin-rounds");
+    }
     options.erase("--model");
     options.erase("--serial");
     if (!options.empty()) {
         throw UsageError("unknown option \"" + options.begin()->first + "\"");
     }
-    return store.CreateToken(model, serial, initialized ? &params : nullptr);
+    return store.CreateToken(model, serial, initialized ? &params : nullptr, pinRounds);
 }
 
 void List(TokenStore& store)

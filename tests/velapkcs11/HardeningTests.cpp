@@ -9,6 +9,7 @@
 #include <functional>
 #include <future>
 #include <iterator>
+#include <openssl/evp.h>
 #include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -255,6 +256,77 @@ TEST_F(Hardening, OtherCallsAreNotHeldUpByALoadCert)
     EXPECT_TRUE(answered);
     EXPECT_EQ(info.get(), CKR_OK);
     EXPECT_EQ(load.get(), NRV_CKR_FILE_OPEN_FAILED);
+}
+
+std::string QueryState(const fs::path& state, const std::string& sql)
+{
+    sqlite3* db = nullptr;
+    std::string result;
+    if (sqlite3_open(state.c_str(), &db) == SQLITE_OK) {
+        sqlite3_exec(
+            db, sql.c_str(),
+            [](void* out, int columns, char** values, char**) {
+                for (int i = 0; i < columns; ++i) {
+                    *static_cast<std::string*>(out) += values[i] != nullptr ? values[i] : "NULL";
+                    *static_cast<std::string*>(out) += i + 1 < columns ? "|" : "\n";
+                }
+                return 0;
+            },
+            &result, nullptr);
+    }
+    sqlite3_close(db);
+    return result;
+}
+
+TEST_F(Hardening, NewTokensHashTheirPinsWith600000Rounds)
+{
+    std::string serial;
+    ASSERT_EQ(
+        RunTool("token create --model VELA5-64 --label Strong --user-pin 1234 --so-pin 87654321", &serial),
+        0);
+    const std::string row
+        = QueryState(State(), "SELECT pin_rounds, hex(user_salt), hex(user_hash) FROM tokens");
+    ASSERT_EQ(row.substr(0, row.find('|')), "600000");
+    const std::string saltHex = row.substr(row.find('|') + 1, row.rfind('|') - row.find('|') - 1);
+    const std::string hashHex = row.substr(row.rfind('|') + 1, 64);
+    std::vector<unsigned char> salt;
+    for (size_t i = 0; i + 1 < saltHex.size(); i += 2) {
+        salt.push_back(static_cast<unsigned char>(std::stoi(saltHex.substr(i, 2), nullptr, 16)));
+    }
+    unsigned char derived[32];
+    ASSERT_EQ(PKCS5_PBKDF2_HMAC("1234", 4, salt.data(), static_cast<int>(salt.size()), 600000, EVP_sha256(),
+                  sizeof derived, derived),
+        1);
+    std::string derivedHex;
+    for (unsigned char byte : derived) {
+        static const char digits[] = "0123456789ABCDEF";
+        derivedHex += digits[byte >> 4];
+        derivedHex += digits[byte & 15];
+    }
+    EXPECT_EQ(derivedHex, hashHex);
+}
+
+// A state from before the per-token cost: its PINs were hashed with 4,096
+// rounds, and keep working after the state is opened by this build.
+TEST_F(Hardening, OldStatesKeepTheirPinCost)
+{
+    InsertInitializedToken("--test-pin-rounds 4096");
+    ASSERT_EQ(QueryState(State(),
+                  "ALTER TABLE tokens DROP COLUMN pin_rounds;"
+                  "UPDATE meta SET value='vela5-token-state-2' WHERE key='format';"
+                  "SELECT value FROM meta WHERE key='format'"),
+        "vela5-token-state-2\n");
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    const CK_SESSION_HANDLE session = Open();
+    EXPECT_EQ(Login(session, CKU_USER, "1234"), CKR_OK);
+    p11->C_Finalize(nullptr);
+    EXPECT_EQ(QueryState(State(), "SELECT value FROM meta WHERE key='format'"), "vela5-token-state-3\n");
+    EXPECT_EQ(QueryState(State(), "SELECT pin_rounds FROM tokens"), "4096\n");
+    std::string serial;
+    ASSERT_EQ(RunTool("token create --model VELA5-64 --blank", &serial), 0);
+    EXPECT_EQ(QueryState(State(), "SELECT pin_rounds FROM tokens ORDER BY id DESC LIMIT 1"), "600000\n")
+        << "a token made after the change gets the strong cost";
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
 }
 
 } // namespace
