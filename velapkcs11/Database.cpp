@@ -5,15 +5,23 @@
 #include "CkError.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <iterator>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace velatoken {
 
 namespace {
 
-constexpr const char* kFormat = "vela5-token-state-2";
+constexpr const char* kFormat = "vela5-token-state-3";
+// Before each token kept its own PIN hashing cost.
+constexpr const char* kFixedCostFormat = "vela5-token-state-2";
+// The PBKDF2 rounds every PIN hash had then.
+constexpr int64_t kFixedCostRounds = 4096;
 // Written by the builds whose CK_ULONG was 32 bits wide on every platform.
 constexpr const char* kNarrowFormat = "vela5-token-state-1";
 // Attributes whose values are one CK_ULONG, the only ones whose width the
@@ -37,7 +45,8 @@ CREATE TABLE tokens(
     so_hash BLOB, so_salt BLOB,
     so_limit INTEGER NOT NULL DEFAULT 0, so_left INTEGER NOT NULL DEFAULT 0,
     so_min INTEGER NOT NULL DEFAULT 0, so_max INTEGER NOT NULL DEFAULT 0,
-    max_key_pairs INTEGER NOT NULL DEFAULT 0);
+    max_key_pairs INTEGER NOT NULL DEFAULT 0,
+    pin_rounds INTEGER NOT NULL DEFAULT 600000);
 CREATE TABLE readers(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     name TEXT NOT NULL UNIQUE,
@@ -185,6 +194,7 @@ Database::Database(const std::filesystem::path& file)
         throw CkError(CKR_DEVICE_ERROR, "cannot create " + file.parent_path().string() + ": " + ec.message());
     }
     chmod(file.parent_path().c_str(), 0700);
+    RestrictStateFiles(file);
     if (sqlite3_open_v2(
             file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr)
         != SQLITE_OK) {
@@ -195,6 +205,9 @@ Database::Database(const std::filesystem::path& file)
     }
     try {
         sqlite3_busy_timeout(m_db, 10000);
+        // Freed pages are zeroed, so deleted keys and PIN hashes do not stay
+        // readable in the file, whatever the platform's SQLite default is.
+        Exec("PRAGMA secure_delete=ON");
         // Check before switching to WAL: a foreign database stays untouched.
         CreateOrCheckSchema();
         Exec("PRAGMA journal_mode=WAL");
@@ -209,6 +222,23 @@ Database::Database(const std::filesystem::path& file)
         m_db = nullptr;
         throw CkError(CKR_DEVICE_ERROR,
             "token state " + file.string() + " is damaged or not a token state (" + error.what() + ")");
+    }
+}
+
+void Database::RestrictStateFiles(const std::filesystem::path& file)
+{
+    // SQLite gives the -wal and -shm files the mode of the state itself, so
+    // creating the state 0600 (whatever the umask) keeps all three private.
+    // A state made before this is narrowed too.
+    const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw CkError(
+            CKR_DEVICE_ERROR, "cannot open token state " + file.string() + ": " + std::strerror(errno));
+    }
+    fchmod(fd, 0600);
+    close(fd);
+    for (const char* suffix : { "-wal", "-shm", "-journal" }) {
+        chmod((file.string() + suffix).c_str(), 0600);
     }
 }
 
@@ -238,6 +268,10 @@ void Database::CreateOrCheckSchema()
     // Copying needs every statement finished.
     if (format == kNarrowFormat) {
         MigrateNarrowState();
+        format = kFixedCostFormat;
+    }
+    if (format == kFixedCostFormat) {
+        MigrateFixedCostState();
     } else if (format != kFormat) {
         throw CkError(CKR_DEVICE_ERROR, "unknown format");
     }
@@ -292,6 +326,22 @@ void Database::MigrateNarrowState()
         update.Bind(1, value).Bind(2, select.Int(0)).Bind(3, select.Int(1)).Run();
         update.Reset();
     }
+    Statement mark(*this, "UPDATE meta SET value = ? WHERE key = 'format'");
+    mark.Bind(1, std::string(kFixedCostFormat)).Run();
+    transaction.Commit();
+}
+
+void Database::MigrateFixedCostState()
+{
+    Transaction transaction(*this);
+    if (Format() != kFixedCostFormat) {
+        return; // another process migrated it meanwhile
+    }
+    // Tokens made later get the column's strong default; the PINs already
+    // there keep the cost they were hashed with.
+    Exec("ALTER TABLE tokens ADD COLUMN pin_rounds INTEGER NOT NULL DEFAULT 600000");
+    Statement rounds(*this, "UPDATE tokens SET pin_rounds = ?");
+    rounds.Bind(1, kFixedCostRounds).Run();
     Statement mark(*this, "UPDATE meta SET value = ? WHERE key = 'format'");
     mark.Bind(1, std::string(kFormat)).Run();
     transaction.Commit();

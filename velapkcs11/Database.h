@@ -79,9 +79,11 @@ public:
     std::string LastMessage() const;
 
 private:
+    static void RestrictStateFiles(const std::filesystem::path& file);
     void CreateOrCheckSchema();
     std::string Format();
     void MigrateNarrowState();
+    void MigrateFixedCostState();
 
     std::filesystem::path m_file;
     sqlite3* m_db = nullptr;

@@ -16,7 +16,12 @@ public:
     PinText(const CK_BYTE* pin, CK_ULONG length)
     {
         Require(pin != nullptr || length == 0, CKR_ARGUMENTS_BAD);
-        if (length != 0) {
+        if (length > static_cast<CK_ULONG>(kMaxPinLength)) {
+            // Longer than any PIN can be: the caller's buffer is not read
+            // (its length may be a lie), and a stand-in just as much too
+            // long gets the answer every check gives such a PIN.
+            m_text.assign(static_cast<size_t>(kMaxPinLength) + 1, '\0');
+        } else if (length != 0) {
             m_text.assign(reinterpret_cast<const char*>(pin), length);
         }
     }
@@ -75,7 +80,7 @@ bool Module::UserLoggedIn(int64_t tokenId)
 void Module::CheckPin(TokenRecord& token, PinState& pin, const std::string& given, bool standardCodes)
 {
     Require(pin.left > 0, CKR_PIN_LOCKED);
-    if (pin.hash.Matches(given)) {
+    if (pin.hash.Matches(given, token.pinRounds)) {
         pin.left = pin.limit;
         m_tokens->Save(token);
         return;
@@ -169,7 +174,7 @@ void Module::SetPIN(
         transaction.Commit();
         throw;
     }
-    state.hash = PinHash::Make(newText.Text());
+    state.hash = PinHash::Make(newText.Text(), token.pinRounds);
     state.left = state.limit;
     m_tokens->Save(token);
     transaction.Commit();
@@ -195,7 +200,7 @@ void Module::UnblockUserPIN(
         transaction.Commit();
         throw;
     }
-    token.user.hash = PinHash::Make(newText.Text());
+    token.user.hash = PinHash::Make(newText.Text(), token.pinRounds);
     token.user.left = token.user.limit;
     m_tokens->Save(token);
     transaction.Commit();
@@ -309,7 +314,7 @@ void Module::InitPIN(CK_SESSION_HANDLE handle, CK_UTF8CHAR_PTR pin, CK_ULONG len
     const auto login = LoggedIn(token);
     Require(login && *login == CKU_SO && (session.flags & CKF_RW_SESSION) != 0, CKR_USER_NOT_LOGGED_IN);
     RequireLength(text.Text(), token.user);
-    token.user.hash = PinHash::Make(text.Text());
+    token.user.hash = PinHash::Make(text.Text(), token.pinRounds);
     token.user.left = token.user.limit;
     m_tokens->Save(token);
     transaction.Commit();

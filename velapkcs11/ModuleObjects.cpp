@@ -287,14 +287,21 @@ void Module::LoadCert(
     // would break the locking that keeps processes from losing changes.
     Require(!m_db->IsStateFile(file), NRV_CKR_CERT_DATA_INVALID);
     std::string secret(reinterpret_cast<const char*>(password), passwordLength);
+    // Reading and decrypting the file happen without the module lock: a slow
+    // or stuck file must not hold up every other call of the process.
+    lock.unlock();
     Pkcs12Content content;
     try {
-        content = LoadPkcs12(file, secret);
+        content = ParsePkcs12(ReadPkcs12File(file), secret);
     } catch (...) {
         OPENSSL_cleanse(secret.data(), secret.size());
         throw;
     }
     OPENSSL_cleanse(secret.data(), secret.size());
+    lock = Enter();
+    // The session may have closed or logged out meanwhile.
+    const Session& current = UseSession(handle, "C_NRV_LoadCert");
+    Require(UserLoggedIn(current.tokenId), CKR_USER_NOT_LOGGED_IN);
 
     AttributeMap common;
     common[CKA_TOKEN] = BoolBlob(true);
@@ -309,7 +316,7 @@ void Module::LoadCert(
     pub.attributes[CKA_SUBJECT] = priv.attributes[CKA_SUBJECT] = certificate.attributes[CKA_SUBJECT];
 
     Transaction transaction(*m_db);
-    const TokenRecord token = Token(session.tokenId);
+    const TokenRecord token = Token(current.tokenId);
     const int64_t index = m_objects->FreeKeyPairIndex(token.id, token.maxKeyPairs);
     Require(index != 0, CKR_DEVICE_MEMORY);
     for (StoredObject* object : { &certificate, &pub, &priv }) {

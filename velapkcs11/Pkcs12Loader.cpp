@@ -4,19 +4,25 @@
 
 #include "CkError.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
 #include <memory>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs12.h>
 #include <openssl/sha.h>
 #include <openssl/x509.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace velatoken {
 
 namespace {
-struct FileCloser {
-    void operator()(FILE* file) const { std::fclose(file); }
+struct FdCloser {
+    int fd;
+    ~FdCloser() { close(fd); }
 };
 struct P12Deleter {
     void operator()(PKCS12* p12) const { PKCS12_free(p12); }
@@ -41,11 +47,43 @@ std::string UndoubleBackslashes(const std::string& path)
     return result;
 }
 
-Pkcs12Content LoadPkcs12(const std::string& path, const std::string& password)
+Blob ReadPkcs12File(const std::string& path)
 {
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    Require(file != nullptr, NRV_CKR_FILE_OPEN_FAILED);
-    std::unique_ptr<PKCS12, P12Deleter> p12(d2i_PKCS12_fp(file.get(), nullptr));
+    // Non-blocking, so a FIFO or device answers at once instead of waiting
+    // for a writer; only a regular file of a sane size is then read.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    Require(fd >= 0, NRV_CKR_FILE_OPEN_FAILED);
+    const FdCloser closer { fd };
+    struct stat info { };
+    Require(fstat(fd, &info) == 0 && S_ISREG(info.st_mode), NRV_CKR_FILE_OPEN_FAILED);
+    Require(info.st_size >= 0 && static_cast<uint64_t>(info.st_size) <= kMaxPkcs12FileSize,
+        NRV_CKR_FILE_OPEN_FAILED);
+    Blob data(static_cast<size_t>(info.st_size) + 1);
+    size_t filled = 0;
+    // One byte more than the limit allows tells a file grown since fstat.
+    while (filled < data.size()) {
+        const ssize_t got = read(fd, data.data() + filled, data.size() - filled);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        Require(got >= 0, NRV_CKR_FILE_OPEN_FAILED);
+        if (got == 0) {
+            break;
+        }
+        filled += static_cast<size_t>(got);
+        if (filled == data.size() && data.size() <= kMaxPkcs12FileSize) {
+            data.resize(std::min<size_t>(data.size() * 2, kMaxPkcs12FileSize + 1));
+        }
+    }
+    Require(filled <= kMaxPkcs12FileSize, NRV_CKR_FILE_OPEN_FAILED);
+    data.resize(filled);
+    return data;
+}
+
+Pkcs12Content ParsePkcs12(const Blob& data, const std::string& password)
+{
+    const unsigned char* cursor = data.data();
+    std::unique_ptr<PKCS12, P12Deleter> p12(d2i_PKCS12(nullptr, &cursor, static_cast<long>(data.size())));
     Require(p12 != nullptr, NRV_CKR_CERT_DATA_INVALID);
     // An empty password may have been written as no password at all.
     const char* pass = password.c_str();

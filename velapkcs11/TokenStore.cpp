@@ -14,7 +14,8 @@ namespace {
 
 constexpr const char* kTokenColumns
     = "id, serial, model, label, initialized, clear_card_disabled, epoch, user_hash, user_salt, user_limit, "
-      "user_left, user_min, user_max, so_hash, so_salt, so_limit, so_left, so_min, so_max, max_key_pairs";
+      "user_left, user_min, user_max, so_hash, so_salt, so_limit, so_left, so_min, so_max, max_key_pairs, "
+      "pin_rounds";
 
 void Wipe(std::string& text)
 {
@@ -52,6 +53,26 @@ bool IsValidSerial(const std::string& serial)
     return true;
 }
 
+// Whatever the state holds is checked against what this module ever writes
+// there: a longer value is a damaged or tampered state, and must never reach
+// a fixed-size buffer of a caller.
+void RequireInState(bool holds, const char* what)
+{
+    if (!holds) {
+        throw CkError(CKR_DEVICE_ERROR, std::string("damaged token state: ") + what);
+    }
+}
+
+void CheckPinState(const PinState& pin)
+{
+    RequireInState(
+        pin.maxLen >= 0 && pin.maxLen <= kMaxPinLength && pin.minLen >= 0 && pin.minLen <= pin.maxLen,
+        "PIN length limits out of range");
+    RequireInState(
+        pin.limit >= 0 && pin.limit <= kMaxErrorLimit && pin.left >= 0 && pin.left <= kMaxErrorLimit,
+        "PIN error counter out of range");
+}
+
 } // namespace
 
 InitParams::~InitParams()
@@ -65,7 +86,9 @@ std::vector<ReaderRow> TokenStore::Readers()
     Statement statement(m_db, "SELECT id, name, coalesce(token_id, 0) FROM readers ORDER BY id");
     std::vector<ReaderRow> readers;
     while (statement.Step()) {
-        readers.push_back({ statement.Int(0), statement.Text(1), statement.Int(2) });
+        ReaderRow reader { statement.Int(0), statement.Text(1), statement.Int(2) };
+        RequireInState(!reader.name.empty() && reader.name.size() <= kMaxReaderNameLength, "reader name");
+        readers.push_back(std::move(reader));
     }
     return readers;
 }
@@ -83,6 +106,12 @@ TokenRecord TokenStore::Read(Statement& s)
     token.user = { { s.Bytes(8), s.Bytes(7) }, s.Int(9), s.Int(10), s.Int(11), s.Int(12) };
     token.so = { { s.Bytes(14), s.Bytes(13) }, s.Int(15), s.Int(16), s.Int(17), s.Int(18) };
     token.maxKeyPairs = s.Int(19);
+    token.pinRounds = s.Int(20);
+    RequireInState(token.pinRounds >= 1 && token.pinRounds <= kMaxPinRounds, "PIN hashing cost");
+    RequireInState(IsValidSerial(token.serial), "serial number");
+    RequireInState(token.label.size() <= kMaxLabelLength, "token label");
+    CheckPinState(token.user);
+    CheckPinState(token.so);
     return token;
 }
 
@@ -166,15 +195,15 @@ void TokenStore::ApplyInit(TokenRecord& token, const InitParams& p)
     // Without the clear-card option the token can never be zeroized again.
     token.clearCardDisabled = !p.clearCard;
     ++token.epoch;
-    token.user = { p.withUserPin ? PinHash::Make(p.userPin) : PinHash(), p.userLimit, p.userLimit, p.userMin,
-        p.userMax };
-    token.so = { PinHash::Make(p.soPin), p.soLimit, p.soLimit, p.soMin, p.soMax };
+    token.user = { p.withUserPin ? PinHash::Make(p.userPin, token.pinRounds) : PinHash(), p.userLimit,
+        p.userLimit, p.userMin, p.userMax };
+    token.so = { PinHash::Make(p.soPin, token.pinRounds), p.soLimit, p.soLimit, p.soMin, p.soMax };
     token.maxKeyPairs = p.maxKeyPairs;
 }
 
 void TokenStore::AddReader(const std::string& name)
 {
-    if (name.empty() || name.size() > 64) {
+    if (name.empty() || name.size() > kMaxReaderNameLength) {
         throw std::runtime_error("a reader name has 1 to 64 characters");
     }
     Statement exists(m_db, "SELECT 1 FROM readers WHERE name=?");
@@ -203,7 +232,7 @@ void TokenStore::RemoveReader(const std::string& name)
 }
 
 std::string TokenStore::CreateToken(
-    const std::string& model, const std::string& serial, const InitParams* init)
+    const std::string& model, const std::string& serial, const InitParams* init, int64_t pinRounds)
 {
     if (!FindModel(model)) {
         throw std::runtime_error("unknown model \"" + model + "\" (one of " + ModelNames() + ")");
@@ -215,8 +244,11 @@ std::string TokenStore::CreateToken(
     if (TokenBySerial(newSerial)) {
         throw std::runtime_error("a token with serial " + newSerial + " already exists");
     }
-    Statement insert(m_db, "INSERT INTO tokens(serial, model) VALUES(?, ?)");
-    insert.Bind(1, newSerial).Bind(2, model).Run();
+    if (pinRounds < 1 || pinRounds > kMaxPinRounds) {
+        throw std::runtime_error("a PIN hashing cost is 1 to " + std::to_string(kMaxPinRounds) + " rounds");
+    }
+    Statement insert(m_db, "INSERT INTO tokens(serial, model, pin_rounds) VALUES(?, ?, ?)");
+    insert.Bind(1, newSerial).Bind(2, model).Bind(3, pinRounds).Run();
     if (init != nullptr) {
         try {
             CheckInit(*init);

@@ -34,6 +34,8 @@ struct TokenRecord {
     PinState user;
     PinState so;
     int64_t maxKeyPairs = 0;
+    // PBKDF2 rounds of both PIN hashes.
+    int64_t pinRounds = kDefaultPinRounds;
 };
 
 struct ReaderRow {
@@ -64,6 +66,7 @@ struct InitParams {
 };
 
 constexpr size_t kMaxLabelLength = 127;
+constexpr size_t kMaxReaderNameLength = 64;
 constexpr int64_t kMaxPinLength = 32;
 constexpr int64_t kMaxErrorLimit = 15;
 constexpr int64_t kMaxKeyPairs = 255;
@@ -92,7 +95,8 @@ public:
     // one-line message when it cannot be done.
     void AddReader(const std::string& name);
     void RemoveReader(const std::string& name);
-    std::string CreateToken(const std::string& model, const std::string& serial, const InitParams* init);
+    std::string CreateToken(const std::string& model, const std::string& serial, const InitParams* init,
+        int64_t pinRounds = kDefaultPinRounds);
     void InsertToken(const std::string& serial, const std::string& reader);
     void EjectToken(const std::string& reader);
     void SetFailure(const FailureRow& failure);

@@ -6,6 +6,7 @@
 #include "TokenStore.h"
 #include "TokenToolObjects.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -32,11 +33,14 @@ Controls the software token's shared state under $VELA5_ROOT/tokens
                [--blank | --label LABEL --user-pin PIN --so-pin PIN
                 [--min-pin N] [--max-pin N] [--so-min-pin N] [--so-max-pin N]
                 [--error-limit N] [--so-error-limit N] [--max-keypairs N]
-                [--no-clear-card]]
+                [--no-clear-card]] [--test-pin-rounds N]
                                      create a token and print its serial number;
                                      MODEL is VELA5-32, VELA5-64, SGL32, SGL64 or
                                      UNKNOWN; blank is the default; limits default
-                                     to PIN lengths 4-8, error limits 8, 10 key pairs
+                                     to PIN lengths 4-8, error limits 8, 10 key pairs;
+                                     --test-pin-rounds N is for tests only: it
+                                     hashes the PINs with N PBKDF2 rounds instead
+                                     of 600000, which makes them easy to guess
   token insert SERIAL READER         put a token into an empty reader
   token eject READER                 take the token out of a reader
   token fail SERIAL FUNCTION [CODE|off]
@@ -84,7 +88,17 @@ CK_RV FailureCode(const std::vector<std::string>& args, size_t index)
     if (args.size() <= index) {
         return CKR_DEVICE_ERROR;
     }
-    return static_cast<CK_RV>(std::strtoul(args[index].c_str(), nullptr, 0));
+    // A code that does not parse whole, or 0, would make the function
+    // "fail" with CKR_OK and answer without doing its work.
+    const std::string& text = args[index];
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), &end, 0);
+    if (text.empty() || text.find('-') != std::string::npos || *end != '\0' || errno == ERANGE || value == 0
+        || value > 0xFFFFFFFFULL) {
+        throw UsageError("CODE is a nonzero result code from 1 to 0xFFFFFFFF, or off; not \"" + text + "\"");
+    }
+    return static_cast<CK_RV>(value);
 }
 
 void Need(const std::vector<std::string>& args, size_t count)
@@ -149,12 +163,17 @@ std::string CreateToken(TokenStore& store, const std::vector<std::string>& args)
     }
     const std::string model = options["--model"];
     const std::string serial = options.count("--serial") ? options["--serial"] : std::string();
+    int64_t pinRounds = kDefaultPinRounds;
+    if (options.count("--test-pin-rounds")) {
+        pinRounds = Number(options["--test-pin-rounds"], "--test-pin-rounds");
+        options.erase("--test-pin-rounds");
+    }
     options.erase("--model");
     options.erase("--serial");
     if (!options.empty()) {
         throw UsageError("unknown option \"" + options.begin()->first + "\"");
     }
-    return store.CreateToken(model, serial, initialized ? &params : nullptr);
+    return store.CreateToken(model, serial, initialized ? &params : nullptr, pinRounds);
 }
 
 void List(TokenStore& store)

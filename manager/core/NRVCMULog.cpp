@@ -3,9 +3,13 @@
 
 #include <boost/format.hpp>
 #include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <wx/filename.h>
 #include <wx/strconv.h>
 
@@ -41,9 +45,37 @@ NRVCMULog::NRVCMULog(const wxString& filePath)
 
 wxString NRVCMULog::DefaultFilePath()
 {
-    wxFileName name(wxFileName::GetTempDir(), wxS("nrvcmutestlog.txt"));
-    name.AppendDir(wxS("nrvcme"));
-    return name.GetFullPath();
+    return wxFileName(Folder(), wxS("nrvcmutestlog.txt")).GetFullPath();
+}
+
+wxString NRVCMULog::Folder()
+{
+    // The shared /tmp is the last resort, and even there the folder is the
+    // user's own by name.
+    for (const char* variable : { "TMPDIR", "XDG_RUNTIME_DIR" }) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && *value == '/') {
+            return wxFileName(wxString::FromUTF8(value), wxS("nrvcme")).GetFullPath();
+        }
+    }
+    return wxString::Format(wxS("/tmp/nrvcme-%u"), static_cast<unsigned>(geteuid()));
+}
+
+bool NRVCMULog::IsOwnFolder(const wxString& folder)
+{
+    struct stat info { };
+    return lstat(folder.fn_str().data(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid();
+}
+
+bool NRVCMULog::MakePrivateFolder(const wxString& folder)
+{
+    const wxCharBuffer path = folder.fn_str();
+    mkdir(path.data(), 0700);
+    if (!IsOwnFolder(folder)) {
+        return false;
+    }
+    // A folder an earlier version made open to everyone is narrowed.
+    return chmod(path.data(), 0700) == 0;
 }
 
 void NRVCMULog::Relocate()
@@ -66,8 +98,18 @@ void NRVCMULog::Write(std::string_view text1, std::string_view text2, bool newli
         line.push_back('\n');
     }
     const wxCharBuffer path = m_filePath.fn_str();
-    std::FILE* file = std::fopen(path.data(), "ab");
+    // Only into a folder of the user's own, and never through a link another
+    // user could have planted to make the manager append to a file of ours.
+    if (!IsOwnFolder(wxFileName(m_filePath).GetPath())) {
+        return;
+    }
+    const int fd = open(path.data(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return;
+    }
+    std::FILE* file = fdopen(fd, "ab");
     if (file == nullptr) {
+        close(fd);
         return;
     }
     std::fwrite(line.data(), 1, line.size(), file);

@@ -54,8 +54,18 @@ public:
     // folder; tests call it after giving themselves their own folder.
     static void Relocate();
 
-    // "<temporary folder>/nrvcme/nrvcmutestlog.txt"
+    // "<folder>/nrvcmutestlog.txt"
     static wxString DefaultFilePath();
+
+    // The user's own folder of the settings and the log: "nrvcme" in
+    // $TMPDIR, else in $XDG_RUNTIME_DIR, else /tmp/nrvcme-<uid>.
+    static wxString Folder();
+    // Creates the folder 0700 when missing and narrows one of the user's to
+    // 0700; false for anything that is not a directory of this user's (a
+    // link, or a folder someone else planted), which is then left alone.
+    static bool MakePrivateFolder(const wxString& folder);
+    // A directory of this user's, not a link to one.
+    static bool IsOwnFolder(const wxString& folder);
 
 private:
     void RotateIfFull();

@@ -1,14 +1,19 @@
 #include "NRVCMUSettings.h"
 
+#include "NRVCMULog.h"
 #include "platform/registry/Registry.h"
 #include "platform/system/System.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <openssl/sha.h>
+#include <unistd.h>
 #include <wx/fileconf.h>
 #include <wx/filefn.h>
 #include <wx/filename.h>
 #include <wx/intl.h>
 #include <wx/log.h>
+#include <wx/mstream.h>
 
 namespace {
 
@@ -132,19 +137,35 @@ NRVCMUSettings::NRVCMUSettings(const wxString& programFolder)
     // A damaged file must never reach the user as a log window: it is
     // rejected below by its digest instead.
     const wxLogNull quiet;
-    const wxString folder = GetFolder();
-    if (!wxDirExists(folder)) {
-        wxFileName::Mkdir(folder, 0777, wxPATH_MKDIR_FULL);
-        // The mode asked for, not the one the umask leaves.
-        wxFileName::DirName(folder).SetPermissions(0777);
+    if (!NRVCMULog::MakePrivateFolder(GetFolder())) {
+        // Someone else's folder (or a link) is neither read nor written: the
+        // defaults hold for this run only.
+        wxMemoryInputStream nothing("", 0);
+        m_config = std::make_unique<wxFileConfig>(nothing, wxConvAuto());
+        m_config->SetExpandEnvVars(false);
+        WriteDefaults();
+        SaveHash();
+        return;
     }
     const wxString file = GetFilePath();
-    const bool existed = wxFileExists(file);
+    bool existed = wxFileExists(file);
+    m_tampered = false;
+    {
+        // A link in place of the file is never followed: it is removed and
+        // the settings start over, as for any rejected file.
+        const int fd = open(file.fn_str().data(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            close(fd);
+        } else if (errno == ELOOP) {
+            wxRemoveFile(file);
+            existed = false;
+            m_tampered = true;
+        }
+    }
     m_config = std::make_unique<wxFileConfig>(
         wxEmptyString, wxEmptyString, file, wxEmptyString, wxCONFIG_USE_LOCAL_FILE, wxConvAuto());
     // Values are kept literally: a "$" in a log path is not an environment variable.
     m_config->SetExpandEnvVars(false);
-    m_tampered = false;
     if (existed) {
         if (!CheckIntegrity()) {
             // Nothing of the rejected file may be written back when this object goes.
@@ -166,7 +187,7 @@ NRVCMUSettings::~NRVCMUSettings()
 
 wxString NRVCMUSettings::GetFolder()
 {
-    return wxFileName::GetTempDir() + wxFileName::GetPathSeparator() + "nrvcme";
+    return NRVCMULog::Folder();
 }
 
 wxString NRVCMUSettings::GetFilePath()

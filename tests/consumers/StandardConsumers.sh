@@ -28,7 +28,7 @@ case "$kind" in
   vela5)
     module="$bin/velapkcs11.so"
     "$bin/vela5-token" reader add "VELA5 Virtual Reader 0" >/dev/null
-    serial=$("$bin/vela5-token" token create --model VELA5-64 --label Demo --user-pin $pin --so-pin $so_pin)
+    serial=$("$bin/vela5-token" token create --test-pin-rounds 1000 --model VELA5-64 --label Demo --user-pin $pin --so-pin $so_pin)
     "$bin/vela5-token" token insert "$serial" "VELA5 Virtual Reader 0"
     ;;
   softhsm)

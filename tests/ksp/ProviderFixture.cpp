@@ -103,7 +103,8 @@ void ProviderTest::AddReader(const std::string& name, bool withToken)
     TokenTool("reader add '" + name + "'");
     m_readers.push_back(name);
     if (withToken) {
-        const std::string serial = RunTokenTool(BinDir(), "token create --model VELA5-64 --blank");
+        const std::string serial
+            = RunTokenTool(BinDir(), "token create --test-pin-rounds 1000 --model VELA5-64 --blank");
         TokenTool("token insert " + serial + " '" + name + "'");
     }
 }

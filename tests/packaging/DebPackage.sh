@@ -44,7 +44,7 @@ fi
 # beside it through the /usr/bin link.
 export VELA5_ROOT="$work/state"
 usr/bin/vela5-token reader add "VELA5 Virtual Reader 0" >/dev/null || fail "vela5-token from the package"
-serial=$(usr/bin/vela5-token token create --model VELA5-64 --label Packaged --user-pin 1234 --so-pin 87654321)
+serial=$(usr/bin/vela5-token token create --test-pin-rounds 1000 --model VELA5-64 --label Packaged --user-pin 1234 --so-pin 87654321)
 usr/bin/vela5-token token insert "$serial" "VELA5 Virtual Reader 0"
 
 # p11-kit reads the packaged module file (pointed at the unpacked module) as a

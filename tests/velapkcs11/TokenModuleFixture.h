@@ -30,7 +30,7 @@ protected:
     std::string CreateToken(const std::string& options)
     {
         std::string serial;
-        EXPECT_EQ(RunTool("token create " + options, &serial), 0);
+        EXPECT_EQ(RunTool("token create --test-pin-rounds 1000 " + options, &serial), 0);
         return Trim(serial);
     }
     void InsertToken(const std::string& serial)

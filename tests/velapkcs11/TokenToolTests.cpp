@@ -18,10 +18,12 @@ TEST(TokenTool, ErrorsExitNonZeroWithOneLine)
     EXPECT_EQ(RunTool("reader add R1"), 0);
     EXPECT_EQ(RunTool("reader add R1 2>&1", &output), 1);
     EXPECT_EQ(output, "vela5-token: reader \"R1\" already exists\n");
-    EXPECT_EQ(RunTool("token create --model NOPE 2>&1", &output), 1);
+    EXPECT_EQ(RunTool("token create --test-pin-rounds 1000 --model NOPE 2>&1", &output), 1);
     EXPECT_EQ(RunTool("token create 2>&1", &output), 2);
-    EXPECT_EQ(
-        RunTool("token create --model VELA5-32 --label L --user-pin 12 --so-pin 87654321 2>&1", &output), 1)
+    EXPECT_EQ(RunTool("token create --test-pin-rounds 1000 --model VELA5-32 --label L --user-pin 12 --so-pin "
+                      "87654321 2>&1",
+                  &output),
+        1)
         << "user PIN shorter than the default minimum";
     EXPECT_EQ(RunTool("token insert NOSUCH R1 2>&1", &output), 1);
     EXPECT_EQ(RunTool("frobnicate 2>&1", &output), 2);
@@ -29,18 +31,31 @@ TEST(TokenTool, ErrorsExitNonZeroWithOneLine)
     EXPECT_NE(output.find("token create --model MODEL"), std::string::npos);
 }
 
+TEST(TokenTool, FailureCodesMustParseWhole)
+{
+    ScopedTestRoot root;
+    ASSERT_EQ(RunTool("reader add R1"), 0);
+    for (const char* code : { "of", "12abc", "0", "-5", "0x100000000", "\"\"" }) {
+        EXPECT_EQ(RunTool(std::string("reader fail R1 C_Sign ") + code + " 2>/dev/null"), 2) << code;
+    }
+    for (const char* code : { "0x30", "48", "0xFFFF0007", "off" }) {
+        EXPECT_EQ(RunTool(std::string("reader fail R1 C_Sign ") + code), 0) << code;
+    }
+}
+
 TEST(TokenTool, CreateInsertListShow)
 {
     ScopedTestRoot root;
     ASSERT_EQ(RunTool("reader add \"Reader A\""), 0);
     std::string serial;
-    ASSERT_EQ(
-        RunTool("token create --model SGL32 --serial ABC123 --label Mine --user-pin 123456 --so-pin 654321 "
-                "--min-pin 6 --max-pin 12",
-            &serial),
+    ASSERT_EQ(RunTool("token create --test-pin-rounds 1000 --model SGL32 --serial ABC123 --label Mine "
+                      "--user-pin 123456 --so-pin 654321 "
+                      "--min-pin 6 --max-pin 12",
+                  &serial),
         0);
     EXPECT_EQ(serial, "ABC123\n");
-    EXPECT_EQ(RunTool("token create --model SGL32 --serial ABC123 2>/dev/null"), 1) << "serials are unique";
+    EXPECT_EQ(RunTool("token create --test-pin-rounds 1000 --model SGL32 --serial ABC123 2>/dev/null"), 1)
+        << "serials are unique";
     ASSERT_EQ(RunTool("token insert ABC123 \"Reader A\""), 0);
     std::string output;
     ASSERT_EQ(RunTool("list", &output), 0);

@@ -61,8 +61,8 @@ protected:
         fs::create_directories(m_root.Temp() / "nrvcme");
         NRVCMULog::Relocate();
         Tool("reader add 'Reader 1'");
-        m_serial
-            = Tool("token create --model VELA5-32 --label 'Core Test' --user-pin 1234 --so-pin 87654321");
+        m_serial = Tool("token create --test-pin-rounds 1000 --model VELA5-32 --label 'Core Test' --user-pin "
+                        "1234 --so-pin 87654321");
         Tool("token insert " + m_serial + " 'Reader 1'");
 
         m_client = std::make_unique<NRVCMUCryptoki>(wxString(BinDir() + "/velapkcs11.so"));

@@ -4,6 +4,7 @@
 #include "manager/core/NRVCMULog.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -60,6 +62,46 @@ TEST_F(LogTest, TextThatDoesNotConvertIsStillWritten)
     // In the C locale the euro sign has no single-byte form; the line keeps it as UTF-8.
     log.WriteText("label", wxString::FromUTF8("\xe2\x82\xac"), true);
     EXPECT_EQ(ReadFile(File()), "label\t\xe2\x82\xac\n");
+}
+
+TEST_F(LogTest, ALinkInPlaceOfTheLogIsNotFollowed)
+{
+    fs::create_directories(Folder());
+    const fs::path victim = m_root.Base() / "victim.txt";
+    std::ofstream(victim) << "keep me\n";
+    fs::create_symlink(victim, File());
+    NRVCMULog log;
+    log.WriteLine("planted");
+    EXPECT_EQ("keep me\n", ReadFile(victim));
+
+    // A new log is the user's alone.
+    fs::remove(File());
+    log.WriteLine("line");
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(File()).permissions());
+}
+
+TEST_F(LogTest, TheFolderIsTheUsersOwnTemporaryFolder)
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string previousRuntime = runtime != nullptr ? runtime : "";
+    const std::string own = "/tmp/nrvcme-" + std::to_string(::geteuid());
+    const struct {
+        const char* tmpdir;
+        const char* runtime;
+        std::string expected;
+    } cases[] = {
+        { "/home/u/tmp", "/run/user/7", "/home/u/tmp/nrvcme" },
+        { nullptr, "/run/user/7", "/run/user/7/nrvcme" },
+        { "", "", own },
+        { nullptr, nullptr, own },
+    };
+    for (const auto& [tmpdir, runtimeDir, expected] : cases) {
+        tmpdir != nullptr ? ::setenv("TMPDIR", tmpdir, 1) : ::unsetenv("TMPDIR");
+        runtimeDir != nullptr ? ::setenv("XDG_RUNTIME_DIR", runtimeDir, 1) : ::unsetenv("XDG_RUNTIME_DIR");
+        EXPECT_EQ(expected, NRVCMULog::Folder().utf8_string());
+    }
+    runtime != nullptr ? ::setenv("XDG_RUNTIME_DIR", previousRuntime.c_str(), 1)
+                       : ::unsetenv("XDG_RUNTIME_DIR");
 }
 
 TEST_F(LogTest, MissingFolderWritesNothingAndThrowsNothing)

@@ -5,11 +5,13 @@
 #include "manager/core/NRVCMUSettings.h"
 #include "platform/registry/Registry.h"
 
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <wx/filefn.h>
 
 namespace {
@@ -104,7 +106,7 @@ TEST_F(SettingsTest, FreshStartWritesDefaultsWithTheDocumentedDigest)
     EXPECT_EQ((m_root.Temp() / "nrvcme" / "PavixManager.CFG").string(), FilePath());
     struct stat info { };
     ASSERT_EQ(0, ::stat((m_root.Temp() / "nrvcme").c_str(), &info));
-    EXPECT_EQ(0777u, info.st_mode & 0777u) << "the folder is shared and created open to everyone";
+    EXPECT_EQ(0700u, info.st_mode & 0777u) << "the folder is the user's alone";
 
     // Independently of the store: key names and stored texts in table order, no separators.
     const std::string L = kLogFolder;
@@ -168,6 +170,52 @@ TEST_F(SettingsTest, FreshStartWritesDefaultsWithTheDocumentedDigest)
     const std::string content = ReadFile(FilePath());
     EXPECT_NE(std::string::npos, content.find("Hash=" + Sha1Hex(expected) + "\n")) << content;
     EXPECT_NE(std::string::npos, content.find("DefaultLanguage=Bulgarian\n"));
+}
+
+// What another user of the machine can plant where the settings live.
+TEST_F(SettingsTest, PlantedFoldersAndLinksAreNeitherReadNorWritten)
+{
+    const std::filesystem::path folder = m_root.Temp() / "nrvcme";
+    const std::filesystem::path victim = m_root.Base() / "victim.txt";
+    WriteFile(victim.string(), "keep me\n");
+
+    // A folder made open to everyone by an earlier version is narrowed.
+    std::filesystem::create_directories(folder);
+    ::chmod(folder.c_str(), 0777);
+    {
+        const NRVCMUSettings settings(kProgramFolder);
+    }
+    struct stat info { };
+    ASSERT_EQ(0, ::stat(folder.c_str(), &info));
+    EXPECT_EQ(0700u, info.st_mode & 0777u);
+
+    // A link in place of the settings file is removed, not followed.
+    std::filesystem::remove(FilePath());
+    std::filesystem::create_symlink(victim, FilePath());
+    {
+        const NRVCMUSettings settings(kProgramFolder);
+        EXPECT_TRUE(settings.IsTampered());
+        EXPECT_EQ("NRV Card OS 5", settings.GetTokenLabel());
+    }
+    EXPECT_EQ("keep me\n", ReadFile(victim.string()));
+    EXPECT_FALSE(std::filesystem::is_symlink(FilePath()));
+
+    // A folder of someone else's is left alone: defaults for this run only.
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    WriteFile(FilePath(), "[Settings]\nTokenLabel=Planted\n");
+    if (::geteuid() == 0) {
+        ASSERT_EQ(0, ::chown(folder.c_str(), 65534, 65534));
+    } else {
+        // Without the right to give it away, a link to a folder stands in.
+        std::filesystem::rename(folder, m_root.Base() / "elsewhere");
+        std::filesystem::create_directory_symlink(m_root.Base() / "elsewhere", folder);
+    }
+    {
+        const NRVCMUSettings settings(kProgramFolder);
+        EXPECT_EQ("NRV Card OS 5", settings.GetTokenLabel());
+    }
+    EXPECT_EQ("[Settings]\nTokenLabel=Planted\n", ReadFile(FilePath()));
 }
 
 TEST_F(SettingsTest, SavedChangesSurviveARestartAndUnknownKeysAreAccepted)

@@ -81,8 +81,9 @@ int Render(const std::filesystem::path& folder, const wxString& language, const 
     }
     RunTokenTool(programFolder, "reader add 'VELA5 Virtual Reader 1'");
     RunTokenTool(programFolder, "reader add 'VELA5 Virtual Reader 2'");
-    const std::string serial = RunTokenTool(
-        programFolder, "token create --model VELA5-64 --label Mine --user-pin 1234 --so-pin 87654321");
+    const std::string serial = RunTokenTool(programFolder,
+        "token create --test-pin-rounds 1000 --model VELA5-64 --label Mine --user-pin 1234 --so-pin "
+        "87654321");
     RunTokenTool(programFolder, "token insert " + serial + " 'VELA5 Virtual Reader 1'");
     NRVCMUSettings settings(wxString::FromUTF8(programFolder));
     settings.SetIsAskOnExit(false);

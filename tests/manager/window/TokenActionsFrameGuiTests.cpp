@@ -27,7 +27,8 @@ protected:
         m_bin = bin;
         NRVCMULog::Relocate();
         RunTokenTool(m_bin, "reader add 'VELA5 Virtual Reader 0'");
-        const std::string serial = RunTokenTool(m_bin, "token create --model VELA5-64 --blank");
+        const std::string serial
+            = RunTokenTool(m_bin, "token create --test-pin-rounds 1000 --model VELA5-64 --blank");
         RunTokenTool(m_bin, "token insert " + serial + " 'VELA5 Virtual Reader 0'");
 
         m_cryptoki = std::make_unique<NRVCMUCryptoki>(wxString::FromUTF8(m_bin + "/velapkcs11.so"));

@@ -66,7 +66,7 @@ protected:
         m_bin = bin;
         NRVCMULog::Relocate();
         Tool("reader add 'Reader 0'");
-        m_serial = Tool("token create --model VELA5-64 --blank");
+        m_serial = Tool("token create --test-pin-rounds 1000 --model VELA5-64 --blank");
         ASSERT_FALSE(m_serial.empty());
         Tool("token insert " + m_serial + " 'Reader 0'");
 

@@ -75,7 +75,7 @@ protected:
     // A reader holding a new token of the given kind; returns the serial.
     std::string InsertToken(const std::string& reader, const std::string& createArguments)
     {
-        const std::string serial = Tool("token create " + createArguments);
+        const std::string serial = Tool("token create --test-pin-rounds 1000 " + createArguments);
         EXPECT_FALSE(serial.empty());
         Tool("token insert " + serial + " '" + reader + "'");
         return serial;

@@ -40,7 +40,8 @@ TEST(ReaderListTest, ModuleSlotsAreListedWithOrWithoutToken)
     const ScopedTestRoot root;
     RunTokenTool(BinDir(), "reader add 'Reader With Token'");
     RunTokenTool(BinDir(), "reader add 'Empty Reader'");
-    const std::string serial = RunTokenTool(BinDir(), "token create --model VELA5-32 --blank");
+    const std::string serial
+        = RunTokenTool(BinDir(), "token create --test-pin-rounds 1000 --model VELA5-32 --blank");
     RunTokenTool(BinDir(), "token insert " + serial + " 'Reader With Token'");
 
     void* image = dlopen((BinDir() + "/velapkcs11.so").c_str(), RTLD_NOW | RTLD_LOCAL);
