@@ -3,6 +3,7 @@
 #include "manager/core/CryptokiResultText.h"
 
 #include <cstdlib>
+#include <map>
 #include <gtest/gtest.h>
 #include <wx/arrstr.h>
 #include <wx/translation.h>
@@ -28,18 +29,38 @@ TEST(ResultNameTest, VendorReadingOnlyForRetriesAndClearCard)
 
 TEST(ResultMessageTest, EveryNamedCodeHasItsOwnSentence)
 {
-    int named = 0;
+    // A sentence copied onto the wrong code reads well and says the wrong thing:
+    // each named code must have a sentence no other code shares.
+    std::map<wxString, wxString> owners;
     for (CK_RV code = 0; code <= 0x300; ++code) {
         if (GetResultName(code).StartsWith("UNKNOWN ERROR")) {
             EXPECT_TRUE(GetResultMessage(code).StartsWith("An unknown Cryptoki error has occurred.")) << code;
             continue;
         }
-        ++named;
         const wxString message = GetResultMessage(code);
         EXPECT_FALSE(message.StartsWith("An unknown")) << GetResultName(code);
         EXPECT_TRUE(message.EndsWith(".")) << GetResultName(code);
+        const auto [owner, added] = owners.emplace(message, GetResultName(code));
+        EXPECT_TRUE(added) << GetResultName(code) << " shares its sentence with " << owner->second;
     }
-    EXPECT_EQ(named, 84);
+    EXPECT_EQ(owners.size(), 84u);
+
+    const struct {
+        CK_RV code;
+        const char* sentence;
+    } known[] = {
+        { CKR_OK, "The function executed successfully." },
+        { CKR_PIN_INCORRECT, "The specified PIN is incorrect." },
+        { CKR_USER_NOT_LOGGED_IN,
+            "The desired action cannot be performed because the appropriate user is not logged in." },
+        { CKR_BUFFER_TOO_SMALL, "The output of the function is too large to fit in the supplied buffer." },
+        { CKR_FUNCTION_REJECTED, "The signature request is rejected by the user." },
+        { NRV_CKR_CLEAR_CARD_DISABLED,
+            "The zeroize user data function for the token has been permanently disabled." },
+    };
+    for (const auto& test : known) {
+        EXPECT_EQ(GetResultMessage(test.code), test.sentence) << GetResultName(test.code);
+    }
 }
 
 TEST(ResultMessageTest, TableTextsAndContextJoin)
