@@ -36,7 +36,11 @@ CK_RV Record(const char* function, const std::string& arguments)
     g_journal += '(';
     g_journal += arguments;
     g_journal += ")\n";
-    const auto found = g_results.find(function);
+    // A result chosen for these very arguments wins over one for every call.
+    auto found = g_results.find(std::string(function) + '(' + arguments + ')');
+    if (found == g_results.end()) {
+        found = g_results.find(function);
+    }
     return found == g_results.end() ? CKR_OK : found->second;
 }
 
@@ -348,7 +352,8 @@ FAKE_EXPORT void FakeModule_Reset()
     g_results.clear();
 }
 
-// Makes every later call of the named module function return code.
+// Makes every later call of the named module function return code, or only
+// the calls with the given arguments when call reads "name(arguments)".
 FAKE_EXPORT void FakeModule_SetResult(const char* function, CK_RV code)
 {
     const std::lock_guard lock(g_mutex);

@@ -1,6 +1,7 @@
 // The manager's start-up and shutdown, driven in-process on the fake modules
 // with message boxes answered through the modal seam, and once with two real
 // manager processes on the software token, all under Xvfb.
+#include "FakeModuleControl.h"
 #include "ScopedTestRoot.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/ModalRunner.h"
@@ -25,7 +26,6 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <wx/dynlib.h>
 #include <wx/filefn.h>
 #include <wx/filename.h>
 #include <wx/snglinst.h>
@@ -49,11 +49,6 @@ const wxString kAnotherInstance = "Another program instance is already running."
 constexpr const char* kSdk = "Software\\Nurvon Ltd.\\VELA5 SDK";
 constexpr const char* kTranslated = "The function executed successfully.";
 
-std::string FakePath(const char* name)
-{
-    return (fs::read_symlink("/proc/self/exe").parent_path() / name).string();
-}
-
 wxString BinDir()
 {
     const char* bin = std::getenv("VELA5_BIN_DIR");
@@ -64,26 +59,6 @@ struct Message {
     wxString text;
     wxString caption;
     long style;
-};
-
-// The fake's controls through a second handle on the loaded module.
-class FakeControl final {
-public:
-    explicit FakeControl(const std::string& path)
-        : m_library(path, wxDL_NOW | wxDL_VERBATIM)
-    {
-        m_journal = reinterpret_cast<const char* (*)()>(m_library.GetSymbol(wxS("FakeModule_Journal")));
-        m_setResult = reinterpret_cast<void (*)(const char*, CK_RV)>(
-            m_library.GetSymbol(wxS("FakeModule_SetResult")));
-        reinterpret_cast<void (*)()>(m_library.GetSymbol(wxS("FakeModule_Reset")))();
-    }
-    std::string Journal() const { return m_journal(); }
-    void SetResult(const char* function, CK_RV code) { m_setResult(function, code); }
-
-private:
-    wxDynamicLibrary m_library;
-    const char* (*m_journal)() = nullptr;
-    void (*m_setResult)(const char*, CK_RV) = nullptr;
 };
 
 // A display of the test's own (Xvfb), so windows titled like ours that other
@@ -295,7 +270,7 @@ protected:
 
 TEST_F(AppTest, RejectedSettingsShowTheirMessageInEnglishAndEndBeforeTheModule)
 {
-    FakeControl fake(FakePath("fake_module.so"));
+    FakeModuleControl fake(FakePath("fake_module.so"));
     {
         NRVCMUSettings settings(BinDir());
         settings.SetDefaultLanguage("Spanish");
@@ -328,9 +303,9 @@ TEST_F(AppTest, ModuleFailuresShowOneErrorMessageAndReleaseEverything)
     };
     for (const auto& test : cases) {
         m_messages.clear();
-        std::unique_ptr<FakeControl> fake;
+        std::unique_ptr<FakeModuleControl> fake;
         if (test.initializeResult != CKR_OK) {
-            fake = std::make_unique<FakeControl>(FakePath(test.module));
+            fake = std::make_unique<FakeModuleControl>(FakePath(test.module));
             fake->SetResult("C_Initialize", test.initializeResult);
         }
         m_app->SetModuleFileName(FakePath(test.module));
@@ -350,7 +325,7 @@ TEST_F(AppTest, ModuleFailuresShowOneErrorMessageAndReleaseEverything)
 TEST_F(AppTest, StartUpShowsTheWindowCopiesSettingsToTheRegistryAndExitsInOrder)
 {
     CreateSdkKeys();
-    FakeControl fake(FakePath("fake_module.so"));
+    FakeModuleControl fake(FakePath("fake_module.so"));
     ASSERT_TRUE(m_app->OnInit());
     EXPECT_TRUE(m_messages.empty());
     NRVCMUFrm* frame = m_app->GetMainFrame();
@@ -399,7 +374,7 @@ TEST_F(AppTest, StartUpShowsTheWindowCopiesSettingsToTheRegistryAndExitsInOrder)
 
 TEST_F(AppTest, ReloadBuildsANewWindowInTheNewLanguageWithoutTouchingTheModule)
 {
-    FakeControl fake(FakePath("fake_module.so"));
+    FakeModuleControl fake(FakePath("fake_module.so"));
     ASSERT_TRUE(m_app->OnInit());
     NRVCMUFrm* first = m_app->GetMainFrame();
     m_app->GetSettings()->SetDefaultLanguage("English");
@@ -433,7 +408,7 @@ TEST_F(AppTest, SecondStartBringsTheRunningWindowForwardAndNamesOnlyOlderProduct
 {
     const PrivateDisplay display;
     ASSERT_TRUE(display.IsReady());
-    FakeControl fake(FakePath("fake_module.so"));
+    FakeModuleControl fake(FakePath("fake_module.so"));
     UseEnglish();
     const LockHolder first;
     ASSERT_TRUE(first.IsHolding());

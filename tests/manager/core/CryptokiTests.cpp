@@ -1,5 +1,6 @@
 // The module client against fake modules: set-up failures, argument order,
 // log lines byte for byte, refused text and the three steps of FindObjects.
+#include "FakeModuleControl.h"
 #include "ScopedTestRoot.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
@@ -10,41 +11,10 @@
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
-#include <wx/dynlib.h>
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The fakes are built beside the test programs.
-std::string FakePath(const char* name)
-{
-    return (fs::read_symlink("/proc/self/exe").parent_path() / name).string();
-}
-
-// The fake's own controls, reached through a second handle on the same
-// loaded module, so they see the state the client's calls left.
-class FakeControl final {
-public:
-    explicit FakeControl(const std::string& path)
-        : m_library(path, wxDL_NOW | wxDL_VERBATIM)
-    {
-        m_journal = reinterpret_cast<const char* (*)()>(m_library.GetSymbol(wxS("FakeModule_Journal")));
-        m_reset = reinterpret_cast<void (*)()>(m_library.GetSymbol(wxS("FakeModule_Reset")));
-        m_setResult = reinterpret_cast<void (*)(const char*, CK_RV)>(
-            m_library.GetSymbol(wxS("FakeModule_SetResult")));
-        m_reset();
-    }
-    std::string Journal() const { return m_journal(); }
-    void SetResult(const char* function, CK_RV code) { m_setResult(function, code); }
-    void Reset() { m_reset(); }
-
-private:
-    wxDynamicLibrary m_library;
-    const char* (*m_journal)() = nullptr;
-    void (*m_reset)() = nullptr;
-    void (*m_setResult)(const char*, CK_RV) = nullptr;
-};
 
 std::string ReadFile(const fs::path& path)
 {
@@ -83,7 +53,7 @@ protected:
     }
 
     NRVCMUCryptoki m_client { FakePath("fake_module.so") };
-    FakeControl m_fake { FakePath("fake_module.so") };
+    FakeModuleControl m_fake { FakePath("fake_module.so") };
 };
 
 TEST_F(CryptokiTest, MissingModuleIsReportedByTheChecksOnly)
@@ -181,7 +151,7 @@ TEST_F(CryptokiTest, VendorEntriesAreReadOnlyFromTheMakersModule)
     // The other module's list is poisoned past entry 67: a vendor call
     // reaching it would crash this test.
     NRVCMUCryptoki other(FakePath("fake_standard_module.so"));
-    FakeControl fake(FakePath("fake_standard_module.so"));
+    FakeModuleControl fake(FakePath("fake_standard_module.so"));
     ASSERT_EQ(other.CheckFunctionList(), CKR_OK);
     ASSERT_EQ(other.Initialize(), CKR_OK);
     EXPECT_FALSE(other.HasVendorEntries());
@@ -312,7 +282,7 @@ TEST_F(CryptokiTest, FailedFindIsNotFinalized)
 {
     const std::string path = FakePath("fake_find_objects_fails.so");
     NRVCMUCryptoki client(path);
-    FakeControl fake(path);
+    FakeModuleControl fake(path);
     ASSERT_EQ(client.CheckFunctionList(), CKR_OK);
     fake.Reset();
     ClearLog();

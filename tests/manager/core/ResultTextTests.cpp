@@ -3,8 +3,8 @@
 #include "manager/core/CryptokiResultText.h"
 
 #include <cstdlib>
-#include <map>
 #include <gtest/gtest.h>
+#include <map>
 #include <wx/arrstr.h>
 #include <wx/translation.h>
 
