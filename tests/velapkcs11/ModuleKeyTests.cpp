@@ -177,6 +177,32 @@ TEST_F(TokenKeys, SecretKeyValuesFollowSensitivity)
     EXPECT_EQ(p11->C_SetAttributeValue(session, handle, &retype, 1), CKR_ATTRIBUTE_READ_ONLY);
 }
 
+TEST_F(TokenKeys, ASecretKeyCreatedWithoutSensitivityStaysReadable)
+{
+    // A secret key's CKA_SENSITIVE defaults to false and CKA_EXTRACTABLE to
+    // true: callers that never name them expect to read the value back.
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+    CK_KEY_TYPE aes = CKK_AES;
+    CK_BYTE value[16];
+    std::memset(value, 0x5A, sizeof value);
+    CK_ATTRIBUTE key[] = { { CKA_CLASS, &secretClass, sizeof secretClass },
+        { CKA_KEY_TYPE, &aes, sizeof aes }, { CKA_VALUE, value, sizeof value } };
+    CK_OBJECT_HANDLE handle = 0;
+    ASSERT_EQ(p11->C_CreateObject(session, key, 3, &handle), CKR_OK);
+    CK_BBOOL sensitive = CK_TRUE, alwaysSensitive = CK_TRUE, extractable = CK_FALSE,
+             neverExtractable = CK_TRUE;
+    CK_BYTE read[16] = {};
+    CK_ATTRIBUTE query[] = { { CKA_SENSITIVE, &sensitive, 1 }, { CKA_ALWAYS_SENSITIVE, &alwaysSensitive, 1 },
+        { CKA_EXTRACTABLE, &extractable, 1 }, { CKA_NEVER_EXTRACTABLE, &neverExtractable, 1 },
+        { CKA_VALUE, read, sizeof read } };
+    ASSERT_EQ(p11->C_GetAttributeValue(session, handle, query, 5), CKR_OK);
+    EXPECT_EQ(sensitive, CK_FALSE);
+    EXPECT_EQ(alwaysSensitive, CK_FALSE);
+    EXPECT_EQ(extractable, CK_TRUE);
+    EXPECT_EQ(neverExtractable, CK_FALSE);
+    EXPECT_EQ(std::memcmp(read, value, sizeof value), 0);
+}
+
 TEST_F(TokenKeys, WrongPinsFromTwoProcessesAllCount)
 {
     ASSERT_EQ(p11->C_Logout(session), CKR_OK);
