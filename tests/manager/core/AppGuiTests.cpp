@@ -7,6 +7,7 @@
 #include "manager/core/NRVCMUApp.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
+#include "manager/window/CertPropControl.h"
 #include "manager/window/NRVCMUFrm.h"
 #include "platform/desktop/Desktop.h"
 #include "platform/registry/Registry.h"
@@ -250,6 +251,10 @@ protected:
             m_app->OnExit();
         }
         m_app.reset();
+        // A main window starts the propagation agent; it must not outlive
+        // the test's machine root.
+        CertPropControl::RequestAgentStop(CertPropControl::kStopTimeout);
+        EXPECT_TRUE(CertPropControl::WaitUntilAgentGone(CertPropControl::kStopTimeout));
         wxApp::SetInstance(m_previousApp);
         wxTranslations::Set(nullptr);
         ModalRunner::ClearHooks();

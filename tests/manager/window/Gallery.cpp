@@ -87,6 +87,8 @@ int Render(const std::filesystem::path& folder, const wxString& language, const 
     RunTokenTool(programFolder, "token insert " + serial + " 'VELA5 Virtual Reader 1'");
     NRVCMUSettings settings(wxString::FromUTF8(programFolder));
     settings.SetIsAskOnExit(false);
+    // No propagation agent: only the window is pictured.
+    settings.SetIsInstallCertificate(false);
     settings.SaveHash();
 
     std::filesystem::create_directories(folder);
