@@ -545,6 +545,9 @@ TEST(AppProcesses, SecondManagerOfTheSameUserRaisesTheFirstAndEnds)
     EXPECT_EQ(0, waitpid(first, &status, WNOHANG)) << "the first manager still runs";
     kill(first, SIGTERM);
     waitpid(first, &status, 0);
+    // The manager started the propagation agent, which outlives it by design.
+    CertPropControl::RequestAgentStop(CertPropControl::kStopTimeout);
+    EXPECT_TRUE(CertPropControl::WaitUntilAgentGone(CertPropControl::kStopTimeout));
 }
 
 } // namespace
