@@ -26,7 +26,7 @@ PollSettings PollSettingsFor(long processors)
 
 bool RemoveFlagFromArguments(int argc, const char* const* argv)
 {
-    return !(argc > 1 && argv[1] != nullptr && std::strcmp(argv[1], "NREMOVE") == 0);
+    return !(argc > 1 && argv[1] != nullptr && std::strcmp(argv[1], kNoRemoveArgument) == 0);
 }
 
 CertPropAgent::CertPropAgent(CK_FUNCTION_LIST* p11, bool vendorEntries, bool removeCertificates,

@@ -4,6 +4,7 @@
 // shared word VCPSFLAG (pause, continue, stop).
 #pragma once
 
+#include "certprop/AgentNames.h"
 #include "certprop/SlotContext.h"
 #include "pkcs11/pkcs11.h"
 #include "platform/shared_word/SharedWord.h"
@@ -19,14 +20,6 @@
 
 namespace CertProp {
 
-inline constexpr const char* kFlagName = "VCPSFLAG";
-inline constexpr const char* kMutexName = "{D1FC8220-3DC3-4546-8002-76946ED4DC35}";
-// High half: the manager's command; low half: this agent's acknowledgement.
-inline constexpr uint32_t kFlagAtCreation = 0x10000000;
-inline constexpr uint16_t kCommandContinue = 0x1000;
-inline constexpr uint16_t kCommandPause = 0x1001;
-inline constexpr uint16_t kCommandStop = 0x1100;
-inline constexpr uint16_t kAcknowledged = 1;
 inline constexpr std::size_t kMaxSlots = 255;
 
 // Main thread priority as a nice value, and the poll interval, by the number

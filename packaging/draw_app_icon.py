@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Draws the token manager's application icon (a token with its chip and a
-key ring) in the desktop's icon sizes, with the window artwork's helpers.
+key ring) in the desktop's icon sizes, with the window artwork's helpers,
+and the same token as the tray icon NRVLogo2 embedded in the manager.
 Standard library only: python3 draw_app_icon.py"""
 import os
 import sys
@@ -9,6 +10,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from draw_window_art import box, coverage, disc, png, ring  # noqa: E402
 
 SIZES = (16, 24, 32, 48, 64, 128, 256)
+# Tray hosts scale the icon to their panel (22 to 32 pixels).
+TRAY_SIZE = 32
 BODY = (0.13, 0.25, 0.47)
 EDGE = (0.07, 0.14, 0.29)
 CHIP = (0.93, 0.72, 0.25)
@@ -52,6 +55,9 @@ def main():
     for size in SIZES:
         with open(os.path.join(out, "pavix-manager-%d.png" % size), "wb") as f:
             f.write(png(size, size, pixel_at(size)))
+    res = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "manager", "res")
+    with open(os.path.join(res, "NRVLogo2.png"), "wb") as f:
+        f.write(png(TRAY_SIZE, TRAY_SIZE, pixel_at(TRAY_SIZE)))
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
 #include "NRVCMUSettings.h"
 
+#include "AutostartEntry.h"
 #include "NRVCMULog.h"
 #include "platform/registry/Registry.h"
 #include "platform/system/System.h"
@@ -287,6 +288,14 @@ void NRVCMUSettings::WriteText(const wxString& key, const wxString& value)
 
 void NRVCMUSettings::ApplyLaunchAtStartup(bool enabled)
 {
+    // The Run value is what the kit's other parts read; the login session
+    // starts what the autostart entry names, so both follow the setting.
+    const wxString launcher = m_programFolder + wxFileName::GetPathSeparator() + "PavixManagerLauncher";
+    if (enabled) {
+        AutostartEntry::Write(launcher.utf8_string());
+    } else {
+        AutostartEntry::Remove();
+    }
     Registry::Key key;
     if (Registry::Key::Open(
             Registry::Hive::LocalMachine, kRunKey, Registry::Access::Write, Registry::View::Native, key)

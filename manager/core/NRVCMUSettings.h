@@ -32,6 +32,8 @@ public:
     static wxString GetFilePath();
     // The folder two levels above the program file plus "Middleware/Logs/".
     wxString GetLogFolder() const { return m_logFolder; }
+    // The program's folder the store was opened for.
+    wxString GetProgramFolder() const { return m_programFolder; }
     // The digest the file's current values give.
     wxString ComputeHash() const;
 

@@ -4,6 +4,9 @@
 #include "ActionStates.h"
 #include "MainInitializeTokenThread.h"
 #include "MainPollingThread.h"
+#include "MySystemTrayIcon.h"
+#include "SaveDetailsReport.h"
+#include "SettingsThread.h"
 #include "SlotText.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/DialogIdentity.h"
@@ -15,9 +18,13 @@
 #include "manager/res/EmbeddedImages.h"
 
 #include <algorithm>
+#include <wx/accel.h>
+#include <wx/datetime.h>
+#include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/imaglist.h>
 #include <wx/listctrl.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>
@@ -83,6 +90,9 @@ NRVCMUFrm::NRVCMUFrm(NRVCMUApp* app, NRVCMUSettings* settings, NRVCMUCryptoki* c
     const int statusWidths[] = { 8, -1 };
     SetStatusWidths(2, statusWidths);
 
+    m_trayIcon = new MySystemTrayIcon(this);
+    Bind(wxEVT_ICONIZE, &NRVCMUFrm::OnIconize, this);
+
     // The slot records start free and the poller's counts at -1 (SlotRecord, SlotPoller).
     UpdateActions(false, m_noSlot);
     StartPolling();
@@ -93,6 +103,13 @@ NRVCMUFrm::~NRVCMUFrm()
     Log("@NRVCMUFrm::~NRVCMUFrm() - ENTER");
     StopPolling();
     MainInitializeTokenThread::WaitUntilAllEnded();
+    // The settings worker uses this window's agent record.
+    SettingsThread::WaitUntilAllEnded();
+    if (m_trayIcon != nullptr) {
+        m_trayIcon->RemoveIcon();
+        delete m_trayIcon;
+        m_trayIcon = nullptr;
+    }
     CloseAllSessionsOnExit();
     m_slotIds.clear();
     Log("@NRVCMUFrm::~NRVCMUFrm() - EXIT");
@@ -153,6 +170,11 @@ void NRVCMUFrm::CreateMenus()
 
     Bind(wxEVT_MENU, &NRVCMUFrm::OnExit, this, wxID_EXIT);
     Bind(wxEVT_MENU, &NRVCMUFrm::OnAbout, this, wxID_ABOUT);
+    Bind(wxEVT_MENU, &NRVCMUFrm::OnSaveDetails, this, ID_MENU_SAVE_DETAILS);
+    // The menu bar offers no help item; F1 opens the guide.
+    Bind(wxEVT_MENU, &NRVCMUFrm::OnHelp, this, ID_MENU_HELP_TOPICS);
+    wxAcceleratorEntry helpKey(wxACCEL_NORMAL, WXK_F1, ID_MENU_HELP_TOPICS);
+    SetAcceleratorTable(wxAcceleratorTable(1, &helpKey));
     Bind(wxEVT_MENU, &NRVCMUFrm::OnLanguage, this, ID_MENU_LANGUAGE_ENGLISH, ID_MENU_LANGUAGE_SPANISH);
     Bind(wxEVT_CLOSE_WINDOW, &NRVCMUFrm::OnClose, this);
 }
@@ -246,8 +268,9 @@ void NRVCMUFrm::CreateControls()
 
 void NRVCMUFrm::StartPolling()
 {
-    // Starting the certificate propagation agent belongs to the tray and close
-    // duties of the window, which are not part of this window yet.
+    if (m_settings->IsInstallCertificate()) {
+        RunCertProp();
+    }
     SetStatus(_("Retrieving available slots . . ."));
     auto* thread = new MainPollingThread(*m_cryptoki, *this);
     {
@@ -806,6 +829,108 @@ void NRVCMUFrm::OnAbout(wxCommandEvent&)
 {
     AboutDlg dialog(this);
     ModalRunner::ShowDialog(dialog);
+}
+
+wxString NRVCMUFrm::GetProgramFolder() const
+{
+    return m_app != nullptr ? m_app->GetProgramFolder() : m_settings->GetProgramFolder();
+}
+
+wxString NRVCMUFrm::GetHelpFilePath() const
+{
+    return GetProgramFolder() + wxFileName::GetPathSeparator() + "Pavix Manager-EN.html";
+}
+
+void NRVCMUFrm::RunCertProp()
+{
+    // A failed start is only logged.
+    m_certProp.Run(GetProgramFolder(), m_settings->IsRemoveCertificate());
+}
+
+void NRVCMUFrm::StartSettingsThread(bool wasInstallCertificate, bool wasRemoveCertificate)
+{
+    PausePolling();
+    const SettingsThread::Request request { GetProgramFolder(), wasInstallCertificate, wasRemoveCertificate };
+    auto* thread = new SettingsThread(this, *m_settings, m_certProp, request, [this] { ResumePolling(); });
+    if (thread->Create() == wxTHREAD_NO_ERROR && thread->Run() == wxTHREAD_NO_ERROR) {
+        return;
+    }
+    delete thread;
+    SettingsThread::ApplySettings(*m_settings, m_certProp, request);
+    ResumePolling();
+}
+
+void NRVCMUFrm::OnSaveDetails(wxCommandEvent&)
+{
+    SaveDetails();
+}
+
+void NRVCMUFrm::SaveDetails()
+{
+    if (m_infoList->GetItemCount() == 0) {
+        return;
+    }
+    SetStatus(_("Saving slot and token information . . ."));
+    // The filter's closing "|" ends the list on Windows; the toolkit here
+    // would read it as one more, empty, pair.
+    wxString filter = _("Text Files (*.txt)|*.txt|");
+    if (filter.EndsWith("|")) {
+        filter.RemoveLast();
+    }
+    // No "*.txt" file name: here that would be a real name, not a pattern.
+    wxFileDialog dialog(this, _("Save Slot and Token Information as"), wxString(), wxString(), filter,
+        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    dialog.Centre();
+    if (ModalRunner::ShowDialog(dialog) != wxID_OK) {
+        SetStatus(_("Slot and token information was not saved because the operation was cancelled."));
+        return;
+    }
+    SaveDetailsTo(dialog.GetPath());
+}
+
+void NRVCMUFrm::SaveDetailsTo(const wxString& path)
+{
+    std::vector<SaveDetailsReport::Row> rows;
+    for (long row = 0; row < m_infoList->GetItemCount(); ++row) {
+        rows.emplace_back(m_infoList->GetItemText(row, 0), m_infoList->GetItemText(row, 1));
+    }
+    const wxDateTime now = wxDateTime::Now();
+    const std::string report
+        = SaveDetailsReport::Format(rows, "Pavix Manager", now.FormatDate() + " " + now.FormatTime());
+    const int error = SaveDetailsReport::Write(std::filesystem::path(path.utf8_string()), report);
+    if (error != 0) {
+        SetStatus(_("Slot and token information was not saved.") + " " + wxSysErrorMsgStr(error));
+        return;
+    }
+    SetStatus(_("Slot and token information was saved successfully."));
+}
+
+void NRVCMUFrm::OnHelp(wxCommandEvent&)
+{
+    ShowHelp();
+}
+
+void NRVCMUFrm::ShowHelp()
+{
+    const wxString guide = GetHelpFilePath();
+    if (!wxFileName::FileExists(guide)) {
+        ModalRunner::ShowMessage(_("Unable to locate the Help file for this application."),
+            wxString::Format(_("Pavix Manager - %s"), _("Help")), wxOK | wxICON_ERROR, this);
+        return;
+    }
+    const Process::ErrorCode result = Process::OpenDocument(std::filesystem::path(guide.utf8_string()));
+    if (result != Process::kSuccess) {
+        NRVCMULog::Get().WriteValue("NRVCMUFrm::ShowHelp() - Open Error = ", "%08X", result, true);
+    }
+}
+
+void NRVCMUFrm::OnIconize(wxIconizeEvent& event)
+{
+    event.Skip();
+    if (MySystemTrayIcon::ShouldHideOnMinimize(
+            event.IsIconized(), m_settings->IsMinimizeToTray(), wxTaskBarIcon::IsAvailable())) {
+        Hide();
+    }
 }
 
 void NRVCMUFrm::OnClose(wxCloseEvent& event)

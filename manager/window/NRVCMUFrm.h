@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ActionButton.h"
+#include "CertPropControl.h"
 #include "PollingTarget.h"
 #include "SlotRecord.h"
 #include "TokenActionHost.h"
@@ -20,6 +21,7 @@
 #include <wx/treectrl.h>
 
 class MainPollingThread;
+class MySystemTrayIcon;
 class NRVCMUApp;
 class wxDialog;
 class wxListCtrl;
@@ -86,6 +88,26 @@ public:
     // Replaces the call of the application's ReloadMainFrame (tests).
     void SetReloadMainFrameHandler(std::function<void()> handler) { m_reloadMainFrame = std::move(handler); }
 
+    // Where the manager's own files are: the agent, the catalogs, the guide.
+    wxString GetProgramFolder() const;
+    // The user guide in the program's folder.
+    wxString GetHelpFilePath() const;
+    MySystemTrayIcon* GetTrayIcon() const { return m_trayIcon; }
+    // The last agent this window started.
+    const CertPropControl::AgentRecord& GetCertPropRecord() const { return m_certProp; }
+
+    // Starts the propagation agent from the program's folder, hidden.
+    void RunCertProp();
+    // Called after the settings dialog with the two certificate options it
+    // started with: applies the settings in a worker, which resumes polling.
+    void StartSettingsThread(bool wasInstallCertificate, bool wasRemoveCertificate);
+    // File, Save Details: asks for a file and writes the list into it.
+    void SaveDetails();
+    // Writes the list's report into path and reports the outcome in the status bar.
+    void SaveDetailsTo(const wxString& path);
+    // Opens the user guide with the desktop's document opener.
+    void ShowHelp();
+
 private:
     // PollingTarget
     std::mutex& GetModuleMutex() override { return m_moduleMutex; }
@@ -126,6 +148,9 @@ private:
     void OnExit(wxCommandEvent& event);
     void OnLanguage(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
+    void OnSaveDetails(wxCommandEvent& event);
+    void OnHelp(wxCommandEvent& event);
+    void OnIconize(wxIconizeEvent& event);
     void OnClose(wxCloseEvent& event);
 
     NRVCMUApp* m_app;
@@ -154,6 +179,8 @@ private:
     wxWindow* m_actionPanel = nullptr;
     std::array<ActionButton*, 6> m_buttons {};
     wxString m_language;
+    MySystemTrayIcon* m_trayIcon = nullptr;
+    CertPropControl::AgentRecord m_certProp;
     bool m_selectingSlot = false;
     // Width of the widest value of the list, padding included.
     int m_valueWidth = 0;

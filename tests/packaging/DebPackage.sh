@@ -31,6 +31,12 @@ for path in usr/lib/vela5/PavixManager usr/lib/vela5/velapkcs11.so usr/lib/vela5
   [ -e "$path" ] || fail "missing /$path"
 done
 [ -x "usr/lib/vela5/VELA5 CertProp Svc" ] || fail "missing /usr/lib/vela5/VELA5 CertProp Svc"
+# The user guide the manager opens from its folder, with every picture it shows.
+guide="usr/lib/vela5/Pavix Manager-EN.html"
+[ -f "$guide" ] || fail "missing /$guide"
+for picture in $(grep -o 'screens/[A-Za-z0-9_-]*\.png' "$guide" | sort -u); do
+  [ -f "usr/lib/vela5/$picture" ] || fail "the guide shows /usr/lib/vela5/$picture, which is missing"
+done
 for link in pavix-manager vela5-token vela5-reg vela5-store; do
   [ -x "usr/bin/$link" ] || fail "/usr/bin/$link does not lead to a program"
 done

@@ -24,6 +24,7 @@ void RestoreVariable(const char* name, const std::optional<std::string>& value)
 ScopedTestRoot::ScopedTestRoot()
     : m_previousRoot(ReadVariable("VELA5_ROOT"))
     , m_previousTemp(ReadVariable("TMPDIR"))
+    , m_previousConfig(ReadVariable("XDG_CONFIG_HOME"))
 {
     std::string pattern = (std::filesystem::temp_directory_path() / "vela5-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
@@ -34,12 +35,14 @@ ScopedTestRoot::ScopedTestRoot()
     std::filesystem::create_directories(Temp());
     setenv("VELA5_ROOT", Root().c_str(), 1);
     setenv("TMPDIR", Temp().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", Config().c_str(), 1);
 }
 
 ScopedTestRoot::~ScopedTestRoot()
 {
     RestoreVariable("VELA5_ROOT", m_previousRoot);
     RestoreVariable("TMPDIR", m_previousTemp);
+    RestoreVariable("XDG_CONFIG_HOME", m_previousConfig);
     std::error_code ignored;
     std::filesystem::remove_all(m_base, ignored);
 }

@@ -1,5 +1,6 @@
-// Gives one test its own machine root ($VELA5_ROOT) and temporary folder
-// ($TMPDIR) and removes both afterwards.
+// Gives one test its own machine root ($VELA5_ROOT), temporary folder
+// ($TMPDIR) and configuration folder ($XDG_CONFIG_HOME, where the autostart
+// entry goes) and removes them afterwards.
 #pragma once
 
 #include <filesystem>
@@ -16,10 +17,12 @@ public:
     const std::filesystem::path& Base() const { return m_base; }
     std::filesystem::path Root() const { return m_base / "root"; }
     std::filesystem::path Temp() const { return m_base / "tmp"; }
+    std::filesystem::path Config() const { return m_base / "config"; }
 
 private:
     std::filesystem::path m_base;
     // What the variables held before, restored on destruction; empty optional = unset.
     std::optional<std::string> m_previousRoot;
     std::optional<std::string> m_previousTemp;
+    std::optional<std::string> m_previousConfig;
 };

@@ -8,6 +8,7 @@
 #include "manager/core/NRVCMUApp.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
+#include "manager/window/CertPropControl.h"
 #include "manager/window/NRVCMUFrm.h"
 #include "platform/desktop/Desktop.h"
 #include "platform/registry/Registry.h"
@@ -225,6 +226,10 @@ protected:
             m_app->OnExit();
         }
         m_app.reset();
+        // A main window starts the propagation agent; it must not outlive
+        // the test's machine root.
+        CertPropControl::RequestAgentStop(CertPropControl::kStopTimeout);
+        EXPECT_TRUE(CertPropControl::WaitUntilAgentGone(CertPropControl::kStopTimeout));
         wxApp::SetInstance(m_previousApp);
         wxTranslations::Set(nullptr);
         ModalRunner::ClearHooks();
@@ -515,6 +520,9 @@ TEST(AppProcesses, SecondManagerOfTheSameUserRaisesTheFirstAndEnds)
     EXPECT_EQ(0, waitpid(first, &status, WNOHANG)) << "the first manager still runs";
     kill(first, SIGTERM);
     waitpid(first, &status, 0);
+    // The manager started the propagation agent, which outlives it by design.
+    CertPropControl::RequestAgentStop(CertPropControl::kStopTimeout);
+    EXPECT_TRUE(CertPropControl::WaitUntilAgentGone(CertPropControl::kStopTimeout));
 }
 
 } // namespace

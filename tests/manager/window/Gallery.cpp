@@ -10,7 +10,10 @@
 #include "manager/core/LanguageCatalog.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
+#include "manager/window/MySystemTrayIcon.h"
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -22,7 +25,10 @@
 #include <wx/image.h>
 #include <wx/init.h>
 #include <wx/listctrl.h>
+#include <wx/menu.h>
+#include <wx/timer.h>
 #include <wx/translation.h>
+#include <wx/uiaction.h>
 
 namespace {
 
@@ -46,6 +52,76 @@ bool Capture(wxWindow* window, const std::filesystem::path& file)
         memory.Blit(0, 0, rect.width, rect.height, &screen, rect.x, rect.y);
     }
     return bitmap.SaveFile(wxString::FromUTF8(file.string()), wxBITMAP_TYPE_PNG);
+}
+
+// The tray's menu, popped up over the empty top-left corner of the screen
+// and pictured while open, cut to what is not the empty screen. The
+// toolkit's screen picture leaves popup menus out; the server's does not.
+constexpr const char* kTrayMenu = "MySystemTrayIcon-menu";
+
+wxImage GrabScreen(const wxRect& area)
+{
+    wxImage out;
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr) {
+        return out;
+    }
+    XImage* image = XGetImage(display, DefaultRootWindow(display), area.x, area.y,
+        static_cast<unsigned>(area.width), static_cast<unsigned>(area.height), AllPlanes, ZPixmap);
+    if (image != nullptr) {
+        const auto channel = [](unsigned long pixel, unsigned long mask) {
+            int shift = 0;
+            while (mask != 0 && (mask & 1) == 0) {
+                mask >>= 1;
+                ++shift;
+            }
+            return static_cast<unsigned char>(((pixel >> shift) & mask) * 255 / (mask == 0 ? 1 : mask));
+        };
+        out.Create(area.width, area.height);
+        for (int y = 0; y < area.height; ++y) {
+            for (int x = 0; x < area.width; ++x) {
+                const unsigned long pixel = XGetPixel(image, x, y);
+                out.SetRGB(x, y, channel(pixel, image->red_mask), channel(pixel, image->green_mask),
+                    channel(pixel, image->blue_mask));
+            }
+        }
+        XDestroyImage(image);
+    }
+    XCloseDisplay(display);
+    return out;
+}
+
+bool CaptureTrayMenu(NRVCMUFrm* frame, const std::filesystem::path& file)
+{
+    // A window of its own shows the menu, so the main window can be hidden
+    // as when the tray's menu is wanted, and "Restore" is offered.
+    auto* anchor = new wxFrame(nullptr, wxID_ANY, wxString(), wxPoint(600, 600), wxSize(10, 10));
+    anchor->Show();
+    frame->Hide();
+    Settle(std::chrono::milliseconds(300));
+    const wxRect area(0, 0, 400, 300);
+    bool saved = false;
+    wxTimer timer;
+    timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        const wxImage open = GrabScreen(area);
+        wxRect box;
+        for (int y = 0; open.IsOk() && y < area.height; ++y) {
+            for (int x = 0; x < area.width; ++x) {
+                if (open.GetRed(x, y) != 0 || open.GetGreen(x, y) != 0 || open.GetBlue(x, y) != 0) {
+                    box.Union(wxRect(x, y, 1, 1));
+                }
+            }
+        }
+        if (!box.IsEmpty()) {
+            saved = open.GetSubImage(box).SaveFile(wxString::FromUTF8(file.string()), wxBITMAP_TYPE_PNG);
+        }
+        wxUIActionSimulator().Char(WXK_ESCAPE);
+    });
+    timer.StartOnce(600);
+    const std::unique_ptr<wxMenu> menu(frame->GetTrayIcon()->CreatePopupMenu());
+    anchor->PopupMenu(menu.get(), anchor->ScreenToClient(wxPoint(area.x, area.y)));
+    anchor->Destroy();
+    return saved;
 }
 
 class GalleryApp final : public wxApp {
@@ -87,6 +163,8 @@ int Render(const std::filesystem::path& folder, const wxString& language, const 
     RunTokenTool(programFolder, "token insert " + serial + " 'VELA5 Virtual Reader 1'");
     NRVCMUSettings settings(wxString::FromUTF8(programFolder));
     settings.SetIsAskOnExit(false);
+    // No propagation agent: only the window is pictured.
+    settings.SetIsInstallCertificate(false);
     settings.SaveHash();
 
     std::filesystem::create_directories(folder);
@@ -98,6 +176,16 @@ int Render(const std::filesystem::path& folder, const wxString& language, const 
         frame->Move(0, 0);
         Settle(std::chrono::milliseconds(1500));
         if (!Capture(frame, folder / (name + ".png"))) {
+            ++failures;
+        }
+        frame->Destroy();
+        wxTheApp->ProcessIdle();
+    }
+    if (name == kTrayMenu) {
+        auto* frame = static_cast<NRVCMUFrm*>(window_catalogue::MainWindow().create(context));
+        frame->Show();
+        Settle(std::chrono::milliseconds(500));
+        if (!CaptureTrayMenu(frame, folder / (name + ".png"))) {
             ++failures;
         }
         frame->Destroy();
@@ -133,6 +221,7 @@ int main(int argc, char** argv)
 {
     if (argc == 2 && std::string(argv[1]) == "--list") {
         std::printf("%s\n", window_catalogue::MainWindow().name.c_str());
+        std::printf("%s\n", kTrayMenu);
         for (const window_catalogue::Entry& entry : window_catalogue::AllDialogs()) {
             std::printf("%s\n", entry.name.c_str());
         }

@@ -21,6 +21,8 @@ protected:
         SoftTokenFixture::SetUp();
         m_settings = std::make_unique<NRVCMUSettings>(wxString::FromUTF8(m_bin));
         m_settings->SetIsAskOnExit(false);
+        // No propagation agent: these tests are about the window alone.
+        m_settings->SetIsInstallCertificate(false);
         m_settings->SetIsAskChangeDefaultPin(false);
         m_settings->SaveHash();
         Tool("reader add 'Reader A'");

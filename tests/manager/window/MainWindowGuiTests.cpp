@@ -25,6 +25,8 @@ protected:
         m_settings = std::make_unique<NRVCMUSettings>(wxString::FromUTF8(m_bin));
         ASSERT_FALSE(m_settings->IsTampered());
         m_settings->SetIsAskOnExit(false);
+        // No propagation agent: these tests are about the window alone.
+        m_settings->SetIsInstallCertificate(false);
         m_settings->SaveHash();
     }
 

@@ -132,6 +132,8 @@ TEST_F(MessageBoxGuiTests, ASlotChangeClosesTheOpenLanguageQuestion)
 {
     NRVCMUSettings settings(wxString::FromUTF8(m_bin));
     settings.SetIsAskOnExit(false);
+    // No propagation agent: only the window is pictured.
+    settings.SetIsInstallCertificate(false);
     settings.SaveHash();
     Tool("reader add 'Reader A'");
     auto* frame = new NRVCMUFrm(nullptr, &settings, m_cryptoki.get(), 0);

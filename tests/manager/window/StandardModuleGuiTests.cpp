@@ -46,6 +46,8 @@ protected:
         ASSERT_FALSE(m_cryptoki->HasVendorEntries());
         m_settings = std::make_unique<NRVCMUSettings>(wxString::FromUTF8(bin));
         m_settings->SetIsAskOnExit(false);
+        // No propagation agent: these tests are about the window alone.
+        m_settings->SetIsInstallCertificate(false);
         m_settings->SetIsAskChangeDefaultPin(false);
         m_settings->SaveHash();
         m_frame = new NRVCMUFrm(nullptr, m_settings.get(), m_cryptoki.get(), 0);

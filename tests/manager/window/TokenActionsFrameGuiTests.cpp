@@ -36,6 +36,8 @@ protected:
         ASSERT_EQ(m_cryptoki->Initialize(), CKR_OK);
         m_settings = std::make_unique<NRVCMUSettings>(wxString::FromUTF8(m_bin));
         m_settings->SetIsAskOnExit(false);
+        // No propagation agent: these tests are about the window alone.
+        m_settings->SetIsInstallCertificate(false);
         m_settings->SaveHash();
         m_frame = new NRVCMUFrm(nullptr, m_settings.get(), m_cryptoki.get(), 0);
         m_frame->Show();
