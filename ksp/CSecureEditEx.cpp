@@ -53,9 +53,9 @@ void CSecureEditEx::OnText(wxCommandEvent& event)
         *it = wxUniChar('\0');
     }
     const long caret = GetInsertionPoint();
-    m_cells.ApplyChange(text, caret < 0 ? 0 : static_cast<std::size_t>(caret));
+    const std::size_t after = m_cells.ApplyChange(text, caret < 0 ? 0 : static_cast<std::size_t>(caret));
     WipeText(text);
-    ShowStars(caret);
+    ShowStars(static_cast<long>(after));
     if (m_changed) {
         m_changed(m_cells.Size());
     }

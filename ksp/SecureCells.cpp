@@ -69,16 +69,34 @@ void SecureCells::Clear()
     m_count = 0;
 }
 
-void SecureCells::ApplyChange(std::u16string_view text, std::size_t caret)
+std::size_t SecureCells::ApplyChange(std::u16string_view text, std::size_t caret)
 {
     caret = std::min(caret, text.size());
     if (text.size() > m_count) {
         const std::size_t grown = text.size() - m_count;
-        const std::size_t start = caret >= grown ? caret - grown : 0;
+        // The new characters start where the first character other than
+        // "*" can be reached: no later than it, no earlier than the last
+        // one minus the count.
+        std::size_t low = 0;
+        std::size_t high = m_count;
+        const std::size_t first = text.find_first_not_of(u'*');
+        if (first != std::u16string_view::npos) {
+            const std::size_t last = text.find_last_not_of(u'*');
+            high = std::min(high, first);
+            low = last + 1 > grown ? last + 1 - grown : 0;
+        }
+        std::size_t start = caret;
+        if (start < low || start > high) {
+            start = caret >= grown ? caret - grown : 0;
+        }
+        start = std::clamp(start, low, std::max(low, high));
         Insert(start, text.substr(start, grown));
-    } else if (text.size() < m_count) {
+        return start + grown;
+    }
+    if (text.size() < m_count) {
         Erase(caret, m_count - text.size());
     }
+    return std::min(caret, m_count);
 }
 
 std::u16string SecureCells::Decode() const

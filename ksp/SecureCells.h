@@ -31,10 +31,13 @@ public:
     void Erase(std::size_t position, std::size_t count);
     void Clear();
 
-    // The field's text after a change, with the caret where the change left
-    // it: grown by k, the k characters before the caret are new; shrunk by
-    // k, k cells at the caret go.
-    void ApplyChange(std::u16string_view text, std::size_t caret);
+    // The field's text after a change, which before it was a row of "*"
+    // as long as the cells. Grown by k: k new characters, found where the
+    // text differs from the row of "*"; where that leaves a choice (typed
+    // "*"), at the caret, or just before it when the caret has already
+    // moved past them. Shrunk by k: k cells at the caret go. Returns where
+    // the caret belongs afterwards.
+    std::size_t ApplyChange(std::u16string_view text, std::size_t caret);
 
     // The plain characters, for the caller to wipe after use.
     std::u16string Decode() const;

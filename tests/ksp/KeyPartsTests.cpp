@@ -227,6 +227,36 @@ TEST(SecureCellsTest, CellsFollowTypingCaretAndDeleting)
     EXPECT_EQ(Decode(cells), u"");
 }
 
+// The caret a change reports may be where the new characters went (before
+// the control moved it) or behind them; typed "*" cannot be told from the
+// row of "*" and is placed by the caret.
+TEST(SecureCellsTest, NewCharactersAreFoundWhicheverCaretIsReported)
+{
+    const struct {
+        const char16_t* before; // decoded cells before
+        std::u16string_view text; // the field's text after the change
+        std::size_t caret;
+        const char16_t* after;
+        std::size_t caretAfter;
+    } cases[] = {
+        { u"12", u"*x*", 1, u"1x2", 2 }, // caret before the new character
+        { u"12", u"*x*", 2, u"1x2", 2 }, // caret behind it
+        { u"12", u"*x*", 0, u"1x2", 2 }, // a wrong caret cannot misplace it
+        { u"12", u"xy**", 0, u"xy12", 2 },
+        { u"12", u"xy**", 2, u"xy12", 2 },
+        { u"12", u"***", 1, u"1*2", 2 }, // a typed "*" goes at the caret
+        { u"12", u"***", 0, u"*12", 1 },
+        { u"", u"*", 0, u"*", 1 },
+        { u"1234", u"**", 1, u"14", 1 },
+    };
+    for (const auto& c : cases) {
+        SecureCells cells;
+        cells.Insert(0, c.before);
+        EXPECT_EQ(cells.ApplyChange(c.text, c.caret), c.caretAfter) << Cng::Narrow(c.text) << " " << c.caret;
+        EXPECT_EQ(cells.Decode(), c.after) << Cng::Narrow(c.text) << " " << c.caret;
+    }
+}
+
 TEST(SecureCellsTest, PadIsAppliedByPositionAcrossInsertions)
 {
     SecureCells cells;

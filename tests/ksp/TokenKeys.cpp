@@ -36,6 +36,15 @@ std::string KeyTest::AddPinToken(
     const std::string& reader, const std::string& pin, const std::string& extra, const std::string& label)
 {
     AddReader(reader, false);
+    return NewTokenIn(reader, pin, extra, label, false);
+}
+
+std::string KeyTest::NewTokenIn(const std::string& reader, const std::string& pin, const std::string& extra,
+    const std::string& label, bool ejectFirst)
+{
+    if (ejectFirst) {
+        TokenTool("token eject '" + reader + "'");
+    }
     const std::string serial = RunTokenTool(BinDir(),
         "token create --test-pin-rounds 1000 --model VELA5-64 --label '" + label + "' --user-pin " + pin
             + " --so-pin 87654321 " + extra);

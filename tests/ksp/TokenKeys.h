@@ -25,6 +25,10 @@ protected:
     // further "token create" options. The token's serial.
     std::string AddPinToken(const std::string& reader, const std::string& pin = kPin,
         const std::string& extra = "", const std::string& label = "Keys");
+    // A new token of the same kind in a reader that has one already (which
+    // is ejected first), or none.
+    std::string NewTokenIn(const std::string& reader, const std::string& pin = kPin,
+        const std::string& extra = "", const std::string& label = "Keys", bool ejectFirst = true);
 
     // Logs the process in on its own session, runs the change, logs out.
     static void PutKey(const std::string& reader, const KeyId& id, Halves halves = Halves::Both,
