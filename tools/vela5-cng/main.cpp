@@ -91,6 +91,7 @@ int Open(const std::string& name, bool silent)
 }
 
 struct Options {
+    ~Options() { explicit_bzero(pin.data(), pin.size()); }
     bool silent = false;
     bool hasPin = false;
     std::string pin;
@@ -98,7 +99,8 @@ struct Options {
 };
 
 // Parses the options after the positional arguments; false for a mistake.
-bool ParseOptions(const std::vector<std::string>& args, std::size_t from, bool allowSpec, Options& options)
+bool ParseOptions(
+    const std::vector<std::string>& args, char** argv, std::size_t from, bool allowSpec, Options& options)
 {
     for (std::size_t i = from; i < args.size(); ++i) {
         if (args[i] == "--silent") {
@@ -106,6 +108,8 @@ bool ParseOptions(const std::vector<std::string>& args, std::size_t from, bool a
         } else if (args[i] == "--pin" && i + 1 < args.size()) {
             options.hasPin = true;
             options.pin = args[++i];
+            // The command line's copy is not needed any more.
+            explicit_bzero(argv[i], std::strlen(argv[i]));
         } else if (allowSpec && args[i] == "--spec" && i + 1 < args.size()) {
             const std::string& value = args[++i];
             if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
@@ -141,10 +145,11 @@ public:
         if (options.hasPin) {
             // The provider logs in with the PIN in its PIN buffer instead of
             // asking; it wipes and releases the buffer when it is freed.
-            const std::u16string pin = Cng::Widen(options.pin);
+            std::u16string pin = Cng::Widen(options.pin);
             auto* buffer = new char16_t[pin.size() + 1]();
             std::copy(pin.begin(), pin.end(), buffer);
             reinterpret_cast<ProviderContext*>(m_handle)->pszPin = buffer;
+            explicit_bzero(pin.data(), pin.size() * sizeof(char16_t));
         }
         return ERROR_SUCCESS;
     }
@@ -253,14 +258,14 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 2 && args[0] == "keys") {
         Options options;
-        if (!ParseOptions(args, 2, false, options)) {
+        if (!ParseOptions(args, argv + 1, 2, false, options)) {
             return 2;
         }
         return Keys(args[1], options);
     }
     if (args.size() >= 4 && args[0] == "key" && (args[1] == "open" || args[1] == "delete")) {
         Options options;
-        if (!ParseOptions(args, 4, args[1] == "open", options)) {
+        if (!ParseOptions(args, argv + 1, 4, args[1] == "open", options)) {
             return 2;
         }
         return Key(args[1], args[2], args[3], options);
