@@ -316,3 +316,30 @@ TEST_F(LoginDialogTest, CancelAfterAWrongPinCancelsTheOperation)
     EXPECT_TRUE(Contains(NewLog(), "Login cancelled"));
     EXPECT_EQ(Table().FreeProvider(provider), ERROR_SUCCESS);
 }
+
+// Shift+End erases the whole field, cells and text; what is typed after it
+// is the PIN.
+TEST_F(LoginDialogTest, ShiftEndErasesTheField)
+{
+    AddPinToken("VELA5 Login Reader", "5678");
+    Attempt retype { "1234" };
+    retype.before = [](wxDialog& dialog, wxTextCtrl& field) {
+        wxKeyEvent shiftEnd(wxEVT_KEY_DOWN);
+        shiftEnd.m_keyCode = WXK_END;
+        shiftEnd.m_shiftDown = true;
+        shiftEnd.SetEventObject(&field);
+        field.GetEventHandler()->ProcessEvent(shiftEnd);
+        EXPECT_EQ(field.GetValue(), "");
+        EXPECT_FALSE(dialog.FindWindow(wxID_OK)->IsEnabled());
+        field.SetInsertionPointEnd();
+        for (const char c : std::string("5678")) {
+            field.WriteText(wxString(c));
+        }
+    };
+    LoginAnswerer answer { retype };
+    const NCRYPT_PROV_HANDLE provider = OpenWith(nullptr);
+    EXPECT_EQ(Operation(provider), ERROR_SUCCESS);
+    ASSERT_EQ(answer.Looks().size(), 1U);
+    EXPECT_EQ(answer.Looks()[0].fieldAfterTyping, "****");
+    EXPECT_EQ(Table().FreeProvider(provider), ERROR_SUCCESS);
+}
