@@ -1,12 +1,12 @@
 #include "ksp/CSelectCard.h"
 
+#include "ksp/WxHost.h"
 #include "platform/cng/WideText.h"
 
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/combobox.h>
 #include <wx/dialog.h>
-#include <wx/init.h>
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
@@ -15,24 +15,6 @@ namespace {
 wxString ToWx(const std::u16string& text)
 {
     return wxString::FromUTF8(Cng::Narrow(text));
-}
-
-// A host that is not a wx program gets wx started once, for good: a provider
-// cannot know when its host is done with dialogs.
-bool EnsureWx()
-{
-    // Decided once: either the host runs wx, or we started it (or failed to).
-    static const bool ready = [] {
-        if (wxTheApp != nullptr) {
-            return true;
-        }
-        static int argc = 1;
-        static char name[] = "velaksp";
-        static char* argv[] = { name, nullptr };
-        wxApp::SetInstance(new wxApp());
-        return wxEntryStart(argc, argv) && wxTheApp->CallOnInit();
-    }();
-    return ready;
 }
 
 class SelectCardDialog final : public wxDialog {

@@ -72,21 +72,6 @@ VELA5_KSP_EXPORT SECURITY_STATUS GetKeyStorageInterface(
     });
 }
 
-VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPOpenKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE* phKey,
-    LPCWSTR pszKeyName, DWORD dwLegacyKeySpec, DWORD dwFlags)
-{
-    EntryFrame frame("VELA5KSPOpenKey", 15, true, ExitStyle::NoColon);
-    return frame.Run([&] {
-        frame.Hex("hProvider", hProvider);
-        frame.Hex("phKey", static_cast<const void*>(phKey));
-        frame.Wide("pszKeyName", pszKeyName);
-        frame.Hex("dwLegacyKeySpec", dwLegacyKeySpec);
-        frame.Hex("dwFlags", dwFlags);
-        SECURITY_STATUS result = ERROR_SUCCESS;
-        return HandlesValid(frame, hProvider, nullptr, result) ? NotYet(frame, "OpenKey") : result;
-    });
-}
-
 VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPCreatePersistedKey(NCRYPT_PROV_HANDLE hProvider,
     NCRYPT_KEY_HANDLE* phKey, LPCWSTR pszAlgId, LPCWSTR pszKeyName, DWORD dwLegacyKeySpec, DWORD dwFlags)
 {
@@ -182,30 +167,6 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPFinalizeKey(
     });
 }
 
-VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPDeleteKey(
-    NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey, DWORD dwFlags)
-{
-    EntryFrame frame("VELA5KSPDeleteKey", 9, true);
-    return frame.Run([&] {
-        frame.Hex("hProvider", hProvider);
-        frame.Hex("hKey", hKey);
-        frame.Hex("dwFlags", dwFlags);
-        SECURITY_STATUS result = ERROR_SUCCESS;
-        return HandlesValid(frame, hProvider, &hKey, result) ? NotYet(frame, "DeleteKey") : result;
-    });
-}
-
-VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPFreeKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey)
-{
-    EntryFrame frame("VELA5KSPFreeKey", 9, true);
-    return frame.Run([&] {
-        frame.Hex("hProvider", hProvider);
-        frame.Hex("hKey", hKey);
-        SECURITY_STATUS result = ERROR_SUCCESS;
-        return HandlesValid(frame, hProvider, &hKey, result) ? NotYet(frame, "FreeKey") : result;
-    });
-}
-
 VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPFreeBuffer(PVOID pvInput)
 {
     EntryFrame frame("VELA5KSPFreeBuffer", 0, true);
@@ -280,21 +241,6 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPEnumAlgorithms(NCRYPT_PROV_HANDLE hProv
         frame.Hex("dwFlags", dwFlags);
         SECURITY_STATUS result = ERROR_SUCCESS;
         return HandlesValid(frame, hProvider, nullptr, result) ? NotYet(frame, "EnumAlgorithms") : result;
-    });
-}
-
-VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPEnumKeys(NCRYPT_PROV_HANDLE hProvider, LPCWSTR pszScope,
-    NCryptKeyName** ppKeyName, PVOID* ppEnumState, DWORD dwFlags)
-{
-    EntryFrame frame("VELA5KSPEnumKeys", 11, true);
-    return frame.Run([&] {
-        frame.Hex("hProvider", hProvider);
-        frame.Wide("pszScope", pszScope);
-        frame.Hex("ppKeyName", static_cast<const void*>(ppKeyName));
-        frame.Hex("ppEnumState", static_cast<const void*>(ppEnumState));
-        frame.Hex("dwFlags", dwFlags);
-        SECURITY_STATUS result = ERROR_SUCCESS;
-        return HandlesValid(frame, hProvider, nullptr, result) ? NotYet(frame, "EnumKeys") : result;
     });
 }
 

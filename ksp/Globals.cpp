@@ -6,6 +6,7 @@ namespace {
 DebugClass* g_helperLog = new DebugClass(false);
 DebugClass* g_entryLog = new DebugClass(true);
 CryptokiLibrary* g_cryptoki = new CryptokiLibrary();
+PinManager* g_pinManager = new PinManager();
 ProviderCache* g_providerCache = new ProviderCache();
 DebugClass* g_staticLog = new DebugClass(false);
 } // namespace
@@ -23,6 +24,11 @@ DebugClass& EntryLog()
 CryptokiLibrary& Cryptoki()
 {
     return *g_cryptoki;
+}
+
+PinManager& ThePinManager()
+{
+    return *g_pinManager;
 }
 
 ProviderCache& TheProviderCache()

@@ -3,7 +3,9 @@
 // the host lives on.
 #include "ProviderFixture.h"
 #include "RunProgram.h"
+#include "TokenKeys.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -86,5 +88,76 @@ TEST_F(CngToolTest, UnusableModuleFailsEveryOpenWithItsText)
         EXPECT_EQ(result.status, 1) << c.module;
         EXPECT_EQ(result.err, "vela5-cng: opening \"Nurvon KSP v1.0\" failed: 0x8009002D\n") << c.module;
         EXPECT_TRUE(Contains(NewLog(), c.line)) << c.module;
+    }
+}
+
+using CngKeyToolTest = KeyTest;
+
+namespace {
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find('\n', at);
+        lines.push_back(text.substr(at, end - at));
+        at = end == std::string::npos ? text.size() : end + 1;
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+} // namespace
+
+TEST_F(CngKeyToolTest, ListsOpensAndDeletesKeysWithAGivenPin)
+{
+    AddPinToken("VELA5 Tool Reader");
+    PutKey("VELA5 Tool Reader", KeyId { 'A', 'B', 'C' });
+    PutKey("VELA5 Tool Reader", KeyId { 0x01, 0xFF }, Halves::PrivateOnly);
+    const ProgramResult keys = RunProgram("vela5-cng", "keys 'Nurvon KSP v1.0' --pin 1234");
+    EXPECT_EQ(keys.status, 0) << keys.err;
+    EXPECT_EQ(
+        Lines(keys.out), (std::vector<std::string> { "ABC\t414243", "\xEF\x9C\x81\xEF\x9F\xBF\t01FF" }));
+
+    const struct {
+        const char* arguments;
+        int status;
+        const char* out;
+        const char* err;
+    } cases[] = {
+        { "key open 'Nurvon KSP v1.0' abc --pin 1234", 0,
+            "Opened key \"ABC\" (CKA_ID 414243, 512 bits): public key yes, private key yes\n", "" },
+        { "key open 'Nurvon KSP v1.0' 01FF --spec 2 --pin 1234", 0,
+            "Opened key \"\xEF\x9C\x81\xEF\x9F\xBF\" (CKA_ID 01FF, 512 bits): public key no, private key "
+            "yes\n",
+            "" },
+        { "key open 'Nurvon KSP v1.0' 01FF --spec 1 --pin 1234", 1, "",
+            "vela5-cng: opening key \"01FF\" failed: 0x80090016\n" },
+        { "key open 'Nurvon KSP v1.0' ABCD --pin 1234", 1, "",
+            "vela5-cng: opening key \"ABCD\" failed: 0x80090016\n" },
+        { "keys 'Nurvon KSP v1.0' --pin 9999", 1, "", "vela5-cng: listing the keys failed: 0x8010006B\n" },
+        { "key delete 'Nurvon KSP v1.0' 'VELA5 Tool Reader\\414243' --pin 1234", 0, "Deleted key \"ABC\"\n",
+            "" },
+        { "keys 'Nurvon KSP v1.0' --pin 1234", 0, "\xEF\x9C\x81\xEF\x9F\xBF\t01FF\n", "" },
+    };
+    for (const auto& c : cases) {
+        const ProgramResult result = RunProgram("vela5-cng", c.arguments);
+        EXPECT_EQ(result.status, c.status) << c.arguments << ": " << result.err;
+        EXPECT_EQ(result.out, c.out) << c.arguments;
+        EXPECT_EQ(result.err, c.err) << c.arguments;
+    }
+    EXPECT_EQ(CountObjects("VELA5 Tool Reader", CKO_PRIVATE_KEY, KeyId { 'A', 'B', 'C' }), 0);
+}
+
+TEST_F(CngKeyToolTest, KeyCommandLineMistakes)
+{
+    for (const char* arguments : { "keys", "keys 'Nurvon KSP v1.0' --pin", "keys 'Nurvon KSP v1.0' --spec 1",
+             "key open 'Nurvon KSP v1.0'", "key open 'Nurvon KSP v1.0' ABC --spec x",
+             "key delete 'Nurvon KSP v1.0' ABC --spec 1", "key rename 'Nurvon KSP v1.0' ABC" }) {
+        EXPECT_EQ(RunProgram("vela5-cng", arguments).status, 2) << arguments;
+    }
+    const ProgramResult help = RunProgram("vela5-cng", "--help");
+    for (const char* usage : { "vela5-cng keys NAME", "vela5-cng key open NAME KEY",
+             "vela5-cng key delete NAME KEY", "--pin PIN" }) {
+        EXPECT_NE(help.out.find(usage), std::string::npos) << usage;
     }
 }

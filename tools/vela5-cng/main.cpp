@@ -1,6 +1,7 @@
 // vela5-cng: a CNG client over the router, the way an application reaches a
 // key storage provider. Errors: one line on stderr, status 1 (2 for a wrong
 // command line).
+#include "ksp/KeyNames.h"
 #include "ksp/Records.h"
 #include "platform/cng/Router.h"
 #include "platform/cng/WideText.h"
@@ -15,11 +16,25 @@ namespace {
 const char* const kUsage
     = "usage: vela5-cng providers\n"
       "       vela5-cng open NAME [--silent]\n"
+      "       vela5-cng keys NAME [--silent] [--pin PIN]\n"
+      "       vela5-cng key open NAME KEY [--spec N] [--silent] [--pin PIN]\n"
+      "       vela5-cng key delete NAME KEY [--silent] [--pin PIN]\n"
       "       vela5-cng --help\n"
       "\n"
       "providers        lists the key storage providers registered in the registry layer\n"
       "open NAME        opens the provider NAME through the router, prints the reader it is\n"
-      "                 bound to, and frees it; --silent forbids asking for a reader\n";
+      "                 bound to, and frees it; --silent forbids asking for a reader\n"
+      "keys NAME        lists the keys of the token, one line each: the key name and its\n"
+      "                 CKA_ID in hexadecimal (either opens the key)\n"
+      "key open NAME KEY\n"
+      "                 opens the key KEY (its name, its hexadecimal ID, or the reader name,\n"
+      "                 a separator and the name) with legacy key spec N (0-3, default 0)\n"
+      "                 and prints which of its halves the token holds\n"
+      "key delete NAME KEY\n"
+      "                 destroys the key's objects on the token\n"
+      "\n"
+      "The provider asks for the token's PIN in its dialog; --pin PIN gives it instead,\n"
+      "for scripts.\n";
 
 int Fail(const std::string& line)
 {
@@ -75,6 +90,152 @@ int Open(const std::string& name, bool silent)
     return 0;
 }
 
+struct Options {
+    ~Options() { explicit_bzero(pin.data(), pin.size()); }
+    bool silent = false;
+    bool hasPin = false;
+    std::string pin;
+    DWORD spec = 0;
+};
+
+// Parses the options after the positional arguments; false for a mistake.
+bool ParseOptions(
+    const std::vector<std::string>& args, char** argv, std::size_t from, bool allowSpec, Options& options)
+{
+    for (std::size_t i = from; i < args.size(); ++i) {
+        if (args[i] == "--silent") {
+            options.silent = true;
+        } else if (args[i] == "--pin" && i + 1 < args.size()) {
+            options.hasPin = true;
+            options.pin = args[++i];
+            // The command line's copy is not needed any more.
+            explicit_bzero(argv[i], std::strlen(argv[i]));
+        } else if (allowSpec && args[i] == "--spec" && i + 1 < args.size()) {
+            const std::string& value = args[++i];
+            if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
+                std::fprintf(stderr, "vela5-cng: --spec takes a number from 0 to 9\n");
+                return false;
+            }
+            options.spec = static_cast<DWORD>(value[0] - '0');
+        } else {
+            std::fprintf(stderr, "vela5-cng: unknown option %s\n%s", args[i].c_str(), kUsage);
+            return false;
+        }
+    }
+    return true;
+}
+
+// An opened provider, freed when it goes.
+class OpenedProvider final {
+public:
+    SECURITY_STATUS Open(const std::string& name, const Options& options, std::string& failure)
+    {
+        std::string error;
+        if (const SECURITY_STATUS loaded = m_provider.Load(name, error); loaded != ERROR_SUCCESS) {
+            failure = error + " (" + Hex(loaded) + ")";
+            return loaded;
+        }
+        const SECURITY_STATUS opened
+            = m_provider.Open(&m_handle, Cng::Widen(name), options.silent ? NCRYPT_SILENT_FLAG : 0);
+        if (opened != ERROR_SUCCESS) {
+            failure = "opening \"" + name + "\" failed: " + Hex(opened);
+            m_handle = 0;
+            return opened;
+        }
+        if (options.hasPin) {
+            // The provider logs in with the PIN in its PIN buffer instead of
+            // asking; it wipes and releases the buffer when it is freed.
+            std::u16string pin = Cng::Widen(options.pin);
+            auto* buffer = new char16_t[pin.size() + 1]();
+            std::copy(pin.begin(), pin.end(), buffer);
+            reinterpret_cast<ProviderContext*>(m_handle)->pszPin = buffer;
+            explicit_bzero(pin.data(), pin.size() * sizeof(char16_t));
+        }
+        return ERROR_SUCCESS;
+    }
+    ~OpenedProvider()
+    {
+        if (m_handle != 0) {
+            m_provider.Free(m_handle);
+        }
+    }
+    const NCRYPT_KEY_STORAGE_FUNCTION_TABLE& Table() const { return *m_provider.Table(); }
+    NCRYPT_PROV_HANDLE Handle() const { return m_handle; }
+
+private:
+    Cng::Provider m_provider;
+    NCRYPT_PROV_HANDLE m_handle = 0;
+};
+
+std::string HexId(std::u16string_view name)
+{
+    const auto id = KeyNames::ToId(name);
+    return id ? KeyNames::Hex(id->data(), id->size()) : "-";
+}
+
+int Keys(const std::string& name, const Options& options)
+{
+    OpenedProvider provider;
+    std::string failure;
+    if (provider.Open(name, options, failure) != ERROR_SUCCESS) {
+        return Fail(failure);
+    }
+    PVOID state = nullptr;
+    int status = 0;
+    for (;;) {
+        NCryptKeyName* key = nullptr;
+        const SECURITY_STATUS read = provider.Table().EnumKeys(provider.Handle(), nullptr, &key, &state, 0);
+        if (read == NTE_NO_MORE_ITEMS) {
+            break;
+        }
+        if (read != ERROR_SUCCESS) {
+            status = Fail("listing the keys failed: " + Hex(read));
+            break;
+        }
+        const std::u16string_view keyName(key->pszName);
+        std::printf("%s\t%s\n", Cng::Narrow(keyName).c_str(), HexId(keyName).c_str());
+        provider.Table().FreeBuffer(key);
+    }
+    provider.Table().FreeBuffer(state);
+    return status;
+}
+
+int Key(
+    const std::string& action, const std::string& name, const std::string& keyName, const Options& options)
+{
+    OpenedProvider provider;
+    std::string failure;
+    if (provider.Open(name, options, failure) != ERROR_SUCCESS) {
+        return Fail(failure);
+    }
+    NCRYPT_KEY_HANDLE key = 0;
+    const SECURITY_STATUS opened = provider.Table().OpenKey(provider.Handle(), &key,
+        Cng::Widen(keyName).c_str(), options.spec, options.silent ? NCRYPT_SILENT_FLAG : 0);
+    if (opened != ERROR_SUCCESS) {
+        return Fail("opening key \"" + keyName + "\" failed: " + Hex(opened));
+    }
+    const auto* record = reinterpret_cast<const KeyContext*>(key);
+    const std::u16string_view opensAs(record->pszKeyName != nullptr ? record->pszKeyName : u"");
+    int status = 0;
+    if (action == "open") {
+        std::printf("Opened key \"%s\" (CKA_ID %s, %u bits): public key %s, private key %s\n",
+            Cng::Narrow(opensAs).c_str(), KeyNames::Hex(record->ckaId, record->cbCkaId).c_str(),
+            static_cast<unsigned>(record->dwKeyLength), record->hPublicKey != 0 ? "yes" : "no",
+            record->hPrivateKey != 0 ? "yes" : "no");
+    } else {
+        const std::string shown = Cng::Narrow(opensAs);
+        const SECURITY_STATUS deleted
+            = provider.Table().DeleteKey(provider.Handle(), key, options.silent ? NCRYPT_SILENT_FLAG : 0);
+        if (deleted != ERROR_SUCCESS) {
+            status = Fail("deleting key \"" + keyName + "\" failed: " + Hex(deleted));
+        } else {
+            std::printf("Deleted key \"%s\"\n", shown.c_str());
+        }
+    }
+    provider.Table().FreeKey(provider.Handle(), key);
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -94,6 +255,20 @@ int main(int argc, char** argv)
             return 2;
         }
         return Open(args[1], silent);
+    }
+    if (args.size() >= 2 && args[0] == "keys") {
+        Options options;
+        if (!ParseOptions(args, argv + 1, 2, false, options)) {
+            return 2;
+        }
+        return Keys(args[1], options);
+    }
+    if (args.size() >= 4 && args[0] == "key" && (args[1] == "open" || args[1] == "delete")) {
+        Options options;
+        if (!ParseOptions(args, argv + 1, 4, args[1] == "open", options)) {
+            return 2;
+        }
+        return Key(args[1], args[2], args[3], options);
     }
     std::fputs(kUsage, stderr);
     return 2;
