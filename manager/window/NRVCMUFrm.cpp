@@ -12,6 +12,7 @@
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
+#include "manager/objects/CertificateManagerCommand.h"
 #include "manager/res/EmbeddedImages.h"
 
 #include <algorithm>
@@ -153,6 +154,7 @@ void NRVCMUFrm::CreateMenus()
 
     Bind(wxEVT_MENU, &NRVCMUFrm::OnExit, this, wxID_EXIT);
     Bind(wxEVT_MENU, &NRVCMUFrm::OnAbout, this, wxID_ABOUT);
+    Bind(wxEVT_MENU, &NRVCMUFrm::OnCertificateManager, this, ID_MENU_CERTIFICATE_MANAGER);
     Bind(wxEVT_MENU, &NRVCMUFrm::OnLanguage, this, ID_MENU_LANGUAGE_ENGLISH, ID_MENU_LANGUAGE_SPANISH);
     Bind(wxEVT_CLOSE_WINDOW, &NRVCMUFrm::OnClose, this);
 }
@@ -806,6 +808,17 @@ void NRVCMUFrm::OnAbout(wxCommandEvent&)
 {
     AboutDlg dialog(this);
     ModalRunner::ShowDialog(dialog);
+}
+
+void NRVCMUFrm::OnCertificateManager(wxCommandEvent&)
+{
+    wxArrayString slotTexts;
+    wxTreeItemIdValue cookie;
+    for (wxTreeItemId item = m_slotTree->GetFirstChild(m_slotRoot, cookie); item.IsOk();
+         item = m_slotTree->GetNextChild(m_slotRoot, cookie)) {
+        slotTexts.Add(m_slotTree->GetItemText(item));
+    }
+    OpenCertificateManager(*this, slotTexts);
 }
 
 void NRVCMUFrm::OnClose(wxCloseEvent& event)

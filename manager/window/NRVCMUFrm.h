@@ -126,6 +126,7 @@ private:
     void OnExit(wxCommandEvent& event);
     void OnLanguage(wxCommandEvent& event);
     void OnAbout(wxCommandEvent& event);
+    void OnCertificateManager(wxCommandEvent& event);
     void OnClose(wxCloseEvent& event);
 
     NRVCMUApp* m_app;
