@@ -444,7 +444,8 @@ void CertificateManagerDlg::Export()
     wxFileDialog save(this, _("Export Certificate"), wxString(),
         CertificateManagerRules::ExportFileName(entry.subjectName), _("Certificate Files (*.cer)|*.cer"),
         wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
-    const int answer = ModalRunner::ShowDialog(save);
+    wxString path;
+    const int answer = ModalRunner::ShowFileDialog(save, path);
     CK_RV rv = LogInAgain();
     if (rv != CKR_OK) {
         SetMessage(GetResultMessage(rv, failed));
@@ -454,7 +455,6 @@ void CertificateManagerDlg::Export()
         SetMessage(_("Certificate has not been exported because the operation was cancelled."));
         return;
     }
-    const wxString path = save.GetPath();
     SetMessage(_("Exporting the certificate . . ."));
     std::vector<uint8_t> value;
     rv = ReadCertificateValue(entry.handle, value);
