@@ -2,10 +2,13 @@
 
 #include "platform/files/AtomicFile.h"
 
-#include <wx/artprov.h>
+#include <algorithm>
+#include <memory>
 #include <wx/button.h>
 #include <wx/clipbrd.h>
+#include <wx/dcmemory.h>
 #include <wx/filedlg.h>
+#include <wx/graphics.h>
 #include <wx/listctrl.h>
 #include <wx/msgdlg.h>
 #include <wx/notebook.h>
@@ -52,6 +55,42 @@ wxString Wrapped(const std::string& pairs, size_t perLine)
     return text;
 }
 
+// A certificate drawn for the headline: a sheet with text lines and a seal.
+wxBitmap CertificateEmblem(int size)
+{
+    wxImage image(size, size);
+    image.InitAlpha();
+    std::fill_n(image.GetAlpha(), size * size, 0);
+    wxBitmap bitmap(image);
+    {
+        wxMemoryDC dc(bitmap);
+        std::unique_ptr<wxGraphicsContext> gc(wxGraphicsContext::Create(dc));
+        if (gc) {
+            const double unit = size / 48.0;
+            gc->SetPen(wxPen(wxColour(77, 97, 128), static_cast<int>(2 * unit)));
+            gc->SetBrush(wxBrush(wxColour(250, 248, 236)));
+            gc->DrawRoundedRectangle(4 * unit, 6 * unit, 40 * unit, 30 * unit, 3 * unit);
+            gc->SetPen(wxPen(wxColour(90, 115, 150), static_cast<int>(2 * unit)));
+            for (const double y : { 14.0, 20.0, 26.0 }) {
+                gc->StrokeLine(10 * unit, y * unit, (y == 26.0 ? 24 : 36) * unit, y * unit);
+            }
+            gc->SetPen(*wxTRANSPARENT_PEN);
+            gc->SetBrush(wxBrush(wxColour(200, 40, 40)));
+            wxGraphicsPath ribbon = gc->CreatePath();
+            ribbon.MoveToPoint(30 * unit, 34 * unit);
+            ribbon.AddLineToPoint(27 * unit, 46 * unit);
+            ribbon.AddLineToPoint(33 * unit, 42 * unit);
+            ribbon.AddLineToPoint(39 * unit, 46 * unit);
+            ribbon.AddLineToPoint(36 * unit, 34 * unit);
+            ribbon.CloseSubpath();
+            gc->FillPath(ribbon);
+            gc->SetBrush(wxBrush(wxColour(215, 55, 50)));
+            gc->DrawEllipse(26 * unit, 24 * unit, 14 * unit, 14 * unit);
+        }
+    }
+    return bitmap;
+}
+
 } // namespace
 
 CertlensDlg::CertlensDlg(wxWindow* parent, const CertificateDetails& details)
@@ -93,9 +132,8 @@ wxWindow* CertlensDlg::CreateGeneralPage(wxWindow* parent)
 
     // Headline: who the certificate is for, who vouches for it, how long.
     auto* headline = new wxBoxSizer(wxHORIZONTAL);
-    headline->Add(new wxStaticBitmap(page, wxID_ANY,
-                      wxArtProvider::GetBitmap(wxART_INFORMATION, wxART_OTHER, wxSize(48, 48))),
-        0, wxALIGN_TOP | wxRIGHT, 12);
+    headline->Add(new wxStaticBitmap(page, wxID_ANY, CertificateEmblem(page->FromDIP(48))), 0,
+        wxALIGN_TOP | wxRIGHT, 12);
     auto* heading = new wxBoxSizer(wxVERTICAL);
     auto* title = new wxStaticText(
         page, wxID_ANY, U(m_details.commonName.empty() ? m_details.subjectLine : m_details.commonName));
