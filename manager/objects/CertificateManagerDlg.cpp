@@ -106,7 +106,7 @@ CertificateManagerDlg::~CertificateManagerDlg()
 {
     NRVCMULog& log = NRVCMULog::Get();
     log.WriteLine("CertificateManagerDlg::~CertificateManagerDlg()");
-    log.WriteLine(IsModal() ? "\t>> EndModal()" : "\t>> Destroy()");
+    log.WriteLine(m_shownModal ? "\t>> EndModal()" : "\t>> Destroy()");
     // Closed from outside (the poller on a slot change): the session still goes.
     if (m_session != CK_INVALID_HANDLE) {
         m_host.GetCryptoki().CloseSession(m_session);
@@ -115,6 +115,12 @@ CertificateManagerDlg::~CertificateManagerDlg()
     if (m_paused) {
         m_host.ResumePolling();
     }
+}
+
+int CertificateManagerDlg::ShowModal()
+{
+    m_shownModal = true;
+    return wxDialog::ShowModal();
 }
 
 void CertificateManagerDlg::CreateControls(const wxArrayString& slotTexts)

@@ -39,6 +39,8 @@ public:
     CertificateManagerDlg(
         wxWindow* parent, TokenActionHost& host, int slotIndex, const wxArrayString& slotTexts);
     ~CertificateManagerDlg() override;
+    // Remembers that the window was shown modally, for the destructor's log line.
+    int ShowModal() override;
 
     // The viewer library to load; by default "Certlens.so" beside the program.
     static void SetViewerLibraryPath(const wxString& path);
@@ -83,6 +85,7 @@ private:
     AgentPause m_agent;
     bool m_lastSelectedCertificate = false;
     bool m_paused = false;
+    bool m_shownModal = false;
 
     wxChoice* m_slots = nullptr;
     wxTreeCtrl* m_tree = nullptr;

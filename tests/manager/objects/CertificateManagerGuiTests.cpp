@@ -4,12 +4,15 @@
 #include "../window/WindowTestSupport.h"
 #include "TokenObjects.h"
 #include "manager/core/ModalRunner.h"
+#include "manager/core/NRVCMULog.h"
 #include "manager/objects/CertificateManagerCommand.h"
 #include "manager/objects/CertificateManagerDlg.h"
 #include "manager/window/NRVCMUFrm.h"
 #include "platform/shared_word/SharedWord.h"
 
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <openssl/x509.h>
 #include <wx/button.h>
 #include <wx/filedlg.h>
@@ -306,6 +309,12 @@ TEST_F(CertificateManagerGuiTests, OpenedAndClosedFromTheMainWindowCommand)
     EXPECT_EQ(statuses.back(), "Certificate Manager has been closed.");
     EXPECT_TRUE(m_host->AreActionsEnabled());
     EXPECT_FALSE(m_host->IsPaused());
+    std::ifstream log(NRVCMULog::Get().GetFilePath().utf8_string());
+    const std::string written((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    const size_t destructor = written.find("CertificateManagerDlg::~CertificateManagerDlg()");
+    ASSERT_NE(destructor, std::string::npos) << "the destructor's log line";
+    const size_t nextLine = written.find('\n', destructor);
+    EXPECT_EQ(written.compare(nextLine + 1, 14, "\t>> EndModal()"), 0) << written.substr(destructor);
 }
 
 // The menu item of the real main window opens the manager on its selected slot.
