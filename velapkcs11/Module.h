@@ -146,6 +146,10 @@ private:
     StoredObject VisibleObject(const Session& session, CK_OBJECT_HANDLE handle);
     void CheckWritable(const Session& session, const StoredObject& object);
     void CheckCapacity(int64_t tokenId, const StoredObject& object, int64_t sizeBefore);
+    // The key-pair index a created token key takes: its other half's (same
+    // CKA_ID, that index not yet used by a key of its own class), else the
+    // lowest free one; CKR_DEVICE_MEMORY when the token's pairs are taken.
+    int64_t KeyPairIndexFor(int64_t tokenId, const StoredObject& key);
     // Initializes (or re-initializes) a token; a standard call keeps the
     // limits a token has and leaves the User PIN unset.
     void InitializeToken(const SlotEntry& entry, InitParams& params, bool standard);

@@ -6,6 +6,7 @@
 #include "ObjectTemplate.h"
 #include "Pkcs12Loader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <openssl/crypto.h>
 #include <unistd.h>
@@ -54,6 +55,31 @@ void Module::CheckCapacity(int64_t tokenId, const StoredObject& object, int64_t 
     Require(used + object.Size() <= half, CKR_DEVICE_MEMORY);
 }
 
+int64_t Module::KeyPairIndexFor(int64_t tokenId, const StoredObject& key)
+{
+    const CK_OBJECT_CLASS other = key.objectClass == CKO_PRIVATE_KEY ? CKO_PUBLIC_KEY : CKO_PRIVATE_KEY;
+    const Blob* id = key.Find(CKA_ID);
+    if (id != nullptr && !id->empty()) {
+        const std::vector<StoredObject> objects = m_objects->TokenObjects(tokenId);
+        for (const StoredObject& half : objects) {
+            const Blob* halfId = half.Find(CKA_ID);
+            if (half.objectClass != other || half.keyPairIndex == 0 || halfId == nullptr || *halfId != *id) {
+                continue;
+            }
+            const bool taken = std::any_of(objects.begin(), objects.end(), [&](const StoredObject& mine) {
+                return mine.objectClass == key.objectClass && mine.keyPairIndex == half.keyPairIndex;
+            });
+            if (!taken) {
+                return half.keyPairIndex;
+            }
+        }
+    }
+    const TokenRecord token = Token(tokenId);
+    const int64_t index = m_objects->FreeKeyPairIndex(tokenId, token.maxKeyPairs);
+    Require(index != 0, CKR_DEVICE_MEMORY);
+    return index;
+}
+
 void Module::CreateObject(
     CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count, CK_OBJECT_HANDLE_PTR object)
 {
@@ -69,6 +95,15 @@ void Module::CreateObject(
     CheckWritable(session, created);
     Transaction transaction(*m_db);
     Require(!created.isPrivate || UserLoggedIn(session.tokenId), CKR_USER_NOT_LOGGED_IN);
+    // Every key stored on the token carries its key-pair index, as generated
+    // and loaded keys do: readers of the vendor attribute rely on it.
+    const bool tokenKey = created.IsTokenObject()
+        && (created.objectClass == CKO_PRIVATE_KEY || created.objectClass == CKO_PUBLIC_KEY);
+    if (tokenKey) {
+        created.keyPairIndex = KeyPairIndexFor(session.tokenId, created);
+        created.attributes[CKA_NRV_KEY_PAIR_INDEX]
+            = Blob { static_cast<unsigned char>(created.keyPairIndex) };
+    }
     CheckCapacity(session.tokenId, created, 0);
     *object = static_cast<CK_OBJECT_HANDLE>(m_objects->Insert(created));
     transaction.Commit();

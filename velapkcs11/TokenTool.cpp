@@ -54,6 +54,11 @@ Controls the software token's shared state under $VELA5_ROOT/tokens
                                      with that CKA_ID; the label defaults to the
                                      certificate's simple display name; prints
                                      the new object's handle
+  object add-key SERIAL KEY.pem --class private|public --id HEX|- --pin PIN
+                [--label LABEL]      put one half of an RSA key (a PEM private
+                                     key file) on the token with C_CreateObject,
+                                     with that CKA_ID ("-" for none); prints the
+                                     new object's handle
   object list SERIAL                 the token's objects, one a line: handle,
                                      class, ID in hex ("-" for none), label in
                                      quotes and key-pair index (0 for none),

@@ -18,6 +18,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/pem.h>
 #include <stdexcept>
@@ -289,6 +290,86 @@ void AddCertificate(const std::vector<std::string>& args)
     std::cout << handle << "\n";
 }
 
+// A big number's bytes, most significant first, as PKCS #11 stores them.
+Blob KeyParameter(const EVP_PKEY* key, const char* name)
+{
+    BIGNUM* number = nullptr;
+    if (EVP_PKEY_get_bn_param(key, name, &number) != 1) {
+        return {};
+    }
+    Blob bytes(static_cast<size_t>(BN_num_bytes(number)));
+    BN_bn2bin(number, bytes.data());
+    BN_clear_free(number);
+    return bytes;
+}
+
+// One half of an RSA key read from a PEM key file, stored with C_CreateObject
+// as a program importing a key would store it.
+void AddKey(const std::vector<std::string>& args)
+{
+    if (args.size() < 4) {
+        throw std::invalid_argument(
+            "usage: object add-key SERIAL KEY.pem --class private|public --id HEX|- --pin PIN [--label L]");
+    }
+    auto options = Options(args, 4);
+    const std::string className = Take(options, "--class", "object add-key");
+    const std::string idText = Take(options, "--id", "object add-key");
+    const std::string pin = Take(options, "--pin", "object add-key");
+    std::string label;
+    if (options.count("--label") != 0) {
+        label = Take(options, "--label", "object add-key");
+    }
+    NoMore(options);
+    if (className != "private" && className != "public") {
+        throw std::invalid_argument("--class is private or public, not \"" + className + "\"");
+    }
+    const Blob id = idText == "-" ? Blob() : ParseHex(idText);
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_file(args[3].c_str(), "rb"), BIO_free);
+    if (!bio) {
+        throw std::runtime_error("cannot read " + args[3]);
+    }
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
+    if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) {
+        throw std::runtime_error(args[3] + " is not a PEM RSA private key");
+    }
+    const bool isPrivate = className == "private";
+    const char* names[] = { "n", "e", "d", "rsa-factor1", "rsa-factor2", "rsa-exponent1", "rsa-exponent2",
+        "rsa-coefficient1" };
+    const CK_ATTRIBUTE_TYPE types[] = { CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1,
+        CKA_PRIME_2, CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT };
+    std::vector<Blob> values;
+    for (const char* name : names) {
+        values.push_back(KeyParameter(key.get(), name));
+    }
+    CK_OBJECT_CLASS objectClass = isPrivate ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;
+    CK_KEY_TYPE keyType = CKK_RSA;
+    CK_BBOOL yes = CK_TRUE;
+    Blob idCopy = id;
+    std::vector<CK_ATTRIBUTE> attributes = {
+        { CKA_CLASS, &objectClass, sizeof objectClass },
+        { CKA_TOKEN, &yes, sizeof yes },
+        { CKA_KEY_TYPE, &keyType, sizeof keyType },
+        { CKA_ID, idCopy.data(), static_cast<CK_ULONG>(idCopy.size()) },
+        { CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size()) },
+    };
+    const size_t parts = isPrivate ? values.size() : 2;
+    for (size_t i = 0; i < parts; ++i) {
+        attributes.push_back({ types[i], values[i].data(), static_cast<CK_ULONG>(values[i].size()) });
+    }
+    TokenSession session;
+    session.Open(args[2], pin);
+    CK_OBJECT_HANDLE handle = 0;
+    Step("C_CreateObject", [&] {
+        session.M().CreateObject(
+            session.Handle(), attributes.data(), static_cast<CK_ULONG>(attributes.size()), &handle);
+    });
+    for (Blob& value : values) {
+        OPENSSL_cleanse(value.data(), value.size());
+    }
+    std::cout << handle << "\n";
+}
+
 std::string Hex(const Blob* bytes)
 {
     if (bytes == nullptr || bytes->empty()) {
@@ -341,6 +422,8 @@ int RunObjectCommand(const std::vector<std::string>& args)
         Import(args);
     } else if (sub == "add-cert") {
         AddCertificate(args);
+    } else if (sub == "add-key") {
+        AddKey(args);
     } else if (sub == "list") {
         List(args);
     } else {

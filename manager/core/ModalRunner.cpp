@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 #include <wx/dialog.h>
+#include <wx/filedlg.h>
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
 // After wx/msgdlg.h, which declares the base class.
@@ -14,6 +15,7 @@ namespace {
 std::mutex g_hookMutex;
 ModalRunner::DialogHook g_dialogHook;
 ModalRunner::MessageHook g_messageHook;
+ModalRunner::FileHook g_fileHook;
 
 // The box creates its window only when shown; the window ID and name that
 // make it a known dialog can be set only then.
@@ -80,6 +82,22 @@ void ModalRunner::SetDialogHook(DialogHook hook)
     g_dialogHook = std::move(hook);
 }
 
+int ModalRunner::ShowFileDialog(wxFileDialog& dialog, wxString& path)
+{
+    if (const FileHook hook = CopyHook(g_fileHook)) {
+        return hook(dialog, path);
+    }
+    const int answer = ShowDialog(dialog);
+    path = dialog.GetPath();
+    return answer;
+}
+
+void ModalRunner::SetFileHook(FileHook hook)
+{
+    const std::lock_guard<std::mutex> lock(g_hookMutex);
+    g_fileHook = std::move(hook);
+}
+
 void ModalRunner::SetMessageHook(MessageHook hook)
 {
     const std::lock_guard<std::mutex> lock(g_hookMutex);
@@ -91,4 +109,5 @@ void ModalRunner::ClearHooks()
     const std::lock_guard<std::mutex> lock(g_hookMutex);
     g_dialogHook = nullptr;
     g_messageHook = nullptr;
+    g_fileHook = nullptr;
 }

@@ -6,6 +6,7 @@
 #include <wx/string.h>
 
 class wxDialog;
+class wxFileDialog;
 class wxWindow;
 
 class ModalRunner final {
@@ -17,6 +18,12 @@ public:
 
     // dialog.ShowModal(), or the hook's answer when one is set.
     static int ShowDialog(wxDialog& dialog);
+    // Receives a file dialog, ready to be shown; returns the end code and the
+    // chosen path (the toolkit's dialog knows its path only once shown).
+    using FileHook = std::function<int(wxFileDialog& dialog, wxString& path)>;
+    // dialog.ShowModal() and its path, or the file hook's answer; without a
+    // file hook the dialog hook answers and the path is the dialog's.
+    static int ShowFileDialog(wxFileDialog& dialog, wxString& path);
     // A message box like wxMessageBox(message, caption, style, parent) (and
     // answering like it), or the hook's answer.
     static int ShowMessage(
@@ -27,5 +34,6 @@ public:
 
     static void SetDialogHook(DialogHook hook);
     static void SetMessageHook(MessageHook hook);
+    static void SetFileHook(FileHook hook);
     static void ClearHooks();
 };

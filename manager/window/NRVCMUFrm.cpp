@@ -15,6 +15,7 @@
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
+#include "manager/objects/CertificateManagerCommand.h"
 #include "manager/res/EmbeddedImages.h"
 
 #include <algorithm>
@@ -175,6 +176,7 @@ void NRVCMUFrm::CreateMenus()
     Bind(wxEVT_MENU, &NRVCMUFrm::OnHelp, this, ID_MENU_HELP_TOPICS);
     wxAcceleratorEntry helpKey(wxACCEL_NORMAL, WXK_F1, ID_MENU_HELP_TOPICS);
     SetAcceleratorTable(wxAcceleratorTable(1, &helpKey));
+    Bind(wxEVT_MENU, &NRVCMUFrm::OnCertificateManager, this, ID_MENU_CERTIFICATE_MANAGER);
     Bind(wxEVT_MENU, &NRVCMUFrm::OnLanguage, this, ID_MENU_LANGUAGE_ENGLISH, ID_MENU_LANGUAGE_SPANISH);
     Bind(wxEVT_CLOSE_WINDOW, &NRVCMUFrm::OnClose, this);
 }
@@ -931,6 +933,17 @@ void NRVCMUFrm::OnIconize(wxIconizeEvent& event)
             event.IsIconized(), m_settings->IsMinimizeToTray(), wxTaskBarIcon::IsAvailable())) {
         Hide();
     }
+}
+
+void NRVCMUFrm::OnCertificateManager(wxCommandEvent&)
+{
+    wxArrayString slotTexts;
+    wxTreeItemIdValue cookie;
+    for (wxTreeItemId item = m_slotTree->GetFirstChild(m_slotRoot, cookie); item.IsOk();
+         item = m_slotTree->GetNextChild(m_slotRoot, cookie)) {
+        slotTexts.Add(m_slotTree->GetItemText(item));
+    }
+    OpenCertificateManager(*this, slotTexts);
 }
 
 void NRVCMUFrm::OnClose(wxCloseEvent& event)

@@ -151,6 +151,7 @@ private:
     void OnSaveDetails(wxCommandEvent& event);
     void OnHelp(wxCommandEvent& event);
     void OnIconize(wxIconizeEvent& event);
+    void OnCertificateManager(wxCommandEvent& event);
     void OnClose(wxCloseEvent& event);
 
     NRVCMUApp* m_app;

@@ -22,7 +22,7 @@ outside=$(find . -mindepth 1 -maxdepth 1 ! -name usr ! -name etc)
 special=$(find . -perm /6000)
 [ -z "$special" ] || fail "setuid or setgid files: $special"
 
-for path in usr/lib/vela5/PavixManager usr/lib/vela5/velapkcs11.so usr/lib/vela5/vela5-token \
+for path in usr/lib/vela5/PavixManager usr/lib/vela5/velapkcs11.so usr/lib/vela5/Certlens.so usr/lib/vela5/vela5-token \
   usr/lib/vela5/vela5-reg usr/lib/vela5/vela5-store usr/lib/vela5/PavixManagerLauncher usr/lib/vela5/Language/Bulgarian.mo usr/lib/vela5/Language/Portuguese.mo \
   usr/lib/vela5/Language/Spanish.mo usr/share/applications/pavix-manager.desktop \
   usr/share/icons/hicolor/48x48/apps/pavix-manager.png usr/share/icons/hicolor/256x256/apps/pavix-manager.png \

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
@@ -132,4 +133,12 @@ void WritePkcs12(const std::filesystem::path& file, const std::vector<uint8_t>& 
     Check(length > 0, "PKCS#12 encode");
     WriteBytes(file, std::vector<uint8_t>(der, der + length));
     OPENSSL_free(der);
+}
+
+void WritePrivateKeyPem(const std::filesystem::path& file, const TestKey& key)
+{
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_file(file.c_str(), "wb"), BIO_free);
+    if (!bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
+        throw std::runtime_error("cannot write " + file.string());
+    }
 }

@@ -27,6 +27,9 @@ struct TestCertificateFields {
 // A certificate for key, signed by that key; DER.
 std::vector<uint8_t> MakeCertificate(const TestCertificateFields& fields, const TestKey& key);
 
+// The key as a PEM private key file (PKCS #8, unencrypted).
+void WritePrivateKeyPem(const std::filesystem::path& file, const TestKey& key);
+
 void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& file);
 

@@ -57,6 +57,14 @@ unsigned long AddCertificate(const std::string& serial, const std::filesystem::p
     return std::strtoul(out.c_str(), nullptr, 10);
 }
 
+unsigned long AddKey(const std::string& serial, const std::filesystem::path& pem, bool privateHalf,
+    const std::string& idHex, const std::string& pin)
+{
+    const std::string out = Run("object add-key " + Quoted(serial) + " " + Quoted(pem.string()) + " --class "
+        + (privateHalf ? "private" : "public") + " --id " + Quoted(idHex) + " --pin " + Quoted(pin));
+    return std::strtoul(out.c_str(), nullptr, 10);
+}
+
 std::vector<TokenObjectRow> List(const std::string& serial)
 {
     std::istringstream lines(Run("object list " + Quoted(serial)));

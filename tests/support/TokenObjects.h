@@ -36,6 +36,10 @@ void Import(const std::string& serial, const std::filesystem::path& pkcs12, cons
 // vela5-token object add-cert SERIAL FILE --id HEX --pin PIN; the new handle.
 unsigned long AddCertificate(const std::string& serial, const std::filesystem::path& cer,
     const std::string& idHex, const std::string& pin);
+// vela5-token object add-key SERIAL FILE --class private|public --id HEX|- --pin PIN;
+// the new handle. FILE is a PEM private key (WritePrivateKeyPem).
+unsigned long AddKey(const std::string& serial, const std::filesystem::path& pem, bool privateHalf,
+    const std::string& idHex, const std::string& pin);
 // vela5-token object list SERIAL
 std::vector<TokenObjectRow> List(const std::string& serial);
 } // namespace TokenObjects

@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
@@ -200,4 +202,57 @@ TEST_F(TokenToolObjects, FailuresNameTheCallAndChangeNothing)
         EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     }
     EXPECT_TRUE(TokenObjects::List(serial).empty()) << "no failed command left an object behind";
+}
+
+// Keys stored with C_CreateObject carry a key-pair index like generated and
+// loaded ones: a half joins the other half of its ID when that pair is still
+// open, anything else takes the lowest free index, and a full token refuses.
+TEST_F(TokenToolObjects, CreatedKeysGetAKeyPairIndex)
+{
+    const std::string serial = InsertInitializedToken("--max-keypairs 3");
+    const TestKey first = MakeRsaKey(512);
+    const TestKey second = MakeRsaKey(512);
+    WritePrivateKeyPem(root.Temp() / "first.pem", first);
+    WritePrivateKeyPem(root.Temp() / "second.pem", second);
+    const struct {
+        const char* file;
+        bool privateHalf;
+        const char* id;
+        int index;
+        const char* why;
+    } steps[] = {
+        { "first.pem", true, "01", 1, "the lowest free index" },
+        { "first.pem", false, "01", 1, "joins its private half" },
+        { "second.pem", true, "01", 2, "index 1 already has a private key" },
+        { "second.pem", false, "-", 3, "an empty ID pairs with nothing" },
+    };
+    for (const auto& step : steps) {
+        TokenObjects::AddKey(serial, root.Temp() / step.file, step.privateHalf, step.id, "1234");
+    }
+    const std::vector<TokenObjectRow> rows = TokenObjects::List(serial);
+    ASSERT_EQ(rows.size(), std::size(steps));
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].keyPairIndex, steps[i].index) << steps[i].why;
+    }
+    const ProgramResult full = RunProgram("vela5-token",
+        "object add-key " + serial + " '" + (root.Temp() / "second.pem").string()
+            + "' --class public --id 02 --pin 1234");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("C_CreateObject failed: 0x00000031"), std::string::npos) << full.err;
+
+    // The module answers the vendor attribute and the pair search for them.
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    const CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(Login(session, CKU_USER, "1234"), CKR_OK);
+    EXPECT_EQ(Attribute(p11, session, rows[1].handle, CKA_NRV_KEY_PAIR_INDEX), std::vector<uint8_t> { 1 });
+    CK_BYTE partner = 0xFF;
+    ASSERT_EQ(p11->C_NRV_FindPriPubKey(session, NRV_FROM_PRIVATE_KEY_INDEX, 2, &partner), CKR_OK);
+    EXPECT_EQ(partner, 0) << "the second private key has no public half";
+    // The modulus reads back big-endian, as the key file has it.
+    BIGNUM* modulus = nullptr;
+    ASSERT_EQ(EVP_PKEY_get_bn_param(first.get(), "n", &modulus), 1);
+    std::vector<uint8_t> expected(static_cast<size_t>(BN_num_bytes(modulus)));
+    BN_bn2bin(modulus, expected.data());
+    BN_free(modulus);
+    EXPECT_EQ(Attribute(p11, session, rows[1].handle, CKA_MODULUS), expected);
 }

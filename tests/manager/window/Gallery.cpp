@@ -6,16 +6,21 @@
 // machine root and the software token, so a user's state is never touched.
 #include "RunTokenTool.h"
 #include "ScopedTestRoot.h"
+#include "TokenActionsTestHost.h"
+#include "TokenObjects.h"
 #include "WindowCatalogue.h"
+#include "certlens/Certlens.h"
 #include "manager/core/LanguageCatalog.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
+#include "manager/objects/CertificateManagerDlg.h"
 #include "manager/window/MySystemTrayIcon.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <chrono>
 #include <cstdio>
+#include <dlfcn.h>
 #include <filesystem>
 #include <thread>
 #include <wx/app.h>
@@ -135,6 +140,81 @@ public:
     }
 };
 
+// The windows that need objects on the token, pictured beside the catalogue's.
+const char* const kObjectWindows[] = { "CertificateManagerDlg", "CertlensDlg" };
+
+// Puts a certificate with its keys, and a key of its own, on the token.
+void AddObjects(const std::string& serial, const std::filesystem::path& temp)
+{
+    std::filesystem::create_directories(temp);
+    const TestIdentity alice
+        = MakeTestIdentity(temp, "alice", "/C=US/O=Acme/OU=Sales/CN=Alice Example", "secret");
+    TokenObjects::Import(serial, alice.pkcs12, "secret", "1234");
+    const TestIdentity bob = MakeTestIdentity(temp, "bob", "/O=Acme/CN=Bob Example", "secret");
+    TokenObjects::AddCertificate(serial, bob.cer, "0B0B", "1234");
+    WritePrivateKeyPem(temp / "loose.pem", MakeRsaKey(512));
+    TokenObjects::AddKey(serial, temp / "loose.pem", true, "-", "1234");
+}
+
+int RenderObjectWindow(const std::filesystem::path& folder, const std::string& name,
+    const std::string& programFolder, NRVCMUCryptoki& cryptoki, NRVCMUSettings& settings)
+{
+    int failures = 0;
+    TokenActionsTestHost host(cryptoki, settings);
+    host.Enumerate();
+    CK_SESSION_HANDLE& session = host.GetSlotSession(0);
+    if (host.OpenSlotSession(0) != CKR_OK || cryptoki.LogIn(CKU_USER, session, "1234") != CKR_OK) {
+        return 1;
+    }
+    host.GetSlotRecord(0).loggedIn = true;
+    host.GetSlotRecord(0).cachedPIN.Keep("1234");
+    const auto capture = [&](wxDialog* dialog) {
+        dialog->Move(0, 0);
+        Settle(std::chrono::milliseconds(400));
+        if (!Capture(dialog, folder / (name + ".png"))) {
+            ++failures;
+        }
+    };
+    if (name == "CertificateManagerDlg") {
+        wxArrayString slots;
+        slots.Add("VELA5 Virtual Reader 1 " + _("[Card Present]"));
+        slots.Add("VELA5 Virtual Reader 2 " + _("[No Card Present]"));
+        CertificateManagerDlg dialog(nullptr, host, 0, slots);
+        dialog.CallAfter([&] {
+            capture(&dialog);
+            dialog.Close();
+        });
+        dialog.ShowModal();
+    } else {
+        void* library = dlopen((programFolder + "/Certlens.so").c_str(), RTLD_NOW);
+        auto getList = library != nullptr
+            ? reinterpret_cast<CERTLENS_GET_FUNCTION_LIST>(dlsym(library, "GetFunctionList"))
+            : nullptr;
+        CERTLENS_FUNCTION_LIST functions {};
+        if (getList == nullptr || getList(&functions) != 0) {
+            return 1;
+        }
+        TestCertificateFields fields;
+        fields.subject = "/C=US/O=Acme/OU=Sales/CN=Alice Example";
+        fields.serial = 0x5A17;
+        fields.emails = { "alice@example.com" };
+        const std::vector<uint8_t> der = MakeCertificate(fields, MakeRsaKey(2048));
+        wxTheApp->CallAfter([&] {
+            for (wxWindow* window : wxTopLevelWindows) {
+                auto* dialog = dynamic_cast<wxDialog*>(window);
+                if (dialog != nullptr && dialog->GetName() == "CERTLENS_DLG_CERTIFICATE_DETAILS") {
+                    capture(dialog);
+                    dialog->EndModal(wxID_OK);
+                }
+            }
+        });
+        functions.ViewCertificate(1, der.data(), static_cast<unsigned long>(der.size()));
+        dlclose(library);
+    }
+    cryptoki.CloseSession(session);
+    return failures;
+}
+
 int Render(const std::filesystem::path& folder, const wxString& language, const std::string& name)
 {
     const char* binDir = std::getenv("VELA5_BIN_DIR");
@@ -169,6 +249,12 @@ int Render(const std::filesystem::path& folder, const wxString& language, const 
 
     std::filesystem::create_directories(folder);
     int failures = 0;
+    for (const char* objectWindow : kObjectWindows) {
+        if (name == objectWindow) {
+            AddObjects(serial, root.Temp() / "gallery");
+            failures += RenderObjectWindow(folder, name, programFolder, cryptoki, settings);
+        }
+    }
     window_catalogue::Context context { &settings, &cryptoki, nullptr, 0 };
     if (name == window_catalogue::MainWindow().name) {
         auto* frame = static_cast<NRVCMUFrm*>(window_catalogue::MainWindow().create(context));
@@ -222,6 +308,9 @@ int main(int argc, char** argv)
     if (argc == 2 && std::string(argv[1]) == "--list") {
         std::printf("%s\n", window_catalogue::MainWindow().name.c_str());
         std::printf("%s\n", kTrayMenu);
+        for (const char* objectWindow : kObjectWindows) {
+            std::printf("%s\n", objectWindow);
+        }
         for (const window_catalogue::Entry& entry : window_catalogue::AllDialogs()) {
             std::printf("%s\n", entry.name.c_str());
         }

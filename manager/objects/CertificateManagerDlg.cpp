@@ -1,0 +1,501 @@
+#include "CertificateManagerDlg.h"
+
+#include "certlens/Certlens.h"
+#include "manager/core/CryptokiResultText.h"
+#include "manager/core/DialogIdentity.h"
+#include "manager/core/ModalRunner.h"
+#include "manager/core/NRVCMUCryptoki.h"
+#include "manager/core/NRVCMULog.h"
+#include "manager/core/NRVCMUSettings.h"
+#include "manager/res/EmbeddedImages.h"
+#include "manager/window/PinScrambler.h"
+#include "manager/window/TokenActionHost.h"
+#include "platform/files/AtomicFile.h"
+
+#include <algorithm>
+#include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/dynlib.h>
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/imaglist.h>
+#include <wx/intl.h>
+#include <wx/sizer.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+#include <wx/stdpaths.h>
+
+namespace {
+
+wxString g_viewerLibraryPath;
+
+wxString ViewerLibraryPath()
+{
+    if (!g_viewerLibraryPath.empty()) {
+        return g_viewerLibraryPath;
+    }
+    // Beside the program first, as the module is found; dlopen by plain name
+    // would search the toolkit library's RUNPATH, not the program's.
+    const wxFileName beside(wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath(), "Certlens.so");
+    return beside.FileExists() ? beside.GetFullPath() : wxString("Certlens.so");
+}
+
+} // namespace
+
+// One token operation: controls off, polling and the agent paused; the
+// destructor restores all of it, whatever way the operation ends.
+class CertificateManagerDlg::Bracket final {
+public:
+    explicit Bracket(CertificateManagerDlg& dialog)
+        : m_dialog(dialog)
+    {
+        m_dialog.EnableControls(false);
+        if (!m_dialog.m_paused) {
+            m_dialog.m_host.PausePolling();
+            m_dialog.m_paused = true;
+        }
+        m_dialog.m_agent.Pause(m_dialog.m_host.GetSettings().IsInstallCertificate());
+    }
+    ~Bracket()
+    {
+        m_dialog.m_agent.Continue(m_dialog.m_host.GetSettings().IsInstallCertificate());
+        m_dialog.ApplyButtons(CertificateManagerRules::AfterOperation(m_dialog.CurrentSelection(),
+            m_dialog.m_lastSelectedCertificate, m_dialog.m_tables.certificates.size(),
+            m_dialog.m_tables.privateKeys.size() + m_dialog.m_tables.publicKeys.size()));
+        m_dialog.Enable(true);
+        if (m_dialog.m_paused) {
+            m_dialog.m_host.ResumePolling();
+            m_dialog.m_paused = false;
+        }
+    }
+    Bracket(const Bracket&) = delete;
+    Bracket& operator=(const Bracket&) = delete;
+
+private:
+    CertificateManagerDlg& m_dialog;
+};
+
+void CertificateManagerDlg::SetViewerLibraryPath(const wxString& path)
+{
+    g_viewerLibraryPath = path;
+}
+
+CertificateManagerDlg::CertificateManagerDlg(
+    wxWindow* parent, TokenActionHost& host, int slotIndex, const wxArrayString& slotTexts)
+    : wxDialog(parent, DialogIdentity::ID_DLG_CERTIFICATE_MANAGER,
+        wxString::Format(_("Pavix Manager - %s"), _("Certificate Manager")), wxDefaultPosition, wxDefaultSize,
+        wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER,
+        DialogIdentity::NameOf(DialogIdentity::ID_DLG_CERTIFICATE_MANAGER))
+    , m_host(host)
+    , m_slotIndex(slotIndex)
+{
+    CreateControls(slotTexts);
+    Bind(wxEVT_INIT_DIALOG, &CertificateManagerDlg::OnInitDialog, this);
+    Bind(wxEVT_CLOSE_WINDOW, &CertificateManagerDlg::OnClose, this);
+    // Escape closes the window the way the close box does.
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { CloseWindow(); }, wxID_CANCEL);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { View(); }, ID_BTN_VIEW);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { Export(); }, ID_BTN_EXPORT);
+    m_tree->Bind(wxEVT_TREE_SEL_CHANGED, &CertificateManagerDlg::OnSelectionChanged, this);
+}
+
+CertificateManagerDlg::~CertificateManagerDlg()
+{
+    NRVCMULog& log = NRVCMULog::Get();
+    log.WriteLine("CertificateManagerDlg::~CertificateManagerDlg()");
+    log.WriteLine(m_shownModal ? "\t>> EndModal()" : "\t>> Destroy()");
+    // Closed from outside (the poller on a slot change): the session still goes.
+    if (m_session != CK_INVALID_HANDLE) {
+        m_host.GetCryptoki().CloseSession(m_session);
+        m_session = CK_INVALID_HANDLE;
+    }
+    if (m_paused) {
+        m_host.ResumePolling();
+    }
+}
+
+int CertificateManagerDlg::ShowModal()
+{
+    m_shownModal = true;
+    return wxDialog::ShowModal();
+}
+
+void CertificateManagerDlg::CreateControls(const wxArrayString& slotTexts)
+{
+    auto* top = new wxBoxSizer(wxVERTICAL);
+    m_slots = new wxChoice(this, ID_CBX_SLOT_LIST, wxDefaultPosition, wxDefaultSize, slotTexts);
+    if (m_slotIndex >= 0 && static_cast<size_t>(m_slotIndex) < slotTexts.size()) {
+        m_slots->SetSelection(m_slotIndex);
+    }
+    m_slots->Disable();
+    top->Add(m_slots, 0, wxEXPAND | wxALL, 8);
+
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    auto* items = new wxStaticBoxSizer(wxVERTICAL, this, _("Items"));
+    m_tree = new wxTreeCtrl(items->GetStaticBox(), ID_TREE_ITEMS, wxDefaultPosition, wxSize(420, 260),
+        wxTR_HAS_BUTTONS | wxTR_LINES_AT_ROOT | wxTR_HIDE_ROOT | wxTR_SINGLE);
+    auto* images = new wxImageList(16, 16, true, 2);
+    for (const char* name : { "Image4", "Image5" }) {
+        const wxBitmap bitmap = LoadEmbeddedBitmap(name);
+        images->Add(bitmap.IsOk() ? bitmap : wxBitmap(16, 16));
+    }
+    m_tree->AssignImageList(images);
+    m_root = m_tree->AddRoot("Root");
+    items->Add(m_tree, 1, wxEXPAND | wxALL, 4);
+    row->Add(items, 1, wxEXPAND | wxLEFT | wxRIGHT, 8);
+
+    // One column of equal buttons, as wide as the longest label needs: a
+    // longer translation ("Set as Default" in Spanish) widens them all.
+    const std::pair<int, wxString> buttons[] = {
+        { ID_BTN_VIEW, _("View") },
+        { ID_BTN_EXPORT, _("Export") },
+        { ID_BTN_IMPORT, _("Import") },
+        { ID_BTN_DELETE, _("Delete") },
+        { ID_BTN_DELETE_ALL, _("Delete All") },
+        { ID_BTN_SET_AS_DEFAULT, _("Set as Default") },
+    };
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    int width = 0;
+    for (const auto& [id, label] : buttons) {
+        auto* button = new wxButton(this, id, label);
+        m_buttons.push_back(button);
+        width = std::max(width, button->GetBestSize().GetWidth());
+    }
+    column->AddSpacer(8);
+    for (wxButton* button : m_buttons) {
+        button->SetMinSize(wxSize(width, -1));
+        column->Add(button, 0, wxEXPAND | wxBOTTOM, 4);
+    }
+    row->Add(column, 0, wxRIGHT, 8);
+    top->Add(row, 1, wxEXPAND);
+
+    m_message = new wxStaticText(this, ID_LBE_MESSAGE, wxString(), wxDefaultPosition, wxDefaultSize,
+        wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    top->Add(m_message, 0, wxEXPAND | wxALL, 8);
+    SetSizerAndFit(top);
+    SetMinSize(GetSize());
+    ApplyButtons({});
+}
+
+wxButton* CertificateManagerDlg::GetButton(int id) const
+{
+    for (wxButton* button : m_buttons) {
+        if (button->GetId() == id) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+wxString CertificateManagerDlg::GetMessage() const
+{
+    return m_message->GetLabelText();
+}
+
+void CertificateManagerDlg::SetMessage(const wxString& text)
+{
+    m_message->SetLabelText(text);
+    m_message->SetToolTip(text);
+}
+
+void CertificateManagerDlg::ApplyButtons(const CertificateManagerRules::ButtonStates& states)
+{
+    m_tree->Enable(states.tree);
+    GetButton(ID_BTN_VIEW)->Enable(states.view);
+    GetButton(ID_BTN_EXPORT)->Enable(states.exportCertificate);
+    // Import, deletion and the logon default are not offered by this window
+    // yet: their buttons stay off rather than doing nothing.
+    GetButton(ID_BTN_IMPORT)->Enable(false);
+    GetButton(ID_BTN_DELETE)->Enable(false);
+    GetButton(ID_BTN_DELETE_ALL)->Enable(false);
+    GetButton(ID_BTN_SET_AS_DEFAULT)->Enable(false);
+}
+
+void CertificateManagerDlg::EnableControls(bool enable)
+{
+    m_tree->Enable(enable);
+    for (wxButton* button : m_buttons) {
+        button->Enable(enable);
+    }
+}
+
+void CertificateManagerDlg::OnInitDialog(wxInitDialogEvent& event)
+{
+    event.Skip();
+    Load();
+}
+
+void CertificateManagerDlg::Load()
+{
+    const Bracket bracket(*this);
+    const wxString slotText = m_slots->GetStringSelection();
+    if (slotText.Contains(_("No Card Present"))) {
+        SetMessage(_("There is no token present in the slot."));
+        return;
+    }
+    SetMessage(_("Searching for certificates . . ."));
+    NRVCMUCryptoki& cryptoki = m_host.GetCryptoki();
+    const CK_SLOT_ID slot = m_host.GetSlotRecord(m_slotIndex).slot;
+    // The maker's refresh call exists only on the maker's module.
+    CK_RV rv = cryptoki.HasVendorEntries() ? cryptoki.RefreshTokenFlag(slot) : CKR_OK;
+    if (rv == CKR_OK) {
+        rv = cryptoki.OpenSession(slot, &m_session);
+    }
+    if (rv == CKR_OK) {
+        rv = RefreshList();
+    }
+    if (rv != CKR_OK) {
+        SetMessage(GetResultMessage(rv, _("Failed to load certificates.")));
+        return;
+    }
+    wxTreeItemIdValue cookie;
+    const wxTreeItemId first = m_tree->GetFirstChild(m_root, cookie);
+    if (first.IsOk()) {
+        m_tree->SelectItem(first);
+    }
+    SetMessage(CertificateManagerRules::CountMessage(
+        m_tables.certificates.size(), m_tables.privateKeys.size() + m_tables.publicKeys.size()));
+    m_host.SetStatus(_("Certificate Manager is currently active . . ."));
+}
+
+CK_RV CertificateManagerDlg::RefreshList()
+{
+    m_tables.Reset();
+    m_tree->DeleteChildren(m_root);
+    NRVCMUCryptoki& cryptoki = m_host.GetCryptoki();
+    if (cryptoki.HasVendorEntries()) {
+        const CK_RV rv = cryptoki.RefreshTokenFlag(m_host.GetSlotRecord(m_slotIndex).slot);
+        if (rv != CKR_OK) {
+            return rv;
+        }
+    }
+    const CK_RV rv = ListAll(cryptoki, m_session, m_tables);
+    for (const CertificateTreeItem& item : BuildCertificateTree(m_tables)) {
+        const bool certificate = item.kind == CertificateTreeItem::Kind::Certificate;
+        const wxTreeItemId added
+            = m_tree->AppendItem(m_root, item.label, certificate ? kImageCertificate : kImageKey);
+        for (const wxString& child : item.children) {
+            m_tree->AppendItem(added, child);
+        }
+    }
+    m_tree->ExpandAll();
+    return rv;
+}
+
+int CertificateManagerDlg::SelectedCertificate() const
+{
+    const wxTreeItemId selected = m_tree->GetSelection();
+    if (!selected.IsOk() || m_tree->GetItemParent(selected) != m_root
+        || m_tree->GetItemImage(selected) != kImageCertificate) {
+        return -1;
+    }
+    int position = 0;
+    wxTreeItemIdValue cookie;
+    for (wxTreeItemId item = m_tree->GetFirstChild(m_root, cookie); item.IsOk();
+         item = m_tree->GetNextChild(m_root, cookie), ++position) {
+        if (item == selected) {
+            return position < static_cast<int>(m_tables.certificates.size()) ? position : -1;
+        }
+    }
+    return -1;
+}
+
+CertificateManagerRules::Selection CertificateManagerDlg::CurrentSelection() const
+{
+    CertificateManagerRules::Selection selection;
+    const wxTreeItemId selected = m_tree->GetSelection();
+    if (!selected.IsOk()) {
+        return selection;
+    }
+    const int certificate = SelectedCertificate();
+    if (certificate >= 0) {
+        const CertificateEntry& entry = m_tables.certificates[static_cast<size_t>(certificate)];
+        selection.isCertificate = true;
+        selection.hasBothKeys = entry.hasPrivateKey && entry.hasPublicKey;
+        selection.isDefault = entry.logonDefault == 1;
+    } else {
+        selection.isRootKey = m_tree->GetItemParent(selected) == m_root;
+    }
+    return selection;
+}
+
+void CertificateManagerDlg::OnSelectionChanged(wxTreeEvent& event)
+{
+    event.Skip();
+    const CertificateManagerRules::Selection selection = CurrentSelection();
+    m_lastSelectedCertificate = selection.isCertificate;
+    ApplyButtons(CertificateManagerRules::ForSelection(selection));
+}
+
+CK_RV CertificateManagerDlg::ReadCertificateValue(CK_OBJECT_HANDLE object, std::vector<uint8_t>& value)
+{
+    CK_ATTRIBUTE attribute = { CKA_VALUE, nullptr, 0 };
+    NRVCMUCryptoki& cryptoki = m_host.GetCryptoki();
+    CK_RV rv = cryptoki.GetAttributeValue(m_session, object, &attribute, 1);
+    if (rv != CKR_OK) {
+        return rv;
+    }
+    value.assign(attribute.ulValueLen, 0);
+    attribute.pValue = value.data();
+    rv = cryptoki.GetAttributeValue(m_session, object, &attribute, 1);
+    value.resize(rv == CKR_OK ? attribute.ulValueLen : 0);
+    return rv;
+}
+
+void CertificateManagerDlg::CloseMainSession()
+{
+    SlotRecord& record = m_host.GetSlotRecord(m_slotIndex);
+    record.loggedIn = false;
+    record.cachedPIN.Clear();
+    CK_SESSION_HANDLE& mainSession = m_host.GetSlotSession(m_slotIndex);
+    if (mainSession != 0) {
+        m_host.GetCryptoki().CloseSession(mainSession);
+    }
+    mainSession = 0;
+}
+
+CK_RV CertificateManagerDlg::LogInAgain()
+{
+    SlotRecord& record = m_host.GetSlotRecord(m_slotIndex);
+    // Without a User login in the main window there is no PIN to restore,
+    // and a login with an empty one would only count a wrong attempt.
+    if (!record.loggedIn) {
+        return CKR_OK;
+    }
+    NRVCMUCryptoki& cryptoki = m_host.GetCryptoki();
+    wxString pin = record.cachedPIN.Reveal();
+    CK_RV rv = cryptoki.LogIn(CKU_USER, m_session, pin);
+    if (rv == CKR_USER_ALREADY_LOGGED_IN) {
+        rv = cryptoki.LogOut(m_session);
+        if (rv == CKR_DEVICE_ERROR) {
+            CloseMainSession();
+            rv = CKR_OK;
+        } else if (rv == CKR_OK) {
+            rv = cryptoki.LogIn(CKU_USER, m_session, pin);
+        }
+    }
+    PinScrambler::Wipe(pin);
+    return rv;
+}
+
+void CertificateManagerDlg::View()
+{
+    const int certificate = SelectedCertificate();
+    if (certificate < 0) {
+        SetMessage(_("Please select a certificate to be viewed."));
+        return;
+    }
+    const Bracket bracket(*this);
+    const wxString failed = _("Failed to load certificate details.");
+    SetMessage(_("Loading certificate details . . ."));
+    std::vector<uint8_t> value;
+    const CK_RV rv
+        = ReadCertificateValue(m_tables.certificates[static_cast<size_t>(certificate)].handle, value);
+    if (rv != CKR_OK) {
+        SetMessage(GetResultMessage(rv, failed));
+        return;
+    }
+    unsigned long result = 0;
+    {
+        wxDynamicLibrary viewer(ViewerLibraryPath(), wxDL_NOW | wxDL_VERBATIM | wxDL_QUIET);
+        auto getFunctionList = viewer.IsLoaded()
+            ? reinterpret_cast<CERTLENS_GET_FUNCTION_LIST>(viewer.GetSymbol("GetFunctionList"))
+            : nullptr;
+        CERTLENS_FUNCTION_LIST functions {};
+        if (getFunctionList == nullptr || getFunctionList(&functions) != 0 || functions.IsReady == nullptr
+            || functions.ViewCertificate == nullptr) {
+            SetMessage(GetResultMessage(CKR_GENERAL_ERROR, failed));
+            return;
+        }
+        if (functions.IsReady() != 0) {
+            SetMessage(GetResultMessage(CKR_GENERAL_ERROR, failed));
+            return;
+        }
+        SetMessage(_("Certificate Details window is currently active."));
+        result = functions.ViewCertificate(1, value.data(), static_cast<unsigned long>(value.size()));
+    }
+    if (result == 0 || result == CERTLENS_RESULT_CANCELLED) {
+        SetMessage(_("Certificate Details window has been closed."));
+    } else {
+        SetMessage(AppendErrorCode(failed, result, "CryptUIDlgViewCertificate"));
+    }
+    NRVCMUCryptoki& cryptoki = m_host.GetCryptoki();
+    const CK_RV logout = cryptoki.LogOut(m_session);
+    if (logout == CKR_DEVICE_ERROR) {
+        CloseMainSession();
+    } else if (logout == CKR_OK && m_host.GetSlotRecord(m_slotIndex).loggedIn) {
+        wxString pin = m_host.GetSlotRecord(m_slotIndex).cachedPIN.Reveal();
+        const CK_RV login = cryptoki.LogIn(CKU_USER, m_session, pin);
+        PinScrambler::Wipe(pin);
+        if (login != CKR_OK) {
+            SetMessage(GetResultMessage(login, failed));
+        }
+    }
+}
+
+void CertificateManagerDlg::Export()
+{
+    const int certificate = SelectedCertificate();
+    if (certificate < 0) {
+        SetMessage(_("Please select a certificate to be exported."));
+        return;
+    }
+    const Bracket bracket(*this);
+    const wxString failed = _("Failed to export the certificate.");
+    SetMessage(_("Preparing to export the certificate . . ."));
+    const CertificateEntry& entry = m_tables.certificates[static_cast<size_t>(certificate)];
+    wxFileDialog save(this, _("Export Certificate"), wxString(),
+        CertificateManagerRules::ExportFileName(entry.subjectName), _("Certificate Files (*.cer)|*.cer"),
+        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    wxString path;
+    const int answer = ModalRunner::ShowFileDialog(save, path);
+    CK_RV rv = LogInAgain();
+    if (rv != CKR_OK) {
+        SetMessage(GetResultMessage(rv, failed));
+        return;
+    }
+    if (answer != wxID_OK) {
+        SetMessage(_("Certificate has not been exported because the operation was cancelled."));
+        return;
+    }
+    SetMessage(_("Exporting the certificate . . ."));
+    std::vector<uint8_t> value;
+    rv = ReadCertificateValue(entry.handle, value);
+    if (rv != CKR_OK) {
+        SetMessage(GetResultMessage(rv, failed));
+        return;
+    }
+    if (!Files::WriteAtomically(
+            std::filesystem::path(path.utf8_string()), value.data(), value.size(), 0644)) {
+        SetMessage(GetResultMessage(CKR_GENERAL_ERROR, failed));
+        return;
+    }
+    const wxString done = _("Certificate has been exported successfully.");
+    SetMessage(done);
+    // TRANSLATORS: the outcome, then the label and the exported file's path
+    ModalRunner::ShowMessage(
+        wxString::Format(_("%s\n%s %s"), done, _("Complete path to exported certificate:"), path),
+        _("Export Certificate"), wxOK | wxICON_INFORMATION, this);
+}
+
+void CertificateManagerDlg::CloseWindow()
+{
+    if (m_session != CK_INVALID_HANDLE) {
+        m_host.GetCryptoki().CloseSession(m_session);
+        m_session = CK_INVALID_HANDLE;
+    }
+    m_agent.Continue(m_host.GetSettings().IsInstallCertificate());
+    if (IsModal()) {
+        EndModal(wxID_OK);
+    } else {
+        Destroy();
+    }
+}
+
+void CertificateManagerDlg::OnClose(wxCloseEvent&)
+{
+    CloseWindow();
+}

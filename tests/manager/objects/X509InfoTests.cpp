@@ -1,0 +1,175 @@
+// The certificate description: reading certificate files, names, key IDs.
+#include "ScopedTestRoot.h"
+#include "TestCertificates.h"
+#include "manager/objects/X509Info.h"
+
+#include <gtest/gtest.h>
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/pkcs7.h>
+#include <openssl/x509.h>
+
+namespace {
+
+std::vector<uint8_t> NameDer(const std::string& subject)
+{
+    TestCertificateFields fields;
+    fields.subject = subject;
+    const std::vector<uint8_t> der = MakeCertificate(fields, MakeRsaKey(512));
+    const unsigned char* cursor = der.data();
+    X509* certificate = d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
+    unsigned char* name = nullptr;
+    const int length = i2d_X509_NAME(X509_get_subject_name(certificate), &name);
+    std::vector<uint8_t> bytes(name, name + length);
+    OPENSSL_free(name);
+    X509_free(certificate);
+    return bytes;
+}
+
+std::vector<uint8_t> Parameter(const TestKey& key, const char* name)
+{
+    BIGNUM* number = nullptr;
+    EXPECT_EQ(EVP_PKEY_get_bn_param(key.get(), name, &number), 1);
+    std::vector<uint8_t> bytes(static_cast<size_t>(BN_num_bytes(number)));
+    BN_bn2bin(number, bytes.data());
+    BN_free(number);
+    return bytes;
+}
+
+// A PKCS #7 file of the given type holding the certificates (signed data) or none.
+void WritePkcs7(
+    const std::filesystem::path& file, int type, const std::vector<std::vector<uint8_t>>& certificates)
+{
+    PKCS7* pkcs7 = PKCS7_new();
+    ASSERT_EQ(PKCS7_set_type(pkcs7, type), 1);
+    if (type == NID_pkcs7_signed) {
+        PKCS7_content_new(pkcs7, NID_pkcs7_data);
+        for (const auto& der : certificates) {
+            const unsigned char* cursor = der.data();
+            X509* certificate = d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
+            PKCS7_add_certificate(pkcs7, certificate);
+            X509_free(certificate);
+        }
+    }
+    unsigned char* out = nullptr;
+    const int length = i2d_PKCS7(pkcs7, &out);
+    ASSERT_GT(length, 0);
+    WriteBytes(file, std::vector<uint8_t>(out, out + length));
+    OPENSSL_free(out);
+    PKCS7_free(pkcs7);
+}
+
+} // namespace
+
+TEST(X509Info, DisplayNameTakesTheMostSpecificPart)
+{
+    const struct {
+        const char* subject;
+        const char* expected;
+    } cases[] = {
+        { "/C=US/O=Acme/CN=Alice", "Alice" },
+        { "/O=Acme", "Acme" },
+        { "/C=US/OU=Sales", "OU=Sales" },
+        { "/emailAddress=alice@example.com", "alice@example.com" },
+        { "/C=BG/CN=\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD", "\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD" },
+        { "", "Error" },
+    };
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> der = NameDer(c.subject);
+        EXPECT_EQ(GetDisplayName(der.data(), der.size()), wxString::FromUTF8(c.expected)) << c.subject;
+    }
+    EXPECT_EQ(GetDisplayName(nullptr, 0), "Error");
+    EXPECT_EQ(DisplayNameFromText("CN=Alice, O=Acme, C=US"), "Alice");
+    EXPECT_EQ(DisplayNameFromText("CN=Bob"), "Bob");
+}
+
+TEST(X509Info, KeyIdTextDropsTrailingZeroBytesButKeepsOne)
+{
+    const struct {
+        std::vector<uint8_t> id;
+        const char* text;
+    } cases[] = {
+        { { 0x01, 0xAB, 0x00, 0x00 }, "01AB" },
+        { { 0x00 }, "00" },
+        { { 0x00, 0x00, 0x00 }, "00" },
+        { { 0x00, 0x0F }, "000F" },
+        { {}, "" },
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(GetKeyIdText(c.id.data(), c.id.size()), c.text);
+    }
+}
+
+TEST(X509Info, SettersKeepTheMemberForNullOrEmptySources)
+{
+    X509Info info;
+    const uint8_t bytes[] = { 1, 2, 3 };
+    info.SetSubject(bytes, 3);
+    info.SetSubject(nullptr, 3);
+    info.SetSubject(bytes, 0);
+    EXPECT_EQ(info.GetSubject(), (std::vector<uint8_t> { 1, 2, 3 }));
+    info.SetSerialNumber(bytes, 3);
+    EXPECT_EQ(info.GetSerialNumber(), (std::vector<uint8_t> { 0x02, 3, 1, 2, 3 })) << "a DER INTEGER";
+    const std::vector<uint8_t> tooLong(128, 7);
+    info.SetSerialNumber(tooLong.data(), static_cast<uint32_t>(tooLong.size()));
+    EXPECT_EQ(info.GetSerialNumber().size(), 5u) << "a length its one length byte cannot say is refused";
+}
+
+// Two records made at once (the same second) must not share a CKA_ID: their
+// keys would pair with each other's certificates.
+TEST(X509Info, EveryRecordDrawsItsOwnRandomId)
+{
+    X509Info first;
+    X509Info second;
+    EXPECT_EQ(first.GetID().size(), 20u);
+    EXPECT_NE(first.GetID(), second.GetID());
+}
+
+TEST(X509Info, ReadsDerAndPkcs7FilesWithBigEndianKeyNumbers)
+{
+    ScopedTestRoot root;
+    std::filesystem::create_directories(root.Temp());
+    const TestKey key = MakeRsaKey(1024);
+    TestCertificateFields fields;
+    fields.subject = "/O=Acme/CN=Alice Example";
+    fields.serial = 0x1234;
+    const std::vector<uint8_t> alice = MakeCertificate(fields, key);
+    fields.subject = "/CN=Bob";
+    const std::vector<uint8_t> bob = MakeCertificate(fields, MakeRsaKey(512));
+    WriteBytes(root.Temp() / "alice.cer", alice);
+    WritePkcs7(root.Temp() / "both.p7b", NID_pkcs7_signed, { alice, bob });
+    WritePkcs7(root.Temp() / "data.p7b", NID_pkcs7_data, {});
+    WritePkcs7(root.Temp() / "empty.p7b", NID_pkcs7_signed, {});
+
+    for (const auto& [file, kind, count] : { std::tuple { "alice.cer", CertificateFileKind::Der, 1 },
+             std::tuple { "both.p7b", CertificateFileKind::Pkcs7, 2 } }) {
+        std::vector<std::unique_ptr<X509Info>> list;
+        ASSERT_EQ(ReadCertificateFile(wxString::FromUTF8((root.Temp() / file).string()), kind, list), count)
+            << file;
+        ASSERT_EQ(list.size(), 1u) << "one record, for the first certificate";
+        const X509Info& info = *list.front();
+        EXPECT_EQ(info.GetValue(), alice) << file;
+        EXPECT_EQ(info.GetModulus(), Parameter(key, OSSL_PKEY_PARAM_RSA_N)) << "most significant byte first";
+        EXPECT_EQ(info.GetPublicExponent(), (std::vector<uint8_t> { 0x01, 0x00, 0x01 }));
+        EXPECT_EQ(info.GetSerialNumber(), (std::vector<uint8_t> { 0x02, 0x02, 0x12, 0x34 }));
+        EXPECT_EQ(std::string(info.GetLabel().begin(), info.GetLabel().end()), "Alice Example");
+        EXPECT_EQ(GetDisplayName(info.GetSubject().data(), info.GetSubject().size()), "Alice Example");
+    }
+    const struct {
+        const char* file;
+        CertificateFileKind kind;
+    } unusable[] = {
+        { "missing.cer", CertificateFileKind::Der },
+        { "both.p7b", CertificateFileKind::Der },
+        { "alice.cer", CertificateFileKind::Pkcs7 },
+        { "data.p7b", CertificateFileKind::Pkcs7 },
+        { "empty.p7b", CertificateFileKind::Pkcs7 },
+    };
+    for (const auto& c : unusable) {
+        std::vector<std::unique_ptr<X509Info>> list;
+        EXPECT_EQ(ReadCertificateFile(wxString::FromUTF8((root.Temp() / c.file).string()), c.kind, list), 0)
+            << c.file;
+        EXPECT_TRUE(list.empty()) << c.file;
+    }
+    EXPECT_FALSE(std::filesystem::exists(root.Temp() / "temp.cer")) << "no shared temporary file";
+}
