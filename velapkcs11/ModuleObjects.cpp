@@ -34,6 +34,7 @@ StoredObject Module::VisibleObject(const Session& session, CK_OBJECT_HANDLE hand
     Require(object->tokenId == session.tokenId, CKR_OBJECT_HANDLE_INVALID);
     Require(object->IsTokenObject() || object->sessionPid == Pid(), CKR_OBJECT_HANDLE_INVALID);
     Require(!object->isPrivate || UserLoggedIn(session.tokenId), CKR_OBJECT_HANDLE_INVALID);
+    Unseal(*object);
     return std::move(*object);
 }
 
@@ -70,7 +71,7 @@ void Module::CreateObject(
     Transaction transaction(*m_db);
     Require(!created.isPrivate || UserLoggedIn(session.tokenId), CKR_USER_NOT_LOGGED_IN);
     CheckCapacity(session.tokenId, created, 0);
-    *object = static_cast<CK_OBJECT_HANDLE>(m_objects->Insert(created));
+    *object = static_cast<CK_OBJECT_HANDLE>(m_objects->Insert(created, HeldKey(session.tokenId)));
     transaction.Commit();
 }
 
@@ -107,7 +108,8 @@ void Module::GetAttributeValue(
     CK_RV result = CKR_OK;
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_ATTRIBUTE& attribute = attributes[i];
-        if (IsSensitive(stored, attribute.type)) {
+        // A value still sealed (no token key at hand) is never shown either.
+        if (IsSensitive(stored, attribute.type) || stored.sealedAttributes.count(attribute.type) != 0) {
             attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
             result = result == CKR_OK ? CKR_ATTRIBUTE_SENSITIVE : result;
             continue;
@@ -149,7 +151,7 @@ void Module::SetAttributeValue(
         ApplyChange(stored, type, value);
     }
     CheckCapacity(session.tokenId, stored, sizeBefore);
-    m_objects->ReplaceAttributes(stored);
+    m_objects->ReplaceAttributes(stored, HeldKey(session.tokenId));
     transaction.Commit();
 }
 
@@ -176,8 +178,12 @@ void Module::FindObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attribut
     const bool userIn = UserLoggedIn(session.tokenId);
     std::vector<int64_t> found;
     for (int64_t id : m_objects->Visible(session.tokenId, Pid())) {
-        const auto object = m_objects->Load(id);
-        if (object && (!object->isPrivate || userIn) && Matches(*object, filter)) {
+        auto object = m_objects->Load(id);
+        if (!object || (object->isPrivate && !userIn)) {
+            continue;
+        }
+        Unseal(*object);
+        if (Matches(*object, filter)) {
             found.push_back(id);
         }
     }
@@ -262,7 +268,7 @@ void Module::GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanis
                 = Blob { static_cast<unsigned char>(half->keyPairIndex) };
         }
         CheckCapacity(session.tokenId, *half, 0);
-        m_objects->Insert(*half);
+        m_objects->Insert(*half, HeldKey(session.tokenId));
     }
     transaction.Commit();
     *publicKey = static_cast<CK_OBJECT_HANDLE>(pub.id);
@@ -326,7 +332,7 @@ void Module::LoadCert(
             object->attributes[CKA_NRV_KEY_PAIR_INDEX] = Blob { static_cast<unsigned char>(index) };
         }
         CheckCapacity(token.id, *object, 0);
-        m_objects->Insert(*object);
+        m_objects->Insert(*object, HeldKey(token.id));
     }
     transaction.Commit();
 }
