@@ -6,6 +6,7 @@
 #include "ObjectTemplate.h"
 #include "Pkcs12Loader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <openssl/crypto.h>
 #include <unistd.h>
@@ -17,6 +18,16 @@ namespace {
 int64_t Pid()
 {
     return static_cast<int64_t>(getpid());
+}
+
+bool NeedsSealed(const StoredObject& object, const CK_ATTRIBUTE* attributes, CK_ULONG count)
+{
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (object.sealedAttributes.count(attributes[i].type) != 0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool WantsTokenObject(const AttributeMap& map)
@@ -34,7 +45,6 @@ StoredObject Module::VisibleObject(const Session& session, CK_OBJECT_HANDLE hand
     Require(object->tokenId == session.tokenId, CKR_OBJECT_HANDLE_INVALID);
     Require(object->IsTokenObject() || object->sessionPid == Pid(), CKR_OBJECT_HANDLE_INVALID);
     Require(!object->isPrivate || UserLoggedIn(session.tokenId), CKR_OBJECT_HANDLE_INVALID);
-    Unseal(*object);
     return std::move(*object);
 }
 
@@ -103,7 +113,12 @@ void Module::GetAttributeValue(
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_GetAttributeValue");
     Require(attributes != nullptr || count == 0, CKR_ARGUMENTS_BAD);
-    const StoredObject stored = VisibleObject(session, object);
+    StoredObject stored = VisibleObject(session, object);
+    // Sealed values are opened only when asked for: an object whose seal is
+    // damaged still answers for its plain attributes, and can be destroyed.
+    if (NeedsSealed(stored, attributes, count)) {
+        Unseal(stored);
+    }
     // Every attribute is answered; the worst outcome is reported.
     CK_RV result = CKR_OK;
     for (CK_ULONG i = 0; i < count; ++i) {
@@ -182,7 +197,10 @@ void Module::FindObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attribut
         if (!object || (object->isPrivate && !userIn)) {
             continue;
         }
-        Unseal(*object);
+        if (std::any_of(filter.begin(), filter.end(),
+                [&](const auto& entry) { return object->sealedAttributes.count(entry.first) != 0; })) {
+            Unseal(*object);
+        }
         if (Matches(*object, filter)) {
             found.push_back(id);
         }

@@ -189,6 +189,9 @@ void ObjectStore::ReplaceAttributes(const StoredObject& object, const TokenKey* 
         insert.Run();
     }
     for (const auto& [type, sealed] : object.sealedAttributes) {
+        if (object.attributes.count(type) != 0) {
+            continue; // replaced by a new value, sealed above
+        }
         insert.Reset();
         insert.Bind(1, object.id).Bind(2, static_cast<int64_t>(type)).Bind(3, sealed).Bind(4, 1).Run();
     }

@@ -427,6 +427,54 @@ TEST_F(SecretsAtRest, PublicPrivateKeysNeedTheLoginToSign)
     EXPECT_EQ(Sign(session, handle), CKR_OK) << "the sealed secret survived the change";
 }
 
+// A value changed later is sealed as a new one would be.
+TEST_F(SecretsAtRest, ChangedValuesAreSealedToo)
+{
+    InsertInitializedToken();
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    CK_SESSION_HANDLE session = Open();
+    CK_BBOOL yes = CK_TRUE;
+    CK_BBOOL no = CK_FALSE;
+    Bytes keyValue(16, 0x5C);
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+    CK_KEY_TYPE aes = CKK_AES;
+    // Public and extractable: nothing to seal, so no login needed.
+    CK_ATTRIBUTE secretKey[] = { { CKA_CLASS, &secretClass, sizeof secretClass },
+        { CKA_KEY_TYPE, &aes, sizeof aes }, { CKA_TOKEN, &yes, 1 }, { CKA_PRIVATE, &no, 1 },
+        { CKA_VALUE, keyValue.data(), static_cast<CK_ULONG>(keyValue.size()) } };
+    CK_OBJECT_HANDLE key = 0;
+    ASSERT_EQ(p11->C_CreateObject(session, secretKey, 5, &key), CKR_OK);
+    CK_ATTRIBUTE sensitive { CKA_SENSITIVE, &yes, 1 };
+    EXPECT_EQ(p11->C_SetAttributeValue(session, key, &sensitive, 1), CKR_USER_NOT_LOGGED_IN);
+    ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
+    ASSERT_EQ(p11->C_SetAttributeValue(session, key, &sensitive, 1), CKR_OK);
+
+    const std::string first = "FIRST-PRIVATE-VALUE";
+    const std::string second = "SECOND-PRIVATE-VALUE";
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    CK_ATTRIBUTE data[]
+        = { { CKA_CLASS, &dataClass, sizeof dataClass }, { CKA_TOKEN, &yes, 1 }, { CKA_PRIVATE, &yes, 1 },
+              { CKA_VALUE, const_cast<char*>(first.data()), static_cast<CK_ULONG>(first.size()) } };
+    CK_OBJECT_HANDLE object = 0;
+    ASSERT_EQ(p11->C_CreateObject(session, data, 4, &object), CKR_OK);
+    CK_ATTRIBUTE change { CKA_VALUE, const_cast<char*>(second.data()), static_cast<CK_ULONG>(second.size()) };
+    ASSERT_EQ(p11->C_SetAttributeValue(session, object, &change, 1), CKR_OK);
+    std::string label = "relabelled";
+    CK_ATTRIBUTE relabel { CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size()) };
+    ASSERT_EQ(p11->C_SetAttributeValue(session, object, &relabel, 1), CKR_OK);
+
+    ASSERT_EQ(p11->C_Finalize(nullptr), CKR_OK);
+    const std::string files = Files();
+    EXPECT_FALSE(Holds(files, keyValue));
+    EXPECT_FALSE(Holds(files, Bytes(first.begin(), first.end())));
+    EXPECT_FALSE(Holds(files, Bytes(second.begin(), second.end())));
+    ASSERT_TRUE(Holds(files, Bytes(label.begin(), label.end())));
+    ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    session = Open();
+    ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
+    EXPECT_EQ(Attribute(session, object, CKA_VALUE), Bytes(second.begin(), second.end()));
+}
+
 // Sealed values and wrapped keys are bound to their place: moved elsewhere,
 // they are a damaged state, never another key's secret.
 TEST_F(SecretsAtRest, MovedSealedValuesDoNotOpen)
@@ -436,6 +484,8 @@ TEST_F(SecretsAtRest, MovedSealedValuesDoNotOpen)
         const char* sql;
         CK_RV login;
         CK_RV sign;
+        // A damaged seal never stops the object from going.
+        CK_RV destroy = CKR_OK;
     } cases[] = {
         { "private keys' secrets swapped",
             "UPDATE objects SET secret = (SELECT secret FROM objects o WHERE o.class = 3 AND o.id <> "
@@ -443,7 +493,7 @@ TEST_F(SecretsAtRest, MovedSealedValuesDoNotOpen)
             "WHERE class = 3",
             CKR_OK, CKR_DEVICE_ERROR },
         { "User and SO wrappings swapped", "UPDATE tokens SET user_key = so_key, so_key = user_key",
-            CKR_DEVICE_ERROR, CKR_USER_NOT_LOGGED_IN },
+            CKR_DEVICE_ERROR, CKR_USER_NOT_LOGGED_IN, CKR_OBJECT_HANDLE_INVALID },
         { "last byte of a sealed secret changed",
             "UPDATE objects SET secret = substr(secret, 1, length(secret) - 1) || "
             "CASE WHEN substr(secret, -1) = X'00' THEN X'01' ELSE X'00' END WHERE class = 3",
@@ -472,6 +522,7 @@ TEST_F(SecretsAtRest, MovedSealedValuesDoNotOpen)
         session = Open();
         EXPECT_EQ(StandardLogin(session, CKU_USER, kUserPin), testCase.login);
         EXPECT_EQ(Sign(session, key), testCase.sign);
+        EXPECT_EQ(p11->C_DestroyObject(session, key), testCase.destroy);
         ASSERT_EQ(p11->C_Finalize(nullptr), CKR_OK);
     }
     ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
