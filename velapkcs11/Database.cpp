@@ -3,6 +3,7 @@
 #include "Database.h"
 
 #include "CkError.h"
+#include "StateSealing.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,7 +18,9 @@ namespace velatoken {
 
 namespace {
 
-constexpr const char* kFormat = "vela5-token-state-3";
+constexpr const char* kFormat = "vela5-token-state-4";
+// Before secrets were sealed under a per-token key.
+constexpr const char* kUnsealedFormat = "vela5-token-state-3";
 // Before each token kept its own PIN hashing cost.
 constexpr const char* kFixedCostFormat = "vela5-token-state-2";
 // The PBKDF2 rounds every PIN hash had then.
@@ -46,7 +49,8 @@ CREATE TABLE tokens(
     so_limit INTEGER NOT NULL DEFAULT 0, so_left INTEGER NOT NULL DEFAULT 0,
     so_min INTEGER NOT NULL DEFAULT 0, so_max INTEGER NOT NULL DEFAULT 0,
     max_key_pairs INTEGER NOT NULL DEFAULT 0,
-    pin_rounds INTEGER NOT NULL DEFAULT 600000);
+    pin_rounds INTEGER NOT NULL DEFAULT 600000,
+    user_key BLOB, so_key BLOB);
 CREATE TABLE readers(
     id INTEGER PRIMARY KEY AUTOINCREMENT,
     name TEXT NOT NULL UNIQUE,
@@ -60,12 +64,14 @@ CREATE TABLE objects(
     private INTEGER NOT NULL,
     size INTEGER NOT NULL,
     key_pair_index INTEGER NOT NULL DEFAULT 0,
-    secret BLOB);
+    secret BLOB,
+    sealed INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX objects_token ON objects(token_id);
 CREATE TABLE attributes(
     object_id INTEGER NOT NULL REFERENCES objects(id) ON DELETE CASCADE,
     type INTEGER NOT NULL,
     value BLOB NOT NULL,
+    sealed INTEGER NOT NULL DEFAULT 0,
     PRIMARY KEY(object_id, type)) WITHOUT ROWID;
 CREATE TABLE sessions(
     handle INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -272,6 +278,10 @@ void Database::CreateOrCheckSchema()
     }
     if (format == kFixedCostFormat) {
         MigrateFixedCostState();
+        format = kUnsealedFormat;
+    }
+    if (format == kUnsealedFormat) {
+        MigrateUnsealedState();
     } else if (format != kFormat) {
         throw CkError(CKR_DEVICE_ERROR, "unknown format");
     }
@@ -288,11 +298,11 @@ std::string Database::Format()
     return format.Step() ? format.Text(0) : std::string();
 }
 
-void Database::MigrateNarrowState()
+void Database::KeepCopy(const char* suffix)
 {
     // A consistent copy of the old state (write-ahead log included) stays
     // beside it, so nothing a user kept there can be lost by the change.
-    const std::filesystem::path backup = m_file.string() + ".format1";
+    const std::filesystem::path backup = m_file.string() + suffix;
     std::error_code ec;
     if (!std::filesystem::exists(backup, ec)) {
         try {
@@ -306,6 +316,11 @@ void Database::MigrateNarrowState()
             }
         }
     }
+}
+
+void Database::MigrateNarrowState()
+{
+    KeepCopy(".format1");
     Transaction transaction(*this);
     if (Format() != kNarrowFormat) {
         return; // another process migrated it meanwhile
@@ -343,8 +358,32 @@ void Database::MigrateFixedCostState()
     Statement rounds(*this, "UPDATE tokens SET pin_rounds = ?");
     rounds.Bind(1, kFixedCostRounds).Run();
     Statement mark(*this, "UPDATE meta SET value = ? WHERE key = 'format'");
-    mark.Bind(1, std::string(kFormat)).Run();
+    mark.Bind(1, std::string(kUnsealedFormat)).Run();
     transaction.Commit();
+}
+
+void Database::MigrateUnsealedState()
+{
+    KeepCopy(".format3");
+    {
+        Transaction transaction(*this);
+        if (Format() != kUnsealedFormat) {
+            return; // another process migrated it meanwhile
+        }
+        Exec("ALTER TABLE tokens ADD COLUMN user_key BLOB");
+        Exec("ALTER TABLE tokens ADD COLUMN so_key BLOB");
+        Exec("ALTER TABLE objects ADD COLUMN sealed INTEGER NOT NULL DEFAULT 0");
+        Exec("ALTER TABLE attributes ADD COLUMN sealed INTEGER NOT NULL DEFAULT 0");
+        SealPlainSecrets(*this);
+        Statement mark(*this, "UPDATE meta SET value = ? WHERE key = 'format'");
+        mark.Bind(1, std::string(kFormat)).Run();
+        transaction.Commit();
+    }
+    // secure_delete zeroed what the change replaced; rebuilding the file and
+    // emptying the log leaves no older page of it either. Both wait for other
+    // connections, so a busy state keeps them for a later open.
+    sqlite3_exec(m_db, "VACUUM", nullptr, nullptr, nullptr);
+    sqlite3_exec(m_db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
 }
 
 void Database::Exec(const char* sql)

@@ -82,8 +82,10 @@ private:
     static void RestrictStateFiles(const std::filesystem::path& file);
     void CreateOrCheckSchema();
     std::string Format();
+    void KeepCopy(const char* suffix);
     void MigrateNarrowState();
     void MigrateFixedCostState();
+    void MigrateUnsealedState();
 
     std::filesystem::path m_file;
     sqlite3* m_db = nullptr;

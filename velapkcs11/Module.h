@@ -50,6 +50,8 @@ struct Session {
 struct LoginState {
     CK_USER_TYPE user = CKU_USER;
     int64_t epoch = 0;
+    // The token key this login's PIN unwrapped; it goes with the login.
+    TokenKeyPtr key;
 };
 
 class Module final {
@@ -139,10 +141,19 @@ private:
     void PruneDeadSessions();
     std::optional<CK_USER_TYPE> LoggedIn(const TokenRecord& token);
     bool UserLoggedIn(int64_t tokenId);
+    // The token key of this process's login on the token, else null.
+    const TokenKey* HeldKey(int64_t tokenId);
+    // Ends this process's login on the token: its token key and the keys
+    // parsed from sealed secrets are dropped.
+    void EndLogin(int64_t tokenId);
+    // Opens the object's sealed values when the token key is held.
+    void Unseal(StoredObject& object);
     // Checks a PIN against one of the token's PINs, counting failures; the
     // caller commits. Throws a retry code, CKR_PIN_LOCKED or, when
-    // standardCodes, CKR_PIN_INCORRECT.
-    void CheckPin(TokenRecord& token, PinState& pin, const std::string& given, bool standardCodes);
+    // standardCodes, CKR_PIN_INCORRECT. With `opened`, a matching PIN also
+    // unwraps the token key into it.
+    void CheckPin(TokenRecord& token, PinState& pin, const std::string& given, bool standardCodes,
+        TokenKeyPtr* opened = nullptr);
     StoredObject VisibleObject(const Session& session, CK_OBJECT_HANDLE handle);
     void CheckWritable(const Session& session, const StoredObject& object);
     void CheckCapacity(int64_t tokenId, const StoredObject& object, int64_t sizeBefore);

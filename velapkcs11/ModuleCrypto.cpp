@@ -19,6 +19,8 @@ const RsaKey& Module::KeyOf(const StoredObject& object)
     }
     RsaKey key;
     if (object.objectClass == CKO_PRIVATE_KEY) {
+        // Still sealed: the token key is not held.
+        Require(!object.secret.empty(), CKR_USER_NOT_LOGGED_IN);
         key = RsaKey::FromPrivateDer(object.secret);
     } else {
         const Blob* modulus = object.Find(CKA_MODULUS);
@@ -43,6 +45,7 @@ StoredObject Module::KeyObject(int64_t handle)
     }
     auto object = m_objects->Load(handle);
     Require(object.has_value(), CKR_KEY_HANDLE_INVALID);
+    Unseal(*object);
     return std::move(*object);
 }
 
@@ -78,10 +81,15 @@ void Module::OperationInit(
     Require(object->tokenId == session.tokenId, CKR_KEY_HANDLE_INVALID);
     Require(object->IsTokenObject() || object->sessionPid == static_cast<int64_t>(getpid()),
         CKR_KEY_HANDLE_INVALID);
-    Require(!object->isPrivate || UserLoggedIn(session.tokenId), CKR_USER_NOT_LOGGED_IN);
+    // One read of the token answers both login checks.
+    const auto login = LoggedIn(Token(session.tokenId));
+    Require(!object->isPrivate || (login && *login == CKU_USER), CKR_USER_NOT_LOGGED_IN);
     const bool needsPrivate = operation == Operation::Sign || operation == Operation::Decrypt;
     Require(
         object->objectClass == (needsPrivate ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY), CKR_KEY_TYPE_INCONSISTENT);
+    // Every private key is sealed, a public one too: using it needs the
+    // token key a login unwrapped, even when a parsed copy is still at hand.
+    Require(!needsPrivate || login.has_value(), CKR_USER_NOT_LOGGED_IN);
     const CK_ATTRIBUTE_TYPE usage[] = { 0, CKA_SIGN, CKA_VERIFY, CKA_ENCRYPT, CKA_DECRYPT };
     Require(object->Flag(usage[static_cast<int>(operation)]), CKR_KEY_FUNCTION_NOT_PERMITTED);
     KeyOf(*object).CheckFits(parsed);

@@ -65,7 +65,7 @@ std::optional<CK_USER_TYPE> Module::LoggedIn(const TokenRecord& token)
     }
     if (found->second.epoch != token.epoch) {
         // The token was initialized again since this login.
-        m_logins.erase(found);
+        EndLogin(token.id);
         return std::nullopt;
     }
     return found->second.user;
@@ -77,10 +77,42 @@ bool Module::UserLoggedIn(int64_t tokenId)
     return user && *user == CKU_USER;
 }
 
-void Module::CheckPin(TokenRecord& token, PinState& pin, const std::string& given, bool standardCodes)
+const TokenKey* Module::HeldKey(int64_t tokenId)
+{
+    if (!LoggedIn(Token(tokenId))) {
+        return nullptr;
+    }
+    return m_logins[tokenId].key.get();
+}
+
+void Module::EndLogin(int64_t tokenId)
+{
+    m_logins.erase(tokenId);
+    for (auto it = m_keyCache.begin(); it != m_keyCache.end();) {
+        const bool sealed
+            = it->second.object.tokenId == tokenId && it->second.object.objectClass == CKO_PRIVATE_KEY;
+        it = sealed ? m_keyCache.erase(it) : std::next(it);
+    }
+}
+
+void Module::Unseal(StoredObject& object)
+{
+    if (object.Locked()) {
+        if (const TokenKey* key = HeldKey(object.tokenId)) {
+            object.Unseal(*key);
+        }
+    }
+}
+
+void Module::CheckPin(
+    TokenRecord& token, PinState& pin, const std::string& given, bool standardCodes, TokenKeyPtr* opened)
 {
     Require(pin.left > 0, CKR_PIN_LOCKED);
-    if (pin.hash.Matches(given, token.pinRounds)) {
+    LockedBuffer wrappingKey;
+    if (pin.hash.Matches(given, token.pinRounds, &wrappingKey)) {
+        if (opened != nullptr) {
+            *opened = TokenStore::OpenKey(token, &pin == &token.so ? CKU_SO : CKU_USER, wrappingKey);
+        }
         pin.left = pin.limit;
         m_tokens->Save(token);
         return;
@@ -125,14 +157,15 @@ void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin,
         const auto size = static_cast<int64_t>(text.Text().size());
         Require(size >= state.minLen && size <= state.maxLen, CKR_PIN_INCORRECT);
     }
+    TokenKeyPtr key;
     try {
-        CheckPin(token, state, text.Text(), !vendor);
+        CheckPin(token, state, text.Text(), !vendor, &key);
     } catch (const CkError&) {
         transaction.Commit();
         throw;
     }
     transaction.Commit();
-    m_logins[token.id] = { user, token.epoch };
+    m_logins[token.id] = { user, token.epoch, std::move(key) };
 }
 
 void Module::Logout(CK_SESSION_HANDLE handle)
@@ -141,7 +174,7 @@ void Module::Logout(CK_SESSION_HANDLE handle)
     const Session& session = UseSession(handle, "C_Logout");
     const TokenRecord token = Token(session.tokenId);
     Require(LoggedIn(token).has_value(), CKR_USER_NOT_LOGGED_IN);
-    m_logins.erase(token.id);
+    EndLogin(token.id);
     for (auto& [other, record] : m_sessions) {
         if (record.tokenId == token.id) {
             record.findActive = false;
@@ -168,14 +201,15 @@ void Module::SetPIN(
     Require(state.IsSet(), CKR_USER_PIN_NOT_INITIALIZED);
     Require(state.left > 0, CKR_PIN_LOCKED);
     RequireLength(newText.Text(), state);
+    TokenKeyPtr key;
     try {
-        CheckPin(token, state, oldText.Text(), true);
+        CheckPin(token, state, oldText.Text(), true, &key);
     } catch (const CkError&) {
         transaction.Commit();
         throw;
     }
-    state.hash = PinHash::Make(newText.Text(), token.pinRounds);
-    state.left = state.limit;
+    // The token key stays; only its wrapping follows the new PIN.
+    TokenStore::SetPin(token, &state == &token.so ? CKU_SO : CKU_USER, newText.Text(), *key);
     m_tokens->Save(token);
     transaction.Commit();
 }
@@ -194,14 +228,16 @@ void Module::UnblockUserPIN(
     Require(token.so.left > 0, CKR_PIN_LOCKED);
     RequireLength(soText.Text(), token.so);
     RequireLength(newText.Text(), token.user);
+    TokenKeyPtr key;
     try {
-        CheckPin(token, token.so, soText.Text(), false);
+        CheckPin(token, token.so, soText.Text(), false, &key);
     } catch (const CkError&) {
         transaction.Commit();
         throw;
     }
-    token.user.hash = PinHash::Make(newText.Text(), token.pinRounds);
-    token.user.left = token.user.limit;
+    // The SO PIN's wrapping gives the token key, so the new User PIN opens
+    // the User's objects as the old one did.
+    TokenStore::SetPin(token, CKU_USER, newText.Text(), *key);
     m_tokens->Save(token);
     transaction.Commit();
 }
@@ -300,7 +336,7 @@ void Module::InitializeToken(const SlotEntry& entry, InitParams& params, bool st
     TokenStore::ApplyInit(token, params);
     m_tokens->Save(token);
     transaction.Commit();
-    m_logins.erase(token.id);
+    EndLogin(token.id);
 }
 
 void Module::InitPIN(CK_SESSION_HANDLE handle, CK_UTF8CHAR_PTR pin, CK_ULONG length)
@@ -314,8 +350,10 @@ void Module::InitPIN(CK_SESSION_HANDLE handle, CK_UTF8CHAR_PTR pin, CK_ULONG len
     const auto login = LoggedIn(token);
     Require(login && *login == CKU_SO && (session.flags & CKF_RW_SESSION) != 0, CKR_USER_NOT_LOGGED_IN);
     RequireLength(text.Text(), token.user);
-    token.user.hash = PinHash::Make(text.Text(), token.pinRounds);
-    token.user.left = token.user.limit;
+    // The SO's login holds the token key: the User PIN gets its own wrapping.
+    const TokenKey* key = HeldKey(token.id);
+    Require(key != nullptr, CKR_GENERAL_ERROR);
+    TokenStore::SetPin(token, CKU_USER, text.Text(), *key);
     m_tokens->Save(token);
     transaction.Commit();
 }

@@ -20,6 +20,16 @@ int64_t Pid()
     return static_cast<int64_t>(getpid());
 }
 
+bool NeedsSealed(const StoredObject& object, const CK_ATTRIBUTE* attributes, CK_ULONG count)
+{
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (object.sealedAttributes.count(attributes[i].type) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool WantsTokenObject(const AttributeMap& map)
 {
     const auto found = map.find(CKA_TOKEN);
@@ -105,7 +115,7 @@ void Module::CreateObject(
             = Blob { static_cast<unsigned char>(created.keyPairIndex) };
     }
     CheckCapacity(session.tokenId, created, 0);
-    *object = static_cast<CK_OBJECT_HANDLE>(m_objects->Insert(created));
+    *object = static_cast<CK_OBJECT_HANDLE>(m_objects->Insert(created, HeldKey(session.tokenId)));
     transaction.Commit();
 }
 
@@ -137,12 +147,18 @@ void Module::GetAttributeValue(
     auto lock = Enter();
     const Session& session = UseSession(handle, "C_GetAttributeValue");
     Require(attributes != nullptr || count == 0, CKR_ARGUMENTS_BAD);
-    const StoredObject stored = VisibleObject(session, object);
+    StoredObject stored = VisibleObject(session, object);
+    // Sealed values are opened only when asked for: an object whose seal is
+    // damaged still answers for its plain attributes, and can be destroyed.
+    if (NeedsSealed(stored, attributes, count)) {
+        Unseal(stored);
+    }
     // Every attribute is answered; the worst outcome is reported.
     CK_RV result = CKR_OK;
     for (CK_ULONG i = 0; i < count; ++i) {
         CK_ATTRIBUTE& attribute = attributes[i];
-        if (IsSensitive(stored, attribute.type)) {
+        // A value still sealed (no token key at hand) is never shown either.
+        if (IsSensitive(stored, attribute.type) || stored.sealedAttributes.count(attribute.type) != 0) {
             attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
             result = result == CKR_OK ? CKR_ATTRIBUTE_SENSITIVE : result;
             continue;
@@ -184,7 +200,7 @@ void Module::SetAttributeValue(
         ApplyChange(stored, type, value);
     }
     CheckCapacity(session.tokenId, stored, sizeBefore);
-    m_objects->ReplaceAttributes(stored);
+    m_objects->ReplaceAttributes(stored, HeldKey(session.tokenId));
     transaction.Commit();
 }
 
@@ -211,8 +227,15 @@ void Module::FindObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attribut
     const bool userIn = UserLoggedIn(session.tokenId);
     std::vector<int64_t> found;
     for (int64_t id : m_objects->Visible(session.tokenId, Pid())) {
-        const auto object = m_objects->Load(id);
-        if (object && (!object->isPrivate || userIn) && Matches(*object, filter)) {
+        auto object = m_objects->Load(id);
+        if (!object || (object->isPrivate && !userIn)) {
+            continue;
+        }
+        if (std::any_of(filter.begin(), filter.end(),
+                [&](const auto& entry) { return object->sealedAttributes.count(entry.first) != 0; })) {
+            Unseal(*object);
+        }
+        if (Matches(*object, filter)) {
             found.push_back(id);
         }
     }
@@ -297,7 +320,7 @@ void Module::GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanis
                 = Blob { static_cast<unsigned char>(half->keyPairIndex) };
         }
         CheckCapacity(session.tokenId, *half, 0);
-        m_objects->Insert(*half);
+        m_objects->Insert(*half, HeldKey(session.tokenId));
     }
     transaction.Commit();
     *publicKey = static_cast<CK_OBJECT_HANDLE>(pub.id);
@@ -361,7 +384,7 @@ void Module::LoadCert(
             object->attributes[CKA_NRV_KEY_PAIR_INDEX] = Blob { static_cast<unsigned char>(index) };
         }
         CheckCapacity(token.id, *object, 0);
-        m_objects->Insert(*object);
+        m_objects->Insert(*object, HeldKey(token.id));
     }
     transaction.Commit();
 }

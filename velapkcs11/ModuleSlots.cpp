@@ -400,7 +400,7 @@ void Module::ForgetLoginWithoutSessions(int64_t tokenId)
         }
         it = m_sessions.erase(it);
     }
-    m_logins.erase(tokenId);
+    EndLogin(tokenId);
 }
 
 void Module::CloseSession(CK_SESSION_HANDLE session)
@@ -425,7 +425,7 @@ void Module::CloseAllSessions(CK_SLOT_ID slot)
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         it = it->second.tokenId == tokenId ? m_sessions.erase(it) : std::next(it);
     }
-    m_logins.erase(tokenId);
+    EndLogin(tokenId);
 }
 
 void Module::GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO_PTR info)

@@ -1,7 +1,9 @@
-// PINs are kept only as salted PBKDF2 hashes.
+// PINs are kept only as salted PBKDF2 verifiers; the same derivation gives
+// the key that wraps the token key for that PIN.
 #pragma once
 
 #include "Database.h"
+#include "SecureMemory.h"
 
 #include <cstdint>
 #include <string_view>
@@ -15,12 +17,20 @@ constexpr int64_t kDefaultPinRounds = 600000;
 // What a token state may name at all; a cost outside is a damaged state.
 constexpr int64_t kMaxPinRounds = 100000000;
 
+// One PBKDF2 run per PIN check: its output D never leaves memory; the state
+// keeps HMAC(D, "verify") to check the PIN, and HMAC(D, "wrap") wraps the
+// token key, so neither reveals the other nor D.
 struct PinHash {
     Blob salt;
     Blob hash;
 
-    static PinHash Make(std::string_view pin, int64_t rounds);
-    bool Matches(std::string_view pin, int64_t rounds) const;
+    // With wrappingKey, also hands out the PIN's wrapping key.
+    static PinHash Make(std::string_view pin, int64_t rounds, LockedBuffer* wrappingKey = nullptr);
+    // On a match, and with wrappingKey, also hands out the wrapping key.
+    bool Matches(std::string_view pin, int64_t rounds, LockedBuffer* wrappingKey = nullptr) const;
+    // The verifier and wrapping key of a stored PBKDF2 output, as the states
+    // before sealed secrets kept it.
+    static PinHash FromDerived(const Blob& salt, const Blob& derived, LockedBuffer* wrappingKey);
 };
 
 } // namespace velatoken

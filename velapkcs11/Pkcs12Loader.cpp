@@ -1,5 +1,5 @@
 // PKCS#12 reading with OpenSSL: MAC check first, so a wrong password is told
-// apart from a damaged file.
+// apart from a damaged file; a file without a MAC opens with its password.
 #include "Pkcs12Loader.h"
 
 #include "CkError.h"
@@ -87,14 +87,27 @@ Pkcs12Content ParsePkcs12(const Blob& data, const std::string& password)
     Require(p12 != nullptr, NRV_CKR_CERT_DATA_INVALID);
     // An empty password may have been written as no password at all.
     const char* pass = password.c_str();
-    if (PKCS12_verify_mac(p12.get(), pass, static_cast<int>(password.size())) != 1) {
+    const bool hasMac = PKCS12_mac_present(p12.get()) == 1;
+    if (!hasMac) {
+        // Without a MAC only decryption can tell a wrong password. PKCS12_parse
+        // insists on a MAC for a given password, so one is made here with it;
+        // a wrong password then fails on the encrypted parts.
+        if (password.empty()) {
+            pass = nullptr;
+        } else {
+            Require(PKCS12_set_mac(p12.get(), pass, static_cast<int>(password.size()), nullptr, 0, 1, nullptr)
+                    == 1,
+                CKR_GENERAL_ERROR);
+        }
+    } else if (PKCS12_verify_mac(p12.get(), pass, static_cast<int>(password.size())) != 1) {
         Require(password.empty() && PKCS12_verify_mac(p12.get(), nullptr, 0) == 1, CKR_DATA_INVALID);
         pass = nullptr;
     }
     EVP_PKEY* rawKey = nullptr;
     X509* rawCert = nullptr;
     STACK_OF(X509)* rawChain = nullptr;
-    Require(PKCS12_parse(p12.get(), pass, &rawKey, &rawCert, &rawChain) == 1, NRV_CKR_CERT_DATA_INVALID);
+    Require(PKCS12_parse(p12.get(), pass, &rawKey, &rawCert, &rawChain) == 1,
+        hasMac ? NRV_CKR_CERT_DATA_INVALID : CKR_DATA_INVALID);
     RsaKey holder(rawKey);
     std::unique_ptr<X509, X509Deleter> cert(rawCert);
     std::unique_ptr<STACK_OF(X509), ChainDeleter> chain(rawChain);

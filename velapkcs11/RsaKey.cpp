@@ -4,12 +4,14 @@
 
 #include "CkError.h"
 
+#include <array>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/param_build.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
+#include <optional>
 
 namespace velatoken {
 
@@ -115,13 +117,111 @@ RsaKey RsaKey::FromPublic(const Blob& modulus, const Blob& exponent)
     return FromParams(modulus, exponent, nullptr, nullptr);
 }
 
+namespace {
+
+struct BnCtxDeleter {
+    void operator()(BN_CTX* ctx) const { BN_CTX_free(ctx); }
+};
+
+Blob ToBlob(const BIGNUM* bn)
+{
+    Blob out(static_cast<size_t>(BN_num_bytes(bn)));
+    BN_bn2bin(bn, out.data());
+    return out;
+}
+
+// The primes of n from n, e and d: d*e - 1 is a multiple of lcm(p-1, q-1),
+// so for most bases g a square root of 1 other than +-1 turns up among
+// g^t, g^2t, ... (k = 2^s * t), and gcd(root - 1, n) is a prime factor.
+// Then the CRT values, which PKCS#11 lets a caller leave out.
+std::optional<std::array<Blob, 5>> RecoverCrt(const Blob& nBytes, const Blob& eBytes, const Blob& dBytes)
+{
+    std::unique_ptr<BN_CTX, BnCtxDeleter> ctx(BN_CTX_new());
+    BnPtr n = ToBn(nBytes), e = ToBn(eBytes), d = ToBn(dBytes);
+    BnPtr k(BN_new()), t(BN_new()), x(BN_new()), y(BN_new()), g(BN_new()), nMinus1(BN_new());
+    BnPtr p(BN_new()), q(BN_new()), rem(BN_new()), dp(BN_new()), dq(BN_new()), qinv(BN_new()), pm1(BN_new());
+    for (const BnPtr* bn :
+        { &n, &e, &d, &k, &t, &x, &y, &g, &nMinus1, &p, &q, &rem, &dp, &dq, &qinv, &pm1 }) {
+        Require(*bn != nullptr, CKR_HOST_MEMORY);
+    }
+    Require(ctx != nullptr, CKR_HOST_MEMORY);
+    if (BN_is_zero(n.get()) || !BN_is_odd(n.get()) || BN_is_zero(d.get()) || BN_is_zero(e.get())) {
+        return std::nullopt;
+    }
+    BN_set_flags(d.get(), BN_FLG_CONSTTIME);
+    if (BN_mul(k.get(), d.get(), e.get(), ctx.get()) != 1 || BN_sub_word(k.get(), 1) != 1
+        || BN_is_zero(k.get()) || BN_is_odd(k.get()) || BN_copy(t.get(), k.get()) == nullptr
+        || BN_copy(nMinus1.get(), n.get()) == nullptr || BN_sub_word(nMinus1.get(), 1) != 1) {
+        return std::nullopt;
+    }
+    int s = 0;
+    while (!BN_is_odd(t.get())) {
+        BN_rshift1(t.get(), t.get());
+        ++s;
+    }
+    bool found = false;
+    for (BN_ULONG base = 2; base < 200 && !found; ++base) {
+        BN_set_word(g.get(), base);
+        if (BN_mod_exp(x.get(), g.get(), t.get(), n.get(), ctx.get()) != 1) {
+            return std::nullopt;
+        }
+        for (int i = 0; i < s && !found; ++i) {
+            if (BN_is_one(x.get()) || BN_cmp(x.get(), nMinus1.get()) == 0) {
+                break;
+            }
+            if (BN_mod_sqr(y.get(), x.get(), n.get(), ctx.get()) != 1) {
+                return std::nullopt;
+            }
+            if (BN_is_one(y.get())) {
+                // x is a non-trivial square root of 1.
+                BN_sub_word(x.get(), 1);
+                found = BN_gcd(p.get(), x.get(), n.get(), ctx.get()) == 1 && !BN_is_one(p.get())
+                    && BN_cmp(p.get(), n.get()) != 0;
+                break;
+            }
+            std::swap(x, y);
+        }
+    }
+    if (!found || BN_div(q.get(), rem.get(), n.get(), p.get(), ctx.get()) != 1 || !BN_is_zero(rem.get())) {
+        return std::nullopt;
+    }
+    // The larger prime first, as keys usually name them.
+    if (BN_cmp(p.get(), q.get()) < 0) {
+        std::swap(p, q);
+    }
+    auto exponentFor = [&](BIGNUM* out, const BIGNUM* prime) {
+        return BN_copy(pm1.get(), prime) != nullptr && BN_sub_word(pm1.get(), 1) == 1
+            && BN_mod(out, d.get(), pm1.get(), ctx.get()) == 1;
+    };
+    if (!exponentFor(dp.get(), p.get()) || !exponentFor(dq.get(), q.get())
+        || BN_mod_inverse(qinv.get(), q.get(), p.get(), ctx.get()) == nullptr) {
+        return std::nullopt;
+    }
+    return std::array<Blob, 5> { ToBlob(p.get()), ToBlob(q.get()), ToBlob(dp.get()), ToBlob(dq.get()),
+        ToBlob(qinv.get()) };
+}
+
+} // namespace
+
 RsaKey RsaKey::FromComponents(const Blob& n, const Blob& e, const Blob& d, const Blob* crt[5])
 {
     bool allCrt = crt != nullptr;
     for (int i = 0; allCrt && i < 5; ++i) {
         allCrt = crt[i] != nullptr;
     }
-    return FromParams(n, e, &d, allCrt ? crt : nullptr);
+    if (allCrt) {
+        return FromParams(n, e, &d, crt);
+    }
+    // The stored key always has its primes: found from n, e and d.
+    std::optional<std::array<Blob, 5>> recovered = RecoverCrt(n, e, d);
+    Require(recovered.has_value(), CKR_ATTRIBUTE_VALUE_INVALID);
+    const Blob* values[5]
+        = { &(*recovered)[0], &(*recovered)[1], &(*recovered)[2], &(*recovered)[3], &(*recovered)[4] };
+    RsaKey key = FromParams(n, e, &d, values);
+    for (Blob& value : *recovered) {
+        OPENSSL_cleanse(value.data(), value.size());
+    }
+    return key;
 }
 
 Blob RsaKey::PrivateDer() const

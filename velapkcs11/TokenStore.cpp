@@ -15,7 +15,7 @@ namespace {
 constexpr const char* kTokenColumns
     = "id, serial, model, label, initialized, clear_card_disabled, epoch, user_hash, user_salt, user_limit, "
       "user_left, user_min, user_max, so_hash, so_salt, so_limit, so_left, so_min, so_max, max_key_pairs, "
-      "pin_rounds";
+      "pin_rounds, user_key, so_key";
 
 void Wipe(std::string& text)
 {
@@ -103,8 +103,8 @@ TokenRecord TokenStore::Read(Statement& s)
     token.initialized = s.Int(4) != 0;
     token.clearCardDisabled = s.Int(5) != 0;
     token.epoch = s.Int(6);
-    token.user = { { s.Bytes(8), s.Bytes(7) }, s.Int(9), s.Int(10), s.Int(11), s.Int(12) };
-    token.so = { { s.Bytes(14), s.Bytes(13) }, s.Int(15), s.Int(16), s.Int(17), s.Int(18) };
+    token.user = { { s.Bytes(8), s.Bytes(7) }, s.Int(9), s.Int(10), s.Int(11), s.Int(12), s.Bytes(21) };
+    token.so = { { s.Bytes(14), s.Bytes(13) }, s.Int(15), s.Int(16), s.Int(17), s.Int(18), s.Bytes(22) };
     token.maxKeyPairs = s.Int(19);
     token.pinRounds = s.Int(20);
     RequireInState(token.pinRounds >= 1 && token.pinRounds <= kMaxPinRounds, "PIN hashing cost");
@@ -151,7 +151,7 @@ void TokenStore::Save(const TokenRecord& t)
     Statement statement(m_db,
         "UPDATE tokens SET label=?, initialized=?, clear_card_disabled=?, epoch=?, user_hash=?, "
         "user_salt=?, user_limit=?, user_left=?, user_min=?, user_max=?, so_hash=?, so_salt=?, "
-        "so_limit=?, so_left=?, so_min=?, so_max=?, max_key_pairs=? WHERE id=?");
+        "so_limit=?, so_left=?, so_min=?, so_max=?, max_key_pairs=?, user_key=?, so_key=? WHERE id=?");
     statement.Bind(1, t.label)
         .Bind(2, t.initialized ? 1 : 0)
         .Bind(3, t.clearCardDisabled ? 1 : 0)
@@ -159,7 +159,16 @@ void TokenStore::Save(const TokenRecord& t)
     statement.Bind(5, t.user.hash.hash).Bind(6, t.user.hash.salt).Bind(7, t.user.limit).Bind(8, t.user.left);
     statement.Bind(9, t.user.minLen).Bind(10, t.user.maxLen);
     statement.Bind(11, t.so.hash.hash).Bind(12, t.so.hash.salt).Bind(13, t.so.limit).Bind(14, t.so.left);
-    statement.Bind(15, t.so.minLen).Bind(16, t.so.maxLen).Bind(17, t.maxKeyPairs).Bind(18, t.id);
+    statement.Bind(15, t.so.minLen).Bind(16, t.so.maxLen).Bind(17, t.maxKeyPairs);
+    for (const auto& [index, wrapped] :
+        { std::pair { 18, &t.user.wrappedKey }, std::pair { 19, &t.so.wrappedKey } }) {
+        if (wrapped->empty()) {
+            statement.BindNull(index);
+        } else {
+            statement.Bind(index, *wrapped);
+        }
+    }
+    statement.Bind(20, t.id);
     statement.Run();
 }
 
@@ -195,10 +204,45 @@ void TokenStore::ApplyInit(TokenRecord& token, const InitParams& p)
     // Without the clear-card option the token can never be zeroized again.
     token.clearCardDisabled = !p.clearCard;
     ++token.epoch;
-    token.user = { p.withUserPin ? PinHash::Make(p.userPin, token.pinRounds) : PinHash(), p.userLimit,
-        p.userLimit, p.userMin, p.userMax };
-    token.so = { PinHash::Make(p.soPin, token.pinRounds), p.soLimit, p.soLimit, p.soMin, p.soMax };
+    token.user = { PinHash(), p.userLimit, p.userLimit, p.userMin, p.userMax, Blob() };
+    token.so = { PinHash(), p.soLimit, p.soLimit, p.soMin, p.soMax, Blob() };
+    // A new token gets a new key: nothing sealed under the old one survives.
+    const TokenKeyPtr key = TokenKey::Generate();
+    if (p.withUserPin) {
+        SetPin(token, CKU_USER, p.userPin, *key);
+    }
+    SetPin(token, CKU_SO, p.soPin, *key);
     token.maxKeyPairs = p.maxKeyPairs;
+}
+
+void TokenStore::SetPin(TokenRecord& token, CK_USER_TYPE user, std::string_view pin, const TokenKey& key)
+{
+    PinState& state = user == CKU_SO ? token.so : token.user;
+    LockedBuffer wrappingKey;
+    state.hash = PinHash::Make(pin, token.pinRounds, &wrappingKey);
+    state.wrappedKey = key.Wrap(wrappingKey, KeyContext(token.id, user));
+    state.left = state.limit;
+}
+
+TokenKeyPtr TokenStore::OpenKey(const TokenRecord& token, CK_USER_TYPE user, const LockedBuffer& wrappingKey)
+{
+    const PinState& state = user == CKU_SO ? token.so : token.user;
+    TokenKeyPtr key = TokenKey::Unwrap(state.wrappedKey, wrappingKey, KeyContext(token.id, user));
+    if (key == nullptr) {
+        throw CkError(CKR_DEVICE_ERROR, "damaged token state: the token key does not open");
+    }
+    return key;
+}
+
+Blob TokenStore::KeyContext(int64_t tokenId, CK_USER_TYPE user)
+{
+    static const char label[] = "vela5 token key";
+    Blob context(label, label + sizeof label - 1);
+    for (int shift = 0; shift < 64; shift += 8) {
+        context.push_back(static_cast<unsigned char>(static_cast<uint64_t>(tokenId) >> shift));
+    }
+    context.push_back(user == CKU_SO ? 'S' : 'U');
+    return context;
 }
 
 void TokenStore::AddReader(const std::string& name)

@@ -4,6 +4,7 @@
 
 #include "Database.h"
 #include "PinHash.h"
+#include "TokenKey.h"
 #include "pkcs11/pkcs11.h"
 
 #include <optional>
@@ -18,6 +19,8 @@ struct PinState {
     int64_t left = 0;
     int64_t minLen = 0;
     int64_t maxLen = 0;
+    // The token key wrapped under this PIN's wrapping key.
+    Blob wrappedKey;
     // A token initialized by C_InitToken has no User PIN until C_InitPIN.
     bool IsSet() const { return !hash.hash.empty(); }
 };
@@ -88,8 +91,17 @@ public:
     // Throws CkError(CKR_ARGUMENTS_BAD / CKR_PIN_LEN_RANGE) for unusable
     // parameters, before touching the record.
     static void CheckInit(const InitParams& params);
-    // Sets the label, PINs and limits; the caller removes the objects.
+    // Sets the label, PINs and limits, and a fresh token key wrapped for
+    // both PINs; the caller removes the objects.
     static void ApplyInit(TokenRecord& token, const InitParams& params);
+    // Sets one PIN (CKU_USER or CKU_SO) with a full counter, the token key
+    // wrapped for it.
+    static void SetPin(TokenRecord& token, CK_USER_TYPE user, std::string_view pin, const TokenKey& key);
+    // The token key wrapped for one PIN, with the wrapping key a matching
+    // PIN gave; throws CkError(CKR_DEVICE_ERROR) when it does not open.
+    static TokenKeyPtr OpenKey(const TokenRecord& token, CK_USER_TYPE user, const LockedBuffer& wrappingKey);
+    // What a wrapped token key is bound to: its token and whose PIN.
+    static Blob KeyContext(int64_t tokenId, CK_USER_TYPE user);
 
     // The operations of vela5-token. Each throws std::runtime_error with a
     // one-line message when it cannot be done.

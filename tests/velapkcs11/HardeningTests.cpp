@@ -10,6 +10,7 @@
 #include <future>
 #include <iterator>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <sqlite3.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -297,8 +298,16 @@ TEST_F(Hardening, NewTokensHashTheirPinsWith600000Rounds)
     ASSERT_EQ(PKCS5_PBKDF2_HMAC("1234", 4, salt.data(), static_cast<int>(salt.size()), 600000, EVP_sha256(),
                   sizeof derived, derived),
         1);
+    // The state keeps a verifier of the PBKDF2 output, never the output
+    // itself: that also gives the key wrapping the token key.
+    static const char label[] = "vela5 PIN verifier";
+    unsigned char verifier[32];
+    unsigned verifierSize = 0;
+    ASSERT_NE(HMAC(EVP_sha256(), derived, sizeof derived, reinterpret_cast<const unsigned char*>(label),
+                  sizeof label - 1, verifier, &verifierSize),
+        nullptr);
     std::string derivedHex;
-    for (unsigned char byte : derived) {
+    for (unsigned char byte : verifier) {
         static const char digits[] = "0123456789ABCDEF";
         derivedHex += digits[byte >> 4];
         derivedHex += digits[byte & 15];
@@ -310,7 +319,9 @@ TEST_F(Hardening, NewTokensHashTheirPinsWith600000Rounds)
 // rounds, and keep working after the state is opened by this build.
 TEST_F(Hardening, OldStatesKeepTheirPinCost)
 {
-    InsertInitializedToken("--test-pin-rounds 4096");
+    // A state made before sealed secrets, its token hashed with 4,096 rounds.
+    fs::copy_file(
+        fs::path(VELA5_TEST_DATA_DIR) / "format3-state.db", State(), fs::copy_options::overwrite_existing);
     ASSERT_EQ(QueryState(State(),
                   "ALTER TABLE tokens DROP COLUMN pin_rounds;"
                   "UPDATE meta SET value='vela5-token-state-2' WHERE key='format';"
@@ -320,7 +331,7 @@ TEST_F(Hardening, OldStatesKeepTheirPinCost)
     const CK_SESSION_HANDLE session = Open();
     EXPECT_EQ(Login(session, CKU_USER, "1234"), CKR_OK);
     p11->C_Finalize(nullptr);
-    EXPECT_EQ(QueryState(State(), "SELECT value FROM meta WHERE key='format'"), "vela5-token-state-3\n");
+    EXPECT_EQ(QueryState(State(), "SELECT value FROM meta WHERE key='format'"), "vela5-token-state-4\n");
     EXPECT_EQ(QueryState(State(), "SELECT pin_rounds FROM tokens"), "4096\n");
     std::string serial;
     ASSERT_EQ(RunTool("token create --model VELA5-64 --blank", &serial), 0);

@@ -5,7 +5,10 @@
 //   wrong N  - try N wrong User PINs;
 //   touch ATTR N OBJECT - set the object's "label" or "value" N times, each
 //            time first reading back what it wrote before; prints how often
-//            that had changed (another process only sets the other one).
+//            that had changed (another process only sets the other one);
+//   sign PIN - log the User in with its own C_Login, sign "signed elsewhere"
+//            with SHA256-RSA-PKCS and the first private key, print the
+//            result and the signature in hex.
 #include "ModuleLoader.h"
 
 #include <cstdio>
@@ -73,6 +76,31 @@ int main(int argc, char** argv)
             }
         }
         std::printf("%d\n", changed);
+    } else if (std::strcmp(argv[1], "sign") == 0 && argc > 2) {
+        rv = p11->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR*>(argv[2]),
+            static_cast<CK_ULONG>(std::strlen(argv[2])));
+        if (rv != CKR_OK) {
+            std::printf("login %lu\n", rv);
+            return 10;
+        }
+        CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
+        CK_ATTRIBUTE filter = { CKA_CLASS, &keyClass, sizeof keyClass };
+        CK_OBJECT_HANDLE key = 0;
+        CK_ULONG found = 0;
+        p11->C_FindObjectsInit(session, &filter, 1);
+        p11->C_FindObjects(session, &key, 1, &found);
+        p11->C_FindObjectsFinal(session);
+        CK_MECHANISM mechanism = { CKM_SHA256_RSA_PKCS, nullptr, 0 };
+        CK_BYTE data[] = "signed elsewhere";
+        CK_BYTE signature[512];
+        CK_ULONG length = sizeof signature;
+        rv = found == 1 ? p11->C_SignInit(session, &mechanism, key) : CKR_KEY_HANDLE_INVALID;
+        rv = rv == CKR_OK ? p11->C_Sign(session, data, sizeof data - 1, signature, &length) : rv;
+        std::printf("%lu ", rv);
+        for (CK_ULONG i = 0; rv == CKR_OK && i < length; ++i) {
+            std::printf("%02x", signature[i]);
+        }
+        std::printf("\n");
     } else if (std::strcmp(argv[1], "create") == 0 && argc > 2) {
         const int count = std::atoi(argv[2]);
         for (int i = 0; i < count; ++i) {
