@@ -76,8 +76,7 @@ void Module::OperationInit(
     RsaMechanism parsed = RsaMechanism::Parse(*mechanism, UseOf(operation));
     const std::optional<StoredObject> object = KeyObject(key);
     Require(object->tokenId == session.tokenId, CKR_KEY_HANDLE_INVALID);
-    Require(object->IsTokenObject() || object->sessionPid == static_cast<int64_t>(getpid()),
-        CKR_KEY_HANDLE_INVALID);
+    Require(IsOwnObject(*object), CKR_KEY_HANDLE_INVALID);
     Require(!object->isPrivate || UserLoggedIn(session.tokenId), CKR_USER_NOT_LOGGED_IN);
     const bool needsPrivate = operation == Operation::Sign || operation == Operation::Decrypt;
     Require(

@@ -27,12 +27,18 @@ bool WantsTokenObject(const AttributeMap& map)
 
 } // namespace
 
+bool Module::IsOwnObject(const StoredObject& object) const
+{
+    return object.IsTokenObject()
+        || m_sessions.count(static_cast<CK_SESSION_HANDLE>(object.sessionHandle)) != 0;
+}
+
 StoredObject Module::VisibleObject(const Session& session, CK_OBJECT_HANDLE handle)
 {
     auto object = m_objects->Load(handle);
     Require(object.has_value(), CKR_OBJECT_HANDLE_INVALID);
     Require(object->tokenId == session.tokenId, CKR_OBJECT_HANDLE_INVALID);
-    Require(object->IsTokenObject() || object->sessionPid == Pid(), CKR_OBJECT_HANDLE_INVALID);
+    Require(IsOwnObject(*object), CKR_OBJECT_HANDLE_INVALID);
     Require(!object->isPrivate || UserLoggedIn(session.tokenId), CKR_OBJECT_HANDLE_INVALID);
     return std::move(*object);
 }
@@ -177,7 +183,7 @@ void Module::FindObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attribut
     std::vector<int64_t> found;
     for (int64_t id : m_objects->Visible(session.tokenId, Pid())) {
         const auto object = m_objects->Load(id);
-        if (object && (!object->isPrivate || userIn) && Matches(*object, filter)) {
+        if (object && IsOwnObject(*object) && (!object->isPrivate || userIn) && Matches(*object, filter)) {
             found.push_back(id);
         }
     }
