@@ -1,5 +1,6 @@
 // Object calls: create, destroy, attributes, search, key generation and
 // PKCS#12 import.
+#include "AttributeRules.h"
 #include "CkError.h"
 #include "Model.h"
 #include "Module.h"
@@ -235,6 +236,7 @@ void Module::GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanis
     CK_ULONG bits = 0;
     Require(publicMap.count(CKA_MODULUS_BITS) != 0, CKR_TEMPLATE_INCOMPLETE);
     Require(ReadUlong(publicMap[CKA_MODULUS_BITS], bits), CKR_ATTRIBUTE_VALUE_INVALID);
+    CheckKeyPairTemplates(publicMap, privateMap, bits);
     // A modulus given only as a length says nothing; the key decides.
     publicMap.erase(CKA_MODULUS);
     publicMap.erase(CKA_CLASS);
