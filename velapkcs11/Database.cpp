@@ -4,6 +4,7 @@
 
 #include "CkError.h"
 #include "StateSealing.h"
+#include "platform/files/AtomicFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -76,6 +77,7 @@ CREATE TABLE attributes(
 CREATE TABLE sessions(
     handle INTEGER PRIMARY KEY AUTOINCREMENT,
     pid INTEGER NOT NULL,
+    started INTEGER NOT NULL DEFAULT 0,
     token_id INTEGER NOT NULL,
     reader_id INTEGER NOT NULL,
     flags INTEGER NOT NULL);
@@ -200,9 +202,13 @@ Database::Database(const std::filesystem::path& file)
         throw CkError(CKR_DEVICE_ERROR, "cannot create " + file.parent_path().string() + ": " + ec.message());
     }
     chmod(file.parent_path().c_str(), 0700);
+    if (!std::filesystem::exists(file, ec)) {
+        CreateState(file);
+    }
     RestrictStateFiles(file);
-    if (sqlite3_open_v2(
-            file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr)
+    // Never created here: an empty file under the state's name is damage,
+    // not a new state.
+    if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr)
         != SQLITE_OK) {
         const std::string message = m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory";
         sqlite3_close(m_db);
@@ -210,6 +216,14 @@ Database::Database(const std::filesystem::path& file)
         throw CkError(CKR_DEVICE_ERROR, "cannot open token state " + file.string() + ": " + message);
     }
     try {
+        // The file this connection reads, to notice when the name stops
+        // naming it.
+        struct stat info { };
+        if (stat(file.c_str(), &info) != 0) {
+            throw CkError(CKR_DEVICE_ERROR, "removed while opening");
+        }
+        m_device = info.st_dev;
+        m_inode = info.st_ino;
         sqlite3_busy_timeout(m_db, 10000);
         // Freed pages are zeroed, so deleted keys and PIN hashes do not stay
         // readable in the file, whatever the platform's SQLite default is.
@@ -231,12 +245,68 @@ Database::Database(const std::filesystem::path& file)
     }
 }
 
+void Database::CreateState(const std::filesystem::path& file)
+{
+    // Made complete under a name of this process's own, then linked into
+    // place: a process killed while creating leaves no empty state behind.
+    // Creators take turns, so the log files left by a state removed while
+    // open (never valid without it) go before a new state takes the name.
+    const Files::FolderLock lock(file.parent_path(), 0600);
+    if (!lock.IsHeld()) {
+        throw CkError(CKR_DEVICE_ERROR, "cannot lock " + file.parent_path().string());
+    }
+    std::error_code ec;
+    if (std::filesystem::exists(file, ec)) {
+        return;
+    }
+    for (const char* suffix : { "-wal", "-shm", "-journal" }) {
+        unlink((file.string() + suffix).c_str());
+    }
+    const std::string temp = file.string() + ".new-" + std::to_string(getpid());
+    unlink(temp.c_str());
+    const int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw CkError(CKR_DEVICE_ERROR, "cannot create token state " + temp + ": " + std::strerror(errno));
+    }
+    fchmod(fd, 0600);
+    close(fd);
+    sqlite3* db = nullptr;
+    std::string message;
+    if (sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK
+        || sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK
+        || sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK
+        || sqlite3_exec(db,
+               (std::string("INSERT INTO meta(key, value) VALUES('format', '") + kFormat + "')").c_str(),
+               nullptr, nullptr, nullptr)
+            != SQLITE_OK
+        || sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        message = db != nullptr ? sqlite3_errmsg(db) : "out of memory";
+    }
+    sqlite3_close(db);
+    if (message.empty() && link(temp.c_str(), file.c_str()) != 0 && errno != EEXIST) {
+        message = std::strerror(errno);
+    }
+    unlink(temp.c_str());
+    if (!message.empty()) {
+        throw CkError(CKR_DEVICE_ERROR, "cannot create token state " + file.string() + ": " + message);
+    }
+}
+
+void Database::CheckStillNamed() const
+{
+    struct stat info { };
+    if (stat(m_file.c_str(), &info) != 0 || info.st_dev != m_device || info.st_ino != m_inode) {
+        throw CkError(
+            CKR_DEVICE_ERROR, "token state " + m_file.string() + " was removed or replaced while open");
+    }
+}
+
 void Database::RestrictStateFiles(const std::filesystem::path& file)
 {
     // SQLite gives the -wal and -shm files the mode of the state itself, so
     // creating the state 0600 (whatever the umask) keeps all three private.
     // A state made before this is narrowed too.
-    const int fd = open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = open(file.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         throw CkError(
             CKR_DEVICE_ERROR, "cannot open token state " + file.string() + ": " + std::strerror(errno));
@@ -261,12 +331,9 @@ void Database::CreateOrCheckSchema()
         Transaction transaction(*this);
         Statement tables(*this, "SELECT count(*) FROM sqlite_master");
         tables.Step();
+        // New states are made whole before they get the name.
         if (tables.Int(0) == 0) {
-            Exec(kSchema);
-            Statement mark(*this, "INSERT INTO meta(key, value) VALUES('format', ?)");
-            mark.Bind(1, std::string(kFormat)).Run();
-            transaction.Commit();
-            return;
+            throw CkError(CKR_DEVICE_ERROR, "empty");
         }
         format = Format();
         transaction.Commit();
@@ -285,6 +352,24 @@ void Database::CreateOrCheckSchema()
     } else if (format != kFormat) {
         throw CkError(CKR_DEVICE_ERROR, "unknown format");
     }
+    AddSessionStartColumn();
+}
+
+void Database::AddSessionStartColumn()
+{
+    // Session rows live no longer than their processes, so this column
+    // needs no format of its own: states of every format gain it on open.
+    // Rows written without it (0) are judged by their process id alone.
+    Transaction transaction(*this);
+    {
+        Statement column(*this, "SELECT count(*) FROM pragma_table_info('sessions') WHERE name='started'");
+        column.Step();
+        if (column.Int(0) != 0) {
+            return;
+        }
+    }
+    Exec("ALTER TABLE sessions ADD COLUMN started INTEGER NOT NULL DEFAULT 0");
+    transaction.Commit();
 }
 
 std::string Database::Format()
@@ -451,6 +536,7 @@ bool Database::CheckChanged()
 Transaction::Transaction(Database& db)
     : m_db(db)
 {
+    m_db.CheckStillNamed();
     m_db.Exec("BEGIN IMMEDIATE");
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <sqlite3.h>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace velatoken {
@@ -75,10 +76,16 @@ public:
     // for unused and discard the write-ahead log this one still writes to.
     bool IsStateFile(const std::filesystem::path& path) const;
 
+    // Throws CKR_DEVICE_ERROR when the state's path no longer names the
+    // file this connection has open (removed or replaced): its changes would
+    // go where no other process looks.
+    void CheckStillNamed() const;
+
     // The last error text, for the command-line tool.
     std::string LastMessage() const;
 
 private:
+    static void CreateState(const std::filesystem::path& file);
     static void RestrictStateFiles(const std::filesystem::path& file);
     void CreateOrCheckSchema();
     std::string Format();
@@ -86,12 +93,15 @@ private:
     void MigrateNarrowState();
     void MigrateFixedCostState();
     void MigrateUnsealedState();
+    void AddSessionStartColumn();
 
     std::filesystem::path m_file;
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_versionStmt = nullptr;
     int64_t m_dataVersion = -1;
     bool m_ownChange = true;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
 };
 
 // BEGIN IMMEDIATE on construction; rolled back unless Commit() ran.

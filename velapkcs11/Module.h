@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace velatoken {
@@ -139,6 +140,12 @@ private:
     void DropSession(CK_SESSION_HANDLE handle);
     void ForgetLoginWithoutSessions(int64_t tokenId);
     void PruneDeadSessions();
+    // After a fork, the child's first call finds the parent's state and
+    // drops it.
+    void LeaveParentsState();
+    // True for token objects and for session objects of this process's
+    // own sessions.
+    bool IsOwnObject(const StoredObject& object) const;
     std::optional<CK_USER_TYPE> LoggedIn(const TokenRecord& token);
     bool UserLoggedIn(int64_t tokenId);
     // The token key of this process's login on the token, else null.
@@ -176,6 +183,9 @@ private:
 
     std::recursive_mutex m_mutex;
     bool m_initialized = false;
+    // The process that initialized: its id and start time own its sessions.
+    pid_t m_pid = 0;
+    int64_t m_started = 0;
     std::unique_ptr<Database> m_db;
     std::unique_ptr<TokenStore> m_tokens;
     std::unique_ptr<ObjectStore> m_objects;

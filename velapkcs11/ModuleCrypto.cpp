@@ -79,8 +79,7 @@ void Module::OperationInit(
     RsaMechanism parsed = RsaMechanism::Parse(*mechanism, UseOf(operation));
     const std::optional<StoredObject> object = KeyObject(key);
     Require(object->tokenId == session.tokenId, CKR_KEY_HANDLE_INVALID);
-    Require(object->IsTokenObject() || object->sessionPid == static_cast<int64_t>(getpid()),
-        CKR_KEY_HANDLE_INVALID);
+    Require(IsOwnObject(*object), CKR_KEY_HANDLE_INVALID);
     // One read of the token answers both login checks.
     const auto login = LoggedIn(Token(session.tokenId));
     Require(!object->isPrivate || (login && *login == CKU_USER), CKR_USER_NOT_LOGGED_IN);

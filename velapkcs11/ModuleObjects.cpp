@@ -1,5 +1,6 @@
 // Object calls: create, destroy, attributes, search, key generation and
 // PKCS#12 import.
+#include "AttributeRules.h"
 #include "CkError.h"
 #include "Model.h"
 #include "Module.h"
@@ -38,12 +39,18 @@ bool WantsTokenObject(const AttributeMap& map)
 
 } // namespace
 
+bool Module::IsOwnObject(const StoredObject& object) const
+{
+    return object.IsTokenObject()
+        || m_sessions.count(static_cast<CK_SESSION_HANDLE>(object.sessionHandle)) != 0;
+}
+
 StoredObject Module::VisibleObject(const Session& session, CK_OBJECT_HANDLE handle)
 {
     auto object = m_objects->Load(handle);
     Require(object.has_value(), CKR_OBJECT_HANDLE_INVALID);
     Require(object->tokenId == session.tokenId, CKR_OBJECT_HANDLE_INVALID);
-    Require(object->IsTokenObject() || object->sessionPid == Pid(), CKR_OBJECT_HANDLE_INVALID);
+    Require(IsOwnObject(*object), CKR_OBJECT_HANDLE_INVALID);
     Require(!object->isPrivate || UserLoggedIn(session.tokenId), CKR_OBJECT_HANDLE_INVALID);
     return std::move(*object);
 }
@@ -228,7 +235,7 @@ void Module::FindObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attribut
     std::vector<int64_t> found;
     for (int64_t id : m_objects->Visible(session.tokenId, Pid())) {
         auto object = m_objects->Load(id);
-        if (!object || (object->isPrivate && !userIn)) {
+        if (!object || !IsOwnObject(*object) || (object->isPrivate && !userIn)) {
             continue;
         }
         if (std::any_of(filter.begin(), filter.end(),
@@ -287,6 +294,7 @@ void Module::GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanis
     CK_ULONG bits = 0;
     Require(publicMap.count(CKA_MODULUS_BITS) != 0, CKR_TEMPLATE_INCOMPLETE);
     Require(ReadUlong(publicMap[CKA_MODULUS_BITS], bits), CKR_ATTRIBUTE_VALUE_INVALID);
+    CheckKeyPairTemplates(publicMap, privateMap, bits);
     // A modulus given only as a length says nothing; the key decides.
     publicMap.erase(CKA_MODULUS);
     publicMap.erase(CKA_CLASS);

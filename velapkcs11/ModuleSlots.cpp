@@ -2,11 +2,14 @@
 #include "CkError.h"
 #include "Model.h"
 #include "Module.h"
+#include "platform/process/Process.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <new>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace velatoken {
@@ -33,13 +36,42 @@ void SetFlag(CK_FLAGS& flags, CK_FLAGS flag, bool on)
 Module& Module::Instance()
 {
     static Module module;
+    // A fork waits until no thread is inside a call. The child cannot
+    // unlock what the parent's thread locked (a recursive mutex belongs to a
+    // thread id, and the child's thread has another), so it gets a new one:
+    // it is the only thread there.
+    static const int handlers = pthread_atfork([] { Instance().m_mutex.lock(); },
+        [] { Instance().m_mutex.unlock(); }, [] { new (&Instance().m_mutex) std::recursive_mutex; });
+    (void)handlers;
     return module;
+}
+
+void Module::LeaveParentsState()
+{
+    if (!m_initialized || m_pid == getpid()) {
+        return;
+    }
+    // A forked child starts uninitialized: the parent's sessions, logins and
+    // operations stay the parent's. Its rows are left alone; the inherited
+    // connection is closed without changing anything, taking no lock of the
+    // parent's with it (record locks are per process).
+    m_sessions.clear();
+    m_logins.clear();
+    m_keyCache.clear();
+    m_slots.clear();
+    m_failures.clear();
+    m_objects.reset();
+    m_tokens.reset();
+    m_db.reset();
+    m_initialized = false;
 }
 
 Module::Lock Module::Enter()
 {
     Lock lock(m_mutex);
+    LeaveParentsState();
     Require(m_initialized, CKR_CRYPTOKI_NOT_INITIALIZED);
+    m_db->CheckStillNamed();
     Refresh();
     return lock;
 }
@@ -110,6 +142,7 @@ TokenRecord Module::RecognizedToken(int64_t tokenId)
 void Module::Initialize(CK_VOID_PTR args)
 {
     Lock lock(m_mutex);
+    LeaveParentsState();
     Require(!m_initialized, CKR_CRYPTOKI_ALREADY_INITIALIZED);
     if (args != nullptr) {
         const auto* init = static_cast<const CK_C_INITIALIZE_ARGS*>(args);
@@ -123,6 +156,8 @@ void Module::Initialize(CK_VOID_PTR args)
     m_db = std::move(db);
     m_tokens = std::make_unique<TokenStore>(*m_db);
     m_objects = std::make_unique<ObjectStore>(*m_db);
+    m_pid = getpid();
+    m_started = static_cast<int64_t>(Process::StartTime(m_pid));
     m_db->MarkChanged();
     Refresh();
     PruneDeadSessions();
@@ -132,12 +167,13 @@ void Module::Initialize(CK_VOID_PTR args)
 void Module::Finalize(CK_VOID_PTR reserved)
 {
     Lock lock(m_mutex);
+    LeaveParentsState();
     Require(m_initialized, CKR_CRYPTOKI_NOT_INITIALIZED);
     Require(reserved == nullptr, CKR_ARGUMENTS_BAD);
     try {
         Transaction transaction(*m_db);
-        Statement drop(*m_db, "DELETE FROM sessions WHERE pid=?");
-        drop.Bind(1, static_cast<int64_t>(getpid())).Run();
+        Statement drop(*m_db, "DELETE FROM sessions WHERE pid=? AND started=?");
+        drop.Bind(1, static_cast<int64_t>(m_pid)).Bind(2, m_started).Run();
         m_objects->DropOrphans();
         transaction.Commit();
     } catch (const CkError&) {
@@ -287,22 +323,39 @@ void Module::GetMechanismInfo(CK_SLOT_ID slot, CK_MECHANISM_TYPE type, CK_MECHAN
 
 void Module::PruneDeadSessions()
 {
-    Statement pids(*m_db, "SELECT DISTINCT pid FROM sessions");
-    std::vector<int64_t> dead;
-    while (pids.Step()) {
-        const auto pid = static_cast<pid_t>(pids.Int(0));
-        if (pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH) {
-            dead.push_back(pid);
+    // A process is its id and its start time: a later process given a dead
+    // one's id must not inherit its sessions and session objects.
+    Statement owners(*m_db, "SELECT DISTINCT pid, started FROM sessions");
+    std::vector<std::pair<int64_t, int64_t>> dead;
+    while (owners.Step()) {
+        const auto pid = static_cast<pid_t>(owners.Int(0));
+        const int64_t started = owners.Int(1);
+        if (pid == m_pid && started == m_started) {
+            continue;
+        }
+        const bool exists = kill(pid, 0) == 0 || errno != ESRCH;
+        bool gone = !exists;
+        if (exists && started != 0) {
+            // Unreadable start (another user's hidden process): judged by
+            // the id alone, as rows written without a start time are.
+            const auto now = static_cast<int64_t>(Process::StartTime(pid));
+            gone = now != 0 && now != started;
+        }
+        if (exists && started == 0 && pid == m_pid) {
+            gone = true; // written by an earlier process with this id
+        }
+        if (gone) {
+            dead.emplace_back(pid, started);
         }
     }
     if (dead.empty()) {
         return;
     }
     Transaction transaction(*m_db);
-    Statement drop(*m_db, "DELETE FROM sessions WHERE pid=?");
-    for (int64_t pid : dead) {
+    Statement drop(*m_db, "DELETE FROM sessions WHERE pid=? AND started=?");
+    for (const auto& [pid, started] : dead) {
         drop.Reset();
-        drop.Bind(1, pid).Run();
+        drop.Bind(1, pid).Bind(2, started).Run();
     }
     m_objects->DropOrphans();
     transaction.Commit();
@@ -327,9 +380,10 @@ void Module::OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_SESSION_HANDLE_PTR 
     ForgetLoginWithoutSessions(token.id);
     const auto login = LoggedIn(token);
     Require(!(login && *login == CKU_SO && (flags & CKF_RW_SESSION) == 0), CKR_SESSION_READ_WRITE_SO_EXISTS);
-    Statement insert(*m_db, "INSERT INTO sessions(pid, token_id, reader_id, flags) VALUES(?, ?, ?, ?)");
-    insert.Bind(1, static_cast<int64_t>(getpid())).Bind(2, token.id).Bind(3, entry.readerId);
-    insert.Bind(4, static_cast<int64_t>(flags)).Run();
+    Statement insert(
+        *m_db, "INSERT INTO sessions(pid, started, token_id, reader_id, flags) VALUES(?, ?, ?, ?, ?)");
+    insert.Bind(1, static_cast<int64_t>(m_pid)).Bind(2, m_started).Bind(3, token.id).Bind(4, entry.readerId);
+    insert.Bind(5, static_cast<int64_t>(flags)).Run();
     const int64_t handle = m_db->LastInsertId();
     transaction.Commit();
     Require(handle > 0 && handle <= 0xFFFFFFFF, CKR_SESSION_COUNT);

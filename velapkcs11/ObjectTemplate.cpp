@@ -2,6 +2,7 @@
 // private keys, DES/DES3/AES/generic secret keys.
 #include "ObjectTemplate.h"
 
+#include "AttributeRules.h"
 #include "CkError.h"
 
 #include <cstring>
@@ -67,8 +68,13 @@ void CertificateDefaults(AttributeMap& map)
     const auto value = map.find(CKA_VALUE);
     Require(value != map.end() && !value->second.empty(), CKR_TEMPLATE_INCOMPLETE);
     const unsigned char* cursor = value->second.data();
+    const unsigned char* const end = cursor + value->second.size();
     X509* cert = d2i_X509(nullptr, &cursor, static_cast<long>(value->second.size()));
     Require(cert != nullptr, CKR_ATTRIBUTE_VALUE_INVALID);
+    if (cursor != end) {
+        X509_free(cert);
+        throw CkError(CKR_ATTRIBUTE_VALUE_INVALID); // bytes after the certificate
+    }
     Default(map, CKA_SUBJECT, DerOf(X509_get_subject_name(cert)));
     Default(map, CKA_ISSUER, DerOf(X509_get_issuer_name(cert)));
     unsigned char* serial = nullptr;
@@ -205,6 +211,21 @@ StoredObject BuildObject(AttributeMap map)
     const CK_OBJECT_CLASS objectClass = UlongOf(map, CKA_CLASS);
     switch (objectClass) {
     case CKO_DATA:
+    case CKO_CERTIFICATE:
+    case CKO_PUBLIC_KEY:
+    case CKO_PRIVATE_KEY:
+    case CKO_SECRET_KEY:
+        CheckTemplate(objectClass, map);
+        break;
+    default:
+        throw CkError(CKR_ATTRIBUTE_VALUE_INVALID);
+    }
+    if (const auto alias = map.find(kManagerKeyTypeAttribute); alias != map.end()) {
+        map.emplace(CKA_KEY_TYPE, alias->second);
+        map.erase(alias);
+    }
+    switch (objectClass) {
+    case CKO_DATA:
         CommonDefaults(map, false);
         Default(map, CKA_APPLICATION, {});
         Default(map, CKA_OBJECT_ID, {});
@@ -223,6 +244,7 @@ StoredObject BuildObject(AttributeMap map)
         Require(map.count(CKA_KEY_TYPE) == 0 || UlongOf(map, CKA_KEY_TYPE) == CKK_RSA,
             CKR_ATTRIBUTE_VALUE_INVALID);
         Require(map.count(CKA_MODULUS) != 0 && map.count(CKA_PUBLIC_EXPONENT) != 0, CKR_TEMPLATE_INCOMPLETE);
+        CheckRsaComponents(map, false);
         const RsaKey key = RsaKey::FromPublic(map[CKA_MODULUS], map[CKA_PUBLIC_EXPONENT]);
         return BuildPublicKey(key, std::move(map));
     }
@@ -233,6 +255,7 @@ StoredObject BuildObject(AttributeMap map)
         Require(map.count(CKA_MODULUS) != 0 && map.count(CKA_PUBLIC_EXPONENT) != 0
                 && map.count(CKA_PRIVATE_EXPONENT) != 0,
             CKR_TEMPLATE_INCOMPLETE);
+        CheckRsaComponents(map, true);
         const Blob* crt[5] = {};
         for (int i = 0; i < 5; ++i) {
             const auto found = map.find(kPrivateComponents[i + 1]);
@@ -294,6 +317,7 @@ bool IsSensitive(const StoredObject& object, CK_ATTRIBUTE_TYPE type)
 
 void ApplyChange(StoredObject& object, CK_ATTRIBUTE_TYPE type, const Blob& value)
 {
+    CheckAttribute(object.objectClass, type, value);
     switch (type) {
     case CKA_LABEL:
     case CKA_ID:

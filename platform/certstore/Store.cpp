@@ -24,39 +24,6 @@ constexpr uint32_t kCertificateElement = 32; // CERT_CERT_PROP_ID
 constexpr uint32_t kEncoding = 1; // X509_ASN_ENCODING
 constexpr size_t kLargestEntry = 1 << 20;
 
-// Serializes the writers of one store folder across processes.
-class WriterLock final {
-public:
-    explicit WriterLock(const std::filesystem::path& folder)
-    {
-        m_fd = ::open((folder / ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (m_fd < 0) {
-            return;
-        }
-        int rc = 0;
-        do {
-            rc = ::flock(m_fd, LOCK_EX);
-        } while (rc != 0 && errno == EINTR);
-        if (rc != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-    ~WriterLock()
-    {
-        if (m_fd >= 0) {
-            ::flock(m_fd, LOCK_UN);
-            ::close(m_fd);
-        }
-    }
-    WriterLock(const WriterLock&) = delete;
-    WriterLock& operator=(const WriterLock&) = delete;
-    bool IsHeld() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
-
 // Reads a whole regular file without following a symbolic link. ENOENT
 // comes back as is: an entry deleted while listing is not damage.
 int ReadFile(const std::filesystem::path& file, std::vector<uint8_t>& bytes)
@@ -222,7 +189,7 @@ long Store::Add(const Certificate& certificate, AddDisposition disposition)
         || (disposition != AddNew && disposition != AddUseExisting && disposition != AddReplaceExisting)) {
         return InvalidParameter;
     }
-    const WriterLock lock(m_folder);
+    const Files::FolderLock lock(m_folder, 0600);
     if (!lock.IsHeld()) {
         return AccessDenied;
     }
@@ -316,7 +283,7 @@ long Store::DeleteByThumbprint(std::string_view thumbprint)
     if (!IsOpen() || name.empty()) {
         return InvalidParameter;
     }
-    const WriterLock lock(m_folder);
+    const Files::FolderLock lock(m_folder, 0600);
     if (!lock.IsHeld()) {
         return AccessDenied;
     }

@@ -2,9 +2,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <spawn.h>
+#include <sstream>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -297,6 +300,29 @@ ErrorCode OpenDocument(const std::filesystem::path& document)
         = StartDetached("xdg-open", { document.string() }, StartOptions { .hidden = true });
     // No opener at all is the shell's "no application associated" (31).
     return result == kErrorFileNotFound ? kErrorNoAssociation : result;
+}
+
+uint64_t StartTime(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (pid <= 0 || !std::getline(in, line)) {
+        return 0;
+    }
+    // The program name (field 2) is in parentheses and may itself hold
+    // blanks and parentheses: count fields from the last closing one.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) {
+        return 0;
+    }
+    std::istringstream fields(line.substr(close + 1));
+    std::string field;
+    for (int number = 3; number <= 22; ++number) {
+        if (!(fields >> field)) {
+            return 0;
+        }
+    }
+    return std::strtoull(field.c_str(), nullptr, 10);
 }
 
 } // namespace Process

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -108,5 +109,10 @@ constexpr ErrorCode kErrorNoAssociation = 31;
 // opener then makes of the file is its own affair. Programs are started with
 // Start, never through here.
 ErrorCode OpenDocument(const std::filesystem::path& document);
+
+// When the process started, in clock ticks since boot (field 22 of
+// /proc/PID/stat); 0 when no such process is running. With the process id it
+// names one process: a pid reused by a later process gets another time.
+uint64_t StartTime(pid_t pid);
 
 } // namespace Process

@@ -253,28 +253,4 @@ const HiveValue* HiveData::FindValue(const HiveKey& key, std::string_view name)
     return found == key.values.end() ? nullptr : &*found;
 }
 
-StoreLock::StoreLock(const std::filesystem::path& folder)
-{
-    m_fd = ::open((folder / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (m_fd < 0) {
-        return;
-    }
-    int rc = 0;
-    do {
-        rc = ::flock(m_fd, LOCK_EX);
-    } while (rc != 0 && errno == EINTR);
-    if (rc != 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
-}
-
-StoreLock::~StoreLock()
-{
-    if (m_fd >= 0) {
-        ::flock(m_fd, LOCK_UN);
-        ::close(m_fd);
-    }
-}
-
 } // namespace Registry

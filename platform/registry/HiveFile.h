@@ -48,17 +48,4 @@ private:
     std::vector<HiveKey> m_keys;
 };
 
-// Serializes writers of one store folder across processes (flock).
-class StoreLock final {
-public:
-    explicit StoreLock(const std::filesystem::path& folder);
-    ~StoreLock();
-    StoreLock(const StoreLock&) = delete;
-    StoreLock& operator=(const StoreLock&) = delete;
-    bool IsHeld() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
-
 } // namespace Registry

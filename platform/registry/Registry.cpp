@@ -1,5 +1,6 @@
 #include "platform/registry/Registry.h"
 
+#include "platform/files/AtomicFile.h"
 #include "platform/registry/HiveFile.h"
 
 #include <cstdlib>
@@ -91,7 +92,7 @@ template <typename Change> long ChangeHive(Hive hive, Change&& change)
     if (!CanChange(hive)) {
         return AccessDenied;
     }
-    const StoreLock lock(StoreFolder());
+    const Files::FolderLock lock(StoreFolder(), 0644);
     if (!lock.IsHeld()) {
         return AccessDenied;
     }

@@ -3,6 +3,8 @@
 //            stdin, then print the result of using the session again;
 //   create N - create N public data objects on slot 0's token;
 //   wrong N  - try N wrong User PINs;
+//   abandon VALUE - create a session data object holding VALUE, print its
+//            handle and end without closing anything, as a crash would;
 //   touch ATTR N OBJECT - set the object's "label" or "value" N times, each
 //            time first reading back what it wrote before; prints how often
 //            that had changed (another process only sets the other one);
@@ -101,6 +103,15 @@ int main(int argc, char** argv)
             std::printf("%02x", signature[i]);
         }
         std::printf("\n");
+    } else if (std::strcmp(argv[1], "abandon") == 0 && argc > 2) {
+        CK_OBJECT_CLASS dataClass = CKO_DATA;
+        CK_ATTRIBUTE object[] = { { CKA_CLASS, &dataClass, sizeof dataClass },
+            { CKA_VALUE, argv[2], static_cast<CK_ULONG>(std::strlen(argv[2])) } };
+        CK_OBJECT_HANDLE handle = 0;
+        rv = p11->C_CreateObject(session, object, 2, &handle);
+        std::printf("%lu\n", rv == CKR_OK ? handle : 0);
+        std::fflush(stdout);
+        std::_Exit(rv == CKR_OK ? 0 : 6);
     } else if (std::strcmp(argv[1], "create") == 0 && argc > 2) {
         const int count = std::atoi(argv[2]);
         for (int i = 0; i < count; ++i) {

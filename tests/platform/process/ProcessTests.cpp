@@ -9,6 +9,8 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -233,6 +235,42 @@ TEST_F(ProcessTest, DocumentsGoToTheDesktopOpener)
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_EQ(document.string(), ReadAll(out));
+}
+
+} // namespace
+
+namespace {
+
+TEST(ProcessStartTime, NamesOneProcessWhateverItsProgramNameHolds)
+{
+    const uint64_t own = Process::StartTime(getpid());
+    ASSERT_NE(own, 0u);
+    EXPECT_EQ(own, Process::StartTime(getpid())) << "the same process, the same time";
+    EXPECT_LE(Process::StartTime(getppid()), own) << "a parent starts before its child";
+    // Program names may hold blanks and parentheses that look like fields.
+    const char* const names[] = { "plain", "a) b c", "x (y) 1 2 3", ") ) )" };
+    for (const char* name : names) {
+        int answer[2];
+        ASSERT_EQ(pipe(answer), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            uint64_t seen[2] = { Process::StartTime(getpid()), 0 };
+            prctl(PR_SET_NAME, name);
+            seen[1] = Process::StartTime(getpid());
+            (void)!write(answer[1], seen, sizeof seen); // one write: read whole
+            _exit(0);
+        }
+        uint64_t times[2] = {};
+        EXPECT_EQ(read(answer[0], times, sizeof times), static_cast<ssize_t>(sizeof times));
+        waitpid(child, nullptr, 0);
+        close(answer[0]);
+        close(answer[1]);
+        EXPECT_NE(times[0], 0u) << name;
+        EXPECT_EQ(times[0], times[1]) << name;
+        EXPECT_EQ(Process::StartTime(child), 0u) << "a process no longer running has no start";
+    }
+    EXPECT_EQ(Process::StartTime(0), 0u);
+    EXPECT_EQ(Process::StartTime(-1), 0u);
 }
 
 } // namespace
