@@ -1,20 +1,15 @@
 #include "AgentPause.h"
 
-#include "platform/shared_word/SharedWord.h"
+#include "manager/window/CertPropControl.h"
 
-AgentPause::AgentPause(bool remembered, std::string wordName)
+AgentPause::AgentPause(bool remembered)
     : m_remembered(remembered)
-    , m_wordName(std::move(wordName))
 {
 }
 
 bool AgentPause::Write(uint16_t command)
 {
-    SharedWord::Word word;
-    if (SharedWord::Word::Open(m_wordName, SharedWord::Access::ReadWrite, word) != SharedWord::Success) {
-        return false;
-    }
-    return word.WriteHalf(SharedWord::Half::High, command) == SharedWord::Success;
+    return CertPropControl::SetCertPropFlag(static_cast<uint32_t>(command) << 16) == 0;
 }
 
 void AgentPause::Pause(bool enabled)

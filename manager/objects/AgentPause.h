@@ -3,18 +3,19 @@
 // shared word VCPSFLAG, while certificate propagation is switched on.
 #pragma once
 
+#include "manager/window/CertPropControl.h"
+
 #include <cstdint>
-#include <string>
 
 class AgentPause final {
 public:
-    static constexpr uint16_t kPause = 0x1001;
-    static constexpr uint16_t kContinue = 0x1000;
+    static constexpr uint16_t kPause = CertPropControl::kFlagPause >> 16;
+    static constexpr uint16_t kContinue = CertPropControl::kFlagContinue >> 16;
 
     // remembered: the agent was last told to continue (or is taken to be
     // running). The window starts with it set, so its first listing already
     // keeps the agent off the token.
-    explicit AgentPause(bool remembered = true, std::string wordName = "VCPSFLAG");
+    explicit AgentPause(bool remembered = true);
 
     // Writes the pause command when enabled and the agent was told to
     // continue; the remembered state clears when the write lands.
@@ -28,5 +29,4 @@ private:
     bool Write(uint16_t command);
 
     bool m_remembered;
-    std::string m_wordName;
 };

@@ -220,8 +220,8 @@ TEST_F(CertificateManagerGuiTests, ExportWritesTheCertificateWhileTheAgentIsPaus
             dialog.GetMessage(), "Certificate has not been exported because the operation was cancelled.");
     });
     EXPECT_EQ(proposed, "A B.cer");
-    EXPECT_EQ(duringExport >> 16, AgentPause::kPause);
-    EXPECT_EQ(agent.Read() >> 16, AgentPause::kContinue);
+    EXPECT_EQ(duringExport >> 16, 0x1001u);
+    EXPECT_EQ(agent.Read() >> 16, 0x1000u);
     EXPECT_EQ(completion,
         "Certificate has been exported successfully.\nComplete path to exported certificate: "
             + wxString::FromUTF8(target.string()));
