@@ -140,6 +140,9 @@ private:
     void DropSession(CK_SESSION_HANDLE handle);
     void ForgetLoginWithoutSessions(int64_t tokenId);
     void PruneDeadSessions();
+    // Drops every session, login, cached key and the connection: the module
+    // is uninitialized afterwards.
+    void ForgetEverything();
     // After a fork, the child's first call finds the parent's state and
     // drops it.
     void LeaveParentsState();

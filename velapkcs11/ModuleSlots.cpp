@@ -46,15 +46,8 @@ Module& Module::Instance()
     return module;
 }
 
-void Module::LeaveParentsState()
+void Module::ForgetEverything()
 {
-    if (!m_initialized || m_pid == getpid()) {
-        return;
-    }
-    // A forked child starts uninitialized: the parent's sessions, logins and
-    // operations stay the parent's. Its rows are left alone; the inherited
-    // connection is closed without changing anything, taking no lock of the
-    // parent's with it (record locks are per process).
     m_sessions.clear();
     m_logins.clear();
     m_keyCache.clear();
@@ -64,6 +57,18 @@ void Module::LeaveParentsState()
     m_tokens.reset();
     m_db.reset();
     m_initialized = false;
+}
+
+void Module::LeaveParentsState()
+{
+    if (!m_initialized || m_pid == getpid()) {
+        return;
+    }
+    // A forked child starts uninitialized: the parent's sessions, logins and
+    // operations stay the parent's. Its rows are left alone; the inherited
+    // connection is closed without changing anything, taking no lock of the
+    // parent's with it (record locks are per process).
+    ForgetEverything();
 }
 
 Module::Lock Module::Enter()
@@ -179,15 +184,7 @@ void Module::Finalize(CK_VOID_PTR reserved)
     } catch (const CkError&) {
         // The sessions of a finished process stop counting anyway.
     }
-    m_sessions.clear();
-    m_logins.clear();
-    m_keyCache.clear();
-    m_slots.clear();
-    m_failures.clear();
-    m_objects.reset();
-    m_tokens.reset();
-    m_db.reset();
-    m_initialized = false;
+    ForgetEverything();
 }
 
 void Module::GetInfo(CK_INFO_PTR info)
