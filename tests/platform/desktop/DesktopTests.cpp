@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
 // Xlib last: its macros (None, Bool, Status) clash with the test framework.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -27,8 +29,9 @@ protected:
         }
     }
 
-    Window MakeWindow(const char* utf8Title, bool setNetName)
+    Window MakeWindow(const std::string& title, bool setNetName)
     {
+        const char* utf8Title = title.c_str();
         const Window window
             = XCreateSimpleWindow(m_display, DefaultRootWindow(m_display), 0, 0, 50, 50, 0, 0, 0);
         if (setNetName) {
@@ -54,19 +57,22 @@ protected:
 
 TEST_F(DesktopTest, FindsOnlyTheExactTitleEvenWhenHidden)
 {
-    const Window utf8 = MakeWindow("NRV Gerenciador de Certificados - Utilitários", true);
-    const Window plain = MakeWindow("Pavix Manager", false);
-    const Window longer = MakeWindow("Pavix Manager - Settings", true);
+    // Titles of this test's own: the manager's windows, which other tests show
+    // on the shared display at the same time, must not be found instead.
+    const std::string title = "Desktop Probe " + std::to_string(getpid());
+    const Window utf8 = MakeWindow("NRV Gerenciador de Certificados - Utilitários " + title, true);
+    const Window plain = MakeWindow(title, false);
+    const Window longer = MakeWindow(title + " - Settings", true);
 
-    EXPECT_EQ(utf8, Desktop::FindTopLevelWindow("NRV Gerenciador de Certificados - Utilitários"));
-    EXPECT_EQ(plain, Desktop::FindTopLevelWindow("Pavix Manager")) << "ICCCM name and no prefix match";
-    EXPECT_EQ(longer, Desktop::FindTopLevelWindow("Pavix Manager - Settings"));
-    EXPECT_EQ(0u, Desktop::FindTopLevelWindow("Pavix"));
-    EXPECT_EQ(0u, Desktop::FindTopLevelWindow("pavix manager"));
+    EXPECT_EQ(utf8, Desktop::FindTopLevelWindow("NRV Gerenciador de Certificados - Utilitários " + title));
+    EXPECT_EQ(plain, Desktop::FindTopLevelWindow(title)) << "ICCCM name and no prefix match";
+    EXPECT_EQ(longer, Desktop::FindTopLevelWindow(title + " - Settings"));
+    EXPECT_EQ(0u, Desktop::FindTopLevelWindow("Desktop Probe"));
+    EXPECT_EQ(0u, Desktop::FindTopLevelWindow("desktop probe " + std::to_string(getpid())));
 
     XDestroyWindow(m_display, plain);
     XSync(m_display, False);
-    EXPECT_EQ(0u, Desktop::FindTopLevelWindow("Pavix Manager"));
+    EXPECT_EQ(0u, Desktop::FindTopLevelWindow(title));
     XDestroyWindow(m_display, utf8);
     XDestroyWindow(m_display, longer);
 }
