@@ -883,11 +883,12 @@ void NRVCMUFrm::SaveDetails()
     wxFileDialog dialog(this, _("Save Slot and Token Information as"), wxString(), wxString(), filter,
         wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
     dialog.Centre();
-    if (ModalRunner::ShowDialog(dialog) != wxID_OK) {
+    wxString path;
+    if (ModalRunner::ShowFileDialog(dialog, path) != wxID_OK) {
         SetStatus(_("Slot and token information was not saved because the operation was cancelled."));
         return;
     }
-    SaveDetailsTo(dialog.GetPath());
+    SaveDetailsTo(path);
 }
 
 void NRVCMUFrm::SaveDetailsTo(const wxString& path)

@@ -271,22 +271,13 @@ TEST_F(TrayAndAgentGuiTests, SaveDetailsWritesTheListAndReportsCancelAndFailure)
     std::filesystem::path target;
     int dialogs = 0;
     int answer = wxID_OK;
-    ModalRunner::SetDialogHook([&](wxDialog& dialog) -> int {
+    ModalRunner::SetFileHook([&](wxFileDialog& files, wxString& path) -> int {
         ++dialogs;
-        auto* files = dynamic_cast<wxFileDialog*>(&dialog);
-        EXPECT_NE(files, nullptr);
-        if (files == nullptr) {
-            return wxID_CANCEL;
-        }
-        EXPECT_EQ(files->GetMessage(), "Save Slot and Token Information as");
-        EXPECT_TRUE(files->HasFlag(wxFD_SAVE));
-        EXPECT_TRUE(files->HasFlag(wxFD_OVERWRITE_PROMPT));
-        EXPECT_EQ(files->GetWildcard(), "Text Files (*.txt)|*.txt");
-        files->SetPath(wxString::FromUTF8(target.string()));
-        // The toolkit's chooser takes the new folder in over a few events.
-        for (int i = 0; i < 20; ++i) {
-            Pump();
-        }
+        EXPECT_EQ(files.GetMessage(), "Save Slot and Token Information as");
+        EXPECT_TRUE(files.HasFlag(wxFD_SAVE));
+        EXPECT_TRUE(files.HasFlag(wxFD_OVERWRITE_PROMPT));
+        EXPECT_EQ(files.GetWildcard(), "Text Files (*.txt)|*.txt");
+        path = wxString::FromUTF8(target.string());
         return answer;
     });
 
