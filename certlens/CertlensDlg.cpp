@@ -28,7 +28,7 @@ wxString U(const std::string& text)
     return wxString::FromUTF8(text);
 }
 
-// The value of a name part, or an italic-free placeholder.
+// The value of a name part, or the text shown when the certificate has none.
 wxString PartOf(const std::vector<Field>& fields, const char* label)
 {
     wxString joined;
