@@ -178,9 +178,14 @@ void Module::GetAttributeValue(
         }
         const auto length = static_cast<CK_ULONG>(value->size());
         if (attribute.pValue != nullptr) {
+            // A short buffer gets no length back, as the standard says:
+            // callers ask for the length with a null value first.
             if (attribute.ulValueLen < length) {
+                attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION;
                 result = result == CKR_OK ? CKR_BUFFER_TOO_SMALL : result;
-            } else if (length != 0) {
+                continue;
+            }
+            if (length != 0) {
                 std::memcpy(attribute.pValue, value->data(), length);
             }
         }

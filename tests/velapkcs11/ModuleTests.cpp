@@ -217,7 +217,7 @@ TEST_F(TokenModule, ObjectsFollowLoginAndAnswerLengthQueries)
     char small[3];
     query = { CKA_LABEL, small, sizeof small };
     EXPECT_EQ(p11->C_GetAttributeValue(session, handle, &query, 1), CKR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(query.ulValueLen, 7u) << "the length needed";
+    EXPECT_EQ(query.ulValueLen, CK_UNAVAILABLE_INFORMATION) << "no length for a short buffer";
 
     EXPECT_EQ(Count(session, { { CKA_CLASS, &secretClass, sizeof secretClass } }), 1u);
     ASSERT_EQ(p11->C_Logout(session), CKR_OK);
