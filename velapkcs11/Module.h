@@ -5,6 +5,7 @@
 #include "Database.h"
 #include "ObjectStore.h"
 #include "RsaKey.h"
+#include "SwitchableCall.h"
 #include "TokenStore.h"
 #include "pkcs11/pkcs11.h"
 
@@ -131,12 +132,12 @@ private:
     // list when the shared state changed.
     Lock Enter();
     void Refresh();
-    void CheckSwitch(const char* function, const SlotEntry* slot);
+    void CheckSwitch(SwitchableCall call, const SlotEntry* slot);
     const SlotEntry& Slot(CK_SLOT_ID slot);
     const SlotEntry& SlotWithToken(CK_SLOT_ID slot);
     TokenRecord Token(int64_t tokenId);
     TokenRecord RecognizedToken(int64_t tokenId);
-    Session& UseSession(CK_SESSION_HANDLE handle, const char* function);
+    Session& UseSession(CK_SESSION_HANDLE handle, SwitchableCall call);
     void DropSession(CK_SESSION_HANDLE handle);
     void ForgetLoginWithoutSessions(int64_t tokenId);
     void PruneDeadSessions();
@@ -175,7 +176,7 @@ private:
     // limits a token has and leaves the User PIN unset.
     void InitializeToken(const SlotEntry& entry, InitParams& params, bool standard);
     // The session's operation, checked to be `operation`.
-    Session& ActiveOperation(CK_SESSION_HANDLE handle, Operation operation, const char* function);
+    Session& ActiveOperation(CK_SESSION_HANDLE handle, Operation operation, SwitchableCall call);
     static void EndOperation(Session& session);
     RsaKey OperationKey(const Session& session) const;
     // Runs an operation call; any failure but a short buffer ends the operation.

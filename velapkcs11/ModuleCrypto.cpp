@@ -70,10 +70,10 @@ MechanismUse UseOf(Operation operation)
 void Module::OperationInit(
     Operation operation, CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OBJECT_HANDLE key)
 {
-    static const char* const kNames[]
-        = { "", "C_SignInit", "C_VerifyInit", "C_EncryptInit", "C_DecryptInit" };
+    static const SwitchableCall kCalls[] = { SwitchableCall::None, SwitchableCall::C_SignInit,
+        SwitchableCall::C_VerifyInit, SwitchableCall::C_EncryptInit, SwitchableCall::C_DecryptInit };
     auto lock = Enter();
-    Session& session = UseSession(handle, kNames[static_cast<int>(operation)]);
+    Session& session = UseSession(handle, kCalls[static_cast<int>(operation)]);
     Require(mechanism != nullptr, CKR_ARGUMENTS_BAD);
     Require(session.operation == Operation::None, CKR_OPERATION_ACTIVE);
     RsaMechanism parsed = RsaMechanism::Parse(*mechanism, UseOf(operation));
@@ -102,7 +102,7 @@ void Module::OperationInit(
 void Module::DigestInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism)
 {
     auto lock = Enter();
-    Session& session = UseSession(handle, "C_DigestInit");
+    Session& session = UseSession(handle, SwitchableCall::C_DigestInit);
     Require(mechanism != nullptr, CKR_ARGUMENTS_BAD);
     Require(session.operation == Operation::None, CKR_OPERATION_ACTIVE);
     RsaMechanism parsed = RsaMechanism::Parse(*mechanism, MechanismUse::Digest);
@@ -116,7 +116,7 @@ void Module::DigestInit(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism)
 void Module::GenerateRandom(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length)
 {
     auto lock = Enter();
-    UseSession(handle, "C_GenerateRandom");
+    UseSession(handle, SwitchableCall::C_GenerateRandom);
     Require(data != nullptr || length == 0, CKR_ARGUMENTS_BAD);
     Require(length == 0 || RAND_bytes(data, static_cast<int>(length)) == 1, CKR_FUNCTION_FAILED);
 }

@@ -128,7 +128,8 @@ void Module::CheckPin(
 void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin, CK_ULONG length, bool vendor)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, vendor ? "C_NRV_Login" : "C_Login");
+    const Session& session
+        = UseSession(handle, vendor ? SwitchableCall::C_NRV_Login : SwitchableCall::C_Login);
     // No key asks for a login per operation, so none is ever awaiting one.
     Require(vendor || user != CKU_CONTEXT_SPECIFIC, CKR_OPERATION_NOT_INITIALIZED);
     Require(user == CKU_SO || user == CKU_USER, CKR_USER_TYPE_INVALID);
@@ -171,7 +172,7 @@ void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin,
 void Module::Logout(CK_SESSION_HANDLE handle)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_Logout");
+    const Session& session = UseSession(handle, SwitchableCall::C_Logout);
     const TokenRecord token = Token(session.tokenId);
     Require(LoggedIn(token).has_value(), CKR_USER_NOT_LOGGED_IN);
     EndLogin(token.id);
@@ -187,7 +188,7 @@ void Module::SetPIN(
     CK_SESSION_HANDLE handle, CK_BYTE_PTR oldPin, CK_ULONG oldLength, CK_BYTE_PTR newPin, CK_ULONG newLength)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_SetPIN");
+    const Session& session = UseSession(handle, SwitchableCall::C_SetPIN);
     const PinText oldText(oldPin, oldLength);
     const PinText newText(newPin, newLength);
     Require((session.flags & CKF_RW_SESSION) != 0, CKR_SESSION_READ_ONLY);
@@ -218,7 +219,7 @@ void Module::UnblockUserPIN(
     CK_SESSION_HANDLE handle, CK_BYTE_PTR soPin, CK_ULONG soLength, CK_BYTE_PTR newPin, CK_ULONG newLength)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_NRV_UnblockUserPIN");
+    const Session& session = UseSession(handle, SwitchableCall::C_NRV_UnblockUserPIN);
     const PinText soText(soPin, soLength);
     const PinText newText(newPin, newLength);
     // Read inside the write transaction so concurrent changes serialize.
@@ -245,7 +246,7 @@ void Module::UnblockUserPIN(
 void Module::SetTokenLabel(CK_SESSION_HANDLE handle, CK_BYTE_PTR label, CK_ULONG length)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_NRV_SetTokenLabel");
+    const Session& session = UseSession(handle, SwitchableCall::C_NRV_SetTokenLabel);
     Require(label != nullptr, CKR_ARGUMENTS_BAD);
     Require(length <= kMaxLabelLength, CKR_ARGUMENTS_BAD);
     // Read inside the write transaction so concurrent changes serialize.
@@ -261,7 +262,7 @@ void Module::InitToken(CK_BYTE, CK_SLOT_ID slot, const NRV_INIT_TOKEN_RECORD& re
 {
     auto lock = Enter();
     const SlotEntry& entry = SlotWithToken(slot);
-    CheckSwitch("C_NRV_InitToken", &entry);
+    CheckSwitch(SwitchableCall::C_NRV_InitToken, &entry);
     Require(record.pLabel != nullptr && record.pUserPin != nullptr && record.pSOPin != nullptr,
         CKR_ARGUMENTS_BAD);
     Require(record.ulUserPinLen <= NRV_PIN_BUFFER_SIZE && record.ulSOPinLen <= NRV_PIN_BUFFER_SIZE,
@@ -286,7 +287,7 @@ void Module::InitToken(CK_SLOT_ID slot, CK_UTF8CHAR_PTR soPin, CK_ULONG soLength
     constexpr size_t kLabelSize = 32;
     auto lock = Enter();
     const SlotEntry& entry = SlotWithToken(slot);
-    CheckSwitch("C_InitToken", &entry);
+    CheckSwitch(SwitchableCall::C_InitToken, &entry);
     Require(label != nullptr, CKR_ARGUMENTS_BAD);
     const PinText soText(soPin, soLength);
     InitParams params;
@@ -342,7 +343,7 @@ void Module::InitializeToken(const SlotEntry& entry, InitParams& params, bool st
 void Module::InitPIN(CK_SESSION_HANDLE handle, CK_UTF8CHAR_PTR pin, CK_ULONG length)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_InitPIN");
+    const Session& session = UseSession(handle, SwitchableCall::C_InitPIN);
     const PinText text(pin, length);
     // Read inside the write transaction so concurrent changes serialize.
     Transaction transaction(*m_db);

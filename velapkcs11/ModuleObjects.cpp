@@ -101,7 +101,7 @@ void Module::CreateObject(
     CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count, CK_OBJECT_HANDLE_PTR object)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_CreateObject");
+    const Session& session = UseSession(handle, SwitchableCall::C_CreateObject);
     Require(object != nullptr, CKR_ARGUMENTS_BAD);
     StoredObject created = BuildObject(ReadTemplate(attributes, count));
     if (!WantsTokenObject(created.attributes)) {
@@ -129,7 +129,7 @@ void Module::CreateObject(
 void Module::DestroyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_DestroyObject");
+    const Session& session = UseSession(handle, SwitchableCall::C_DestroyObject);
     // Looked up inside the write transaction: an object another process
     // destroyed meanwhile is gone, not destroyed twice.
     Transaction transaction(*m_db);
@@ -143,7 +143,7 @@ void Module::DestroyObject(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object)
 void Module::GetObjectSize(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ULONG_PTR size)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_GetObjectSize");
+    const Session& session = UseSession(handle, SwitchableCall::C_GetObjectSize);
     Require(size != nullptr, CKR_ARGUMENTS_BAD);
     *size = static_cast<CK_ULONG>(VisibleObject(session, object).Size());
 }
@@ -152,7 +152,7 @@ void Module::GetAttributeValue(
     CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes, CK_ULONG count)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_GetAttributeValue");
+    const Session& session = UseSession(handle, SwitchableCall::C_GetAttributeValue);
     Require(attributes != nullptr || count == 0, CKR_ARGUMENTS_BAD);
     StoredObject stored = VisibleObject(session, object);
     // Sealed values are opened only when asked for: an object whose seal is
@@ -198,7 +198,7 @@ void Module::SetAttributeValue(
     CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR attributes, CK_ULONG count)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_SetAttributeValue");
+    const Session& session = UseSession(handle, SwitchableCall::C_SetAttributeValue);
     const AttributeMap changes = ReadTemplate(attributes, count);
     // Every attribute is written back, so the object is read inside the
     // write transaction: a copy read before it would undo another process's
@@ -233,7 +233,7 @@ bool Module::Matches(const StoredObject& object, const AttributeMap& filter)
 void Module::FindObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR attributes, CK_ULONG count)
 {
     auto lock = Enter();
-    Session& session = UseSession(handle, "C_FindObjectsInit");
+    Session& session = UseSession(handle, SwitchableCall::C_FindObjectsInit);
     const AttributeMap filter = ReadTemplate(attributes, count);
     Require(!session.findActive, CKR_OPERATION_ACTIVE);
     const bool userIn = UserLoggedIn(session.tokenId);
@@ -260,7 +260,7 @@ void Module::FindObjects(
     CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE_PTR objects, CK_ULONG max, CK_ULONG_PTR count)
 {
     auto lock = Enter();
-    Session& session = UseSession(handle, "C_FindObjects");
+    Session& session = UseSession(handle, SwitchableCall::C_FindObjects);
     Require(count != nullptr, CKR_ARGUMENTS_BAD);
     Require(session.findActive, CKR_OPERATION_NOT_INITIALIZED);
     const size_t remaining = session.found.size() - session.foundPosition;
@@ -280,7 +280,7 @@ void Module::FindObjects(
 void Module::FindObjectsFinal(CK_SESSION_HANDLE handle)
 {
     auto lock = Enter();
-    Session& session = UseSession(handle, "C_FindObjectsFinal");
+    Session& session = UseSession(handle, SwitchableCall::C_FindObjectsFinal);
     Require(session.findActive, CKR_OPERATION_NOT_INITIALIZED);
     session.findActive = false;
     session.found.clear();
@@ -291,7 +291,7 @@ void Module::GenerateKeyPair(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanis
     CK_ULONG privateCount, CK_OBJECT_HANDLE_PTR publicKey, CK_OBJECT_HANDLE_PTR privateKey)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_GenerateKeyPair");
+    const Session& session = UseSession(handle, SwitchableCall::C_GenerateKeyPair);
     Require(mechanism != nullptr && publicKey != nullptr && privateKey != nullptr, CKR_ARGUMENTS_BAD);
     Require(mechanism->mechanism == CKM_RSA_PKCS_KEY_PAIR_GEN, CKR_MECHANISM_INVALID);
     AttributeMap publicMap = ReadTemplate(publicTemplate, publicCount, true);
@@ -344,7 +344,7 @@ void Module::LoadCert(
     CK_SESSION_HANDLE handle, CK_BYTE_PTR path, CK_BYTE_PTR password, CK_ULONG passwordLength)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_NRV_LoadCert");
+    const Session& session = UseSession(handle, SwitchableCall::C_NRV_LoadCert);
     Require(path != nullptr, CKR_ARGUMENTS_BAD);
     Require(password != nullptr || passwordLength == 0, CKR_ARGUMENTS_BAD);
     Require(passwordLength < NRV_PASSWORD_BUFFER_SIZE, CKR_ARGUMENTS_BAD);
@@ -371,7 +371,7 @@ void Module::LoadCert(
     OPENSSL_cleanse(secret.data(), secret.size());
     lock = Enter();
     // The session may have closed or logged out meanwhile.
-    const Session& current = UseSession(handle, "C_NRV_LoadCert");
+    const Session& current = UseSession(handle, SwitchableCall::C_NRV_LoadCert);
     Require(UserLoggedIn(current.tokenId), CKR_USER_NOT_LOGGED_IN);
 
     AttributeMap common;
@@ -405,7 +405,7 @@ void Module::LoadCert(
 void Module::FindPriPubKey(CK_SESSION_HANDLE handle, CK_BYTE direction, CK_BYTE index, CK_BYTE_PTR partner)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_NRV_FindPriPubKey");
+    const Session& session = UseSession(handle, SwitchableCall::C_NRV_FindPriPubKey);
     Require(partner != nullptr, CKR_ARGUMENTS_BAD);
     Require(
         direction == NRV_FROM_PRIVATE_KEY_INDEX || direction == NRV_FROM_PUBLIC_KEY_INDEX, CKR_ARGUMENTS_BAD);

@@ -87,9 +87,9 @@ template <typename Body> void Module::RunOperation(Session& session, Body&& body
     }
 }
 
-Session& Module::ActiveOperation(CK_SESSION_HANDLE handle, Operation operation, const char* function)
+Session& Module::ActiveOperation(CK_SESSION_HANDLE handle, Operation operation, SwitchableCall call)
 {
-    Session& session = UseSession(handle, function);
+    Session& session = UseSession(handle, call);
     Require(session.operation == operation, CKR_OPERATION_NOT_INITIALIZED);
     return session;
 }
@@ -104,9 +104,11 @@ RsaKey Module::OperationKey(const Session& session) const
 void Module::Transform(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length,
     CK_BYTE_PTR out, CK_ULONG_PTR outLength)
 {
-    static const char* const kNames[] = { "", "C_Sign", "", "C_Encrypt", "C_Decrypt", "C_Digest" };
+    static const SwitchableCall kCalls[]
+        = { SwitchableCall::None, SwitchableCall::C_Sign, SwitchableCall::None, SwitchableCall::C_Encrypt,
+              SwitchableCall::C_Decrypt, SwitchableCall::C_Digest };
     auto lock = Enter();
-    Session& session = ActiveOperation(handle, operation, kNames[static_cast<int>(operation)]);
+    Session& session = ActiveOperation(handle, operation, kCalls[static_cast<int>(operation)]);
     RunOperation(session, [&] {
         Require(outLength != nullptr && (data != nullptr || length == 0), CKR_ARGUMENTS_BAD);
         // The single-part call cannot finish what Update started.
@@ -152,7 +154,7 @@ void Module::Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length,
     CK_ULONG signatureLength)
 {
     auto lock = Enter();
-    Session& session = ActiveOperation(handle, Operation::Verify, "C_Verify");
+    Session& session = ActiveOperation(handle, Operation::Verify, SwitchableCall::C_Verify);
     RunOperation(session, [&] {
         Require((data != nullptr || length == 0) && signature != nullptr, CKR_ARGUMENTS_BAD);
         Require(!session.multiPart, CKR_OPERATION_ACTIVE);
@@ -172,9 +174,11 @@ void Module::Verify(CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length,
 
 void Module::Update(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PTR data, CK_ULONG length)
 {
-    static const char* const kNames[] = { "", "C_SignUpdate", "C_VerifyUpdate", "", "", "C_DigestUpdate" };
+    static const SwitchableCall kCalls[]
+        = { SwitchableCall::None, SwitchableCall::C_SignUpdate, SwitchableCall::C_VerifyUpdate,
+              SwitchableCall::None, SwitchableCall::None, SwitchableCall::C_DigestUpdate };
     auto lock = Enter();
-    Session& session = ActiveOperation(handle, operation, kNames[static_cast<int>(operation)]);
+    Session& session = ActiveOperation(handle, operation, kCalls[static_cast<int>(operation)]);
     RunOperation(session, [&] {
         Require(data != nullptr || length == 0, CKR_ARGUMENTS_BAD);
         // CKM_RSA_PKCS and CKM_RSA_PKCS_PSS sign what they are given, in one part.
@@ -186,9 +190,10 @@ void Module::Update(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PTR d
 
 void Module::Final(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PTR out, CK_ULONG_PTR outLength)
 {
-    static const char* const kNames[] = { "", "C_SignFinal", "", "", "", "C_DigestFinal" };
+    static const SwitchableCall kCalls[] = { SwitchableCall::None, SwitchableCall::C_SignFinal,
+        SwitchableCall::None, SwitchableCall::None, SwitchableCall::None, SwitchableCall::C_DigestFinal };
     auto lock = Enter();
-    Session& session = ActiveOperation(handle, operation, kNames[static_cast<int>(operation)]);
+    Session& session = ActiveOperation(handle, operation, kCalls[static_cast<int>(operation)]);
     RunOperation(session, [&] {
         Require(outLength != nullptr, CKR_ARGUMENTS_BAD);
         Require(session.mechanism->HashesData(), CKR_FUNCTION_NOT_SUPPORTED);
@@ -217,7 +222,7 @@ void Module::Final(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PTR ou
 void Module::VerifyFinal(CK_SESSION_HANDLE handle, CK_BYTE_PTR signature, CK_ULONG signatureLength)
 {
     auto lock = Enter();
-    Session& session = ActiveOperation(handle, Operation::Verify, "C_VerifyFinal");
+    Session& session = ActiveOperation(handle, Operation::Verify, SwitchableCall::C_VerifyFinal);
     RunOperation(session, [&] {
         Require(signature != nullptr, CKR_ARGUMENTS_BAD);
         Require(session.mechanism->HashesData(), CKR_FUNCTION_NOT_SUPPORTED);

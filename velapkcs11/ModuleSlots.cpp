@@ -95,10 +95,10 @@ void Module::Refresh()
     ++m_generation;
 }
 
-void Module::CheckSwitch(const char* function, const SlotEntry* slot)
+void Module::CheckSwitch(SwitchableCall call, const SlotEntry* slot)
 {
     for (const FailureRow& failure : m_failures) {
-        if (failure.function != function) {
+        if (failure.function != SwitchableCallName(call)) {
             continue;
         }
         if (slot == nullptr && failure.kind == "reader") {
@@ -201,7 +201,7 @@ void Module::GetInfo(CK_INFO_PTR info)
 void Module::GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR count)
 {
     auto lock = Enter();
-    CheckSwitch("C_GetSlotList", nullptr);
+    CheckSwitch(SwitchableCall::C_GetSlotList, nullptr);
     Require(count != nullptr, CKR_ARGUMENTS_BAD);
     CK_ULONG needed = 0;
     for (const SlotEntry& slot : m_slots) {
@@ -228,7 +228,7 @@ void Module::GetSlotInfo(CK_SLOT_ID slot, CK_SLOT_INFO_PTR info)
 {
     auto lock = Enter();
     const SlotEntry& entry = Slot(slot);
-    CheckSwitch("C_GetSlotInfo", &entry);
+    CheckSwitch(SwitchableCall::C_GetSlotInfo, &entry);
     Require(info != nullptr, CKR_ARGUMENTS_BAD);
     Pad(info->slotDescription, sizeof info->slotDescription, entry.name);
     Pad(info->manufacturerID, sizeof info->manufacturerID, kManufacturer);
@@ -241,7 +241,7 @@ void Module::GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info)
 {
     auto lock = Enter();
     const SlotEntry& entry = SlotWithToken(slot);
-    CheckSwitch("C_GetTokenInfo", &entry);
+    CheckSwitch(SwitchableCall::C_GetTokenInfo, &entry);
     Require(info != nullptr, CKR_ARGUMENTS_BAD);
     const TokenRecord token = RecognizedToken(entry.tokenId);
     const Model model = *FindModel(token.model);
@@ -362,7 +362,7 @@ void Module::OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_SESSION_HANDLE_PTR 
 {
     auto lock = Enter();
     const SlotEntry& entry = SlotWithToken(slot);
-    CheckSwitch("C_OpenSession", &entry);
+    CheckSwitch(SwitchableCall::C_OpenSession, &entry);
     Require((flags & CKF_SERIAL_SESSION) != 0, CKR_SESSION_PARALLEL_NOT_SUPPORTED);
     Require(session != nullptr, CKR_ARGUMENTS_BAD);
     // Checked inside the write transaction: the slot list is as of this
@@ -392,7 +392,7 @@ void Module::OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_SESSION_HANDLE_PTR 
     *session = record.handle;
 }
 
-Session& Module::UseSession(CK_SESSION_HANDLE handle, const char* function)
+Session& Module::UseSession(CK_SESSION_HANDLE handle, SwitchableCall call)
 {
     const auto found = m_sessions.find(handle);
     Require(found != m_sessions.end(), CKR_SESSION_HANDLE_INVALID);
@@ -415,7 +415,7 @@ Session& Module::UseSession(CK_SESSION_HANDLE handle, const char* function)
     }
     for (const SlotEntry& slot : m_slots) {
         if (slot.readerId == session.readerId) {
-            CheckSwitch(function, &slot);
+            CheckSwitch(call, &slot);
         }
     }
     return session;
@@ -457,7 +457,7 @@ void Module::ForgetLoginWithoutSessions(int64_t tokenId)
 void Module::CloseSession(CK_SESSION_HANDLE session)
 {
     auto lock = Enter();
-    UseSession(session, "C_CloseSession");
+    UseSession(session, SwitchableCall::C_CloseSession);
     DropSession(session);
 }
 
@@ -465,7 +465,7 @@ void Module::CloseAllSessions(CK_SLOT_ID slot)
 {
     auto lock = Enter();
     const SlotEntry& entry = SlotWithToken(slot);
-    CheckSwitch("C_CloseAllSessions", &entry);
+    CheckSwitch(SwitchableCall::C_CloseAllSessions, &entry);
     const int64_t tokenId = entry.tokenId;
     // Every process's sessions on the token: their next use fails.
     Transaction transaction(*m_db);
@@ -482,7 +482,7 @@ void Module::CloseAllSessions(CK_SLOT_ID slot)
 void Module::GetSessionInfo(CK_SESSION_HANDLE handle, CK_SESSION_INFO_PTR info)
 {
     auto lock = Enter();
-    const Session& session = UseSession(handle, "C_GetSessionInfo");
+    const Session& session = UseSession(handle, SwitchableCall::C_GetSessionInfo);
     Require(info != nullptr, CKR_ARGUMENTS_BAD);
     const TokenRecord token = Token(session.tokenId);
     const auto login = LoggedIn(token);
@@ -508,7 +508,7 @@ void Module::GetSerialNumber(CK_ULONG position, CK_BYTE_PTR serial)
 {
     auto lock = Enter();
     const SlotEntry& entry = Slot(position);
-    CheckSwitch("C_NRV_GetSerialNumber", &entry);
+    CheckSwitch(SwitchableCall::C_NRV_GetSerialNumber, &entry);
     Require(serial != nullptr, CKR_ARGUMENTS_BAD);
     Require(entry.tokenId != 0, CKR_DEVICE_ERROR);
     const TokenRecord token = Token(entry.tokenId);
@@ -519,7 +519,7 @@ void Module::RefreshTokenFlag(CK_SLOT_ID slot)
 {
     auto lock = Enter();
     const SlotEntry& entry = SlotWithToken(slot);
-    CheckSwitch("C_NRV_RefreshTokenFlag", &entry);
+    CheckSwitch(SwitchableCall::C_NRV_RefreshTokenFlag, &entry);
     m_db->MarkChanged();
 }
 
@@ -527,14 +527,14 @@ void Module::IsTokenReady(CK_SLOT_ID slot, CK_ULONG)
 {
     auto lock = Enter();
     const SlotEntry& entry = SlotWithToken(slot);
-    CheckSwitch("C_NRV_IsTokenReady", &entry);
+    CheckSwitch(SwitchableCall::C_NRV_IsTokenReady, &entry);
 }
 
 void Module::GetPinMinMax(CK_ULONG which, CK_SLOT_ID slot, NRV_PIN_MIN_MAX_PTR range)
 {
     auto lock = Enter();
     const SlotEntry& entry = SlotWithToken(slot);
-    CheckSwitch("C_NRV_GetPinMinMax", &entry);
+    CheckSwitch(SwitchableCall::C_NRV_GetPinMinMax, &entry);
     Require(range != nullptr, CKR_ARGUMENTS_BAD);
     Require(which == NRV_PIN_SO, CKR_ARGUMENTS_BAD);
     const TokenRecord token = RecognizedToken(entry.tokenId);
@@ -552,7 +552,7 @@ void Module::Unsupported(CK_RV rv)
 void Module::SessionUnsupported(CK_SESSION_HANDLE session, CK_RV rv)
 {
     auto lock = Enter();
-    UseSession(session, "");
+    UseSession(session, SwitchableCall::None);
     throw CkError(rv);
 }
 

@@ -3,6 +3,7 @@
 #include "Database.h"
 #include "Model.h"
 #include "ObjectStore.h"
+#include "SwitchableCall.h"
 #include "TokenStore.h"
 #include "TokenToolObjects.h"
 
@@ -68,9 +69,9 @@ Controls the software token's shared state under $VELA5_ROOT/tokens
   --help                             this text
 
 FUNCTION is a module entry name such as C_GetSlotInfo, C_GetTokenInfo,
-C_OpenSession, C_NRV_Login; a reader switch on C_GetSlotList fails the
-whole slot list. Errors print one line on stderr and exit with status 1
-(2 for a wrong command line).
+C_OpenSession, C_NRV_Login; a name no switch can take is refused. A reader
+switch on C_GetSlotList fails the whole slot list. Errors print one line on
+stderr and exit with status 1 (2 for a wrong command line).
 )";
 
 class UsageError final : public std::runtime_error {
@@ -282,6 +283,9 @@ int Run(const std::vector<std::string>& args)
         store.RemoveReader(args[2]);
     } else if ((command == "reader" || command == "token") && sub == "fail") {
         Need(args, 4);
+        if (!FindSwitchableCall(args[3])) {
+            throw UsageError("FUNCTION is one of " + SwitchableCallNames() + "; not \"" + args[3] + "\"");
+        }
         if (args.size() > 4 && args[4] == "off") {
             store.ClearFailure(command, args[2], args[3]);
         } else {

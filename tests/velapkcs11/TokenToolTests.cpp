@@ -45,6 +45,22 @@ TEST(TokenTool, FailureCodesMustParseWhole)
     }
 }
 
+TEST(TokenTool, SwitchesNameOnlyCallsTheModuleChecks)
+{
+    ScopedTestRoot root;
+    ASSERT_EQ(RunTool("reader add R1"), 0);
+    std::string output;
+    // Misspelt, of another case, a call the module never checks, and the
+    // undo of a switch that could never have been set.
+    for (const char* name : { "C_Sing", "c_sign", "C_GetFunctionList", "C_Sing off" }) {
+        EXPECT_EQ(RunTool(std::string("reader fail R1 ") + name + " 2>&1", &output), 2) << name;
+        EXPECT_NE(output.find("FUNCTION is one of C_GetSlotList"), std::string::npos) << output;
+    }
+    for (const char* name : { "C_GetSlotList", "C_NRV_IsTokenReady", "C_DigestFinal" }) {
+        EXPECT_EQ(RunTool(std::string("reader fail R1 ") + name + " 0x30"), 0) << name;
+    }
+}
+
 TEST(TokenTool, CreateInsertListShow)
 {
     ScopedTestRoot root;
