@@ -7,6 +7,7 @@
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
+#include "manager/core/SecretString.h"
 #include "manager/res/EmbeddedImages.h"
 #include "manager/window/PinScrambler.h"
 #include "manager/window/TokenActionHost.h"
@@ -366,7 +367,7 @@ CK_RV CertificateManagerDlg::LogInAgain()
         return CKR_OK;
     }
     NRVCMUCryptoki& cryptoki = m_host.GetCryptoki();
-    wxString pin = record.cachedPIN.Reveal();
+    const SecretString pin = record.cachedPIN.Reveal();
     CK_RV rv = cryptoki.LogIn(CKU_USER, m_session, pin);
     if (rv == CKR_USER_ALREADY_LOGGED_IN) {
         rv = cryptoki.LogOut(m_session);
@@ -377,7 +378,6 @@ CK_RV CertificateManagerDlg::LogInAgain()
             rv = cryptoki.LogIn(CKU_USER, m_session, pin);
         }
     }
-    PinScrambler::Wipe(pin);
     return rv;
 }
 
@@ -427,9 +427,8 @@ void CertificateManagerDlg::View()
     if (logout == CKR_DEVICE_ERROR) {
         CloseMainSession();
     } else if (logout == CKR_OK && m_host.GetSlotRecord(m_slotIndex).loggedIn) {
-        wxString pin = m_host.GetSlotRecord(m_slotIndex).cachedPIN.Reveal();
+        const SecretString pin = m_host.GetSlotRecord(m_slotIndex).cachedPIN.Reveal();
         const CK_RV login = cryptoki.LogIn(CKU_USER, m_session, pin);
-        PinScrambler::Wipe(pin);
         if (login != CKR_OK) {
             SetMessage(GetResultMessage(login, failed));
         }

@@ -1,6 +1,7 @@
 #include "ChangePINDlg.h"
 
 #include "manager/core/DialogIdentity.h"
+#include "manager/core/SecretString.h"
 
 #include <utility>
 #include <wx/button.h>
@@ -89,8 +90,8 @@ ChangePINDlg::ChangePINDlg(
 
 ChangePINDlg::~ChangePINDlg()
 {
-    WipeText(m_newPin);
-    WipeText(m_currentPin);
+    SecretString::Wipe(m_newPin);
+    SecretString::Wipe(m_currentPin);
 }
 
 void ChangePINDlg::SetErrorMessage(const wxString& text)

@@ -5,6 +5,7 @@
 #include "InitializeTokenRandomPINPnl.h"
 #include "manager/core/DialogIdentity.h"
 #include "manager/core/ModalRunner.h"
+#include "manager/core/SecretString.h"
 
 #include <algorithm>
 #include <wx/button.h>
@@ -94,8 +95,8 @@ InitializeTokenDlg::InitializeTokenDlg(wxWindow* parent, const wxString& caption
 
 InitializeTokenDlg::~InitializeTokenDlg()
 {
-    WipeText(m_userPin);
-    WipeText(m_soPin);
+    SecretString::Wipe(m_userPin);
+    SecretString::Wipe(m_soPin);
 }
 
 void InitializeTokenDlg::CreatePanels(PinKind kind, wxStaticBoxSizer* group)

@@ -1,6 +1,7 @@
 #include "InitializeTokenRandomPINPnl.h"
 
 #include "PinDialogBase.h"
+#include "manager/core/SecretString.h"
 
 #include <wx/intl.h>
 #include <wx/sizer.h>
@@ -16,7 +17,7 @@ InitializeTokenRandomPINPnl::InitializeTokenRandomPINPnl(
     auto* caption = new wxStaticText(this, ID_LBE_PIN, isSO ? _("SO PIN:") : _("User PIN:"));
     wxString pin = m_randomizer->Generate(static_cast<int>(policy.randomLength));
     m_pin = new wxTextCtrl(this, ID_TXT_PIN, pin, wxDefaultPosition, wxSize(FromDIP(130), -1), wxTE_READONLY);
-    WipeText(pin);
+    SecretString::Wipe(pin);
     auto* reminder = new wxStaticText(this, ID_LBE_REMINDER,
         isSO ? _("Make sure to copy and save this randomly\ngenerated SO PIN in a safe place.")
              : _("Make sure to copy and save this randomly\ngenerated User PIN in a safe place."));

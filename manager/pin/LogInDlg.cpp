@@ -1,6 +1,7 @@
 #include "LogInDlg.h"
 
 #include "manager/core/DialogIdentity.h"
+#include "manager/core/SecretString.h"
 
 #include <wx/button.h>
 #include <wx/intl.h>
@@ -45,7 +46,7 @@ LogInDlg::LogInDlg(wxWindow* parent, int kind, const wxString& title, const wxSt
 
 LogInDlg::~LogInDlg()
 {
-    WipeText(m_pin);
+    SecretString::Wipe(m_pin);
 }
 
 void LogInDlg::SetErrorMessage(const wxString& text)

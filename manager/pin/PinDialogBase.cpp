@@ -4,7 +4,6 @@
 #include "manager/core/NRVCMULog.h"
 
 #include <algorithm>
-#include <openssl/crypto.h>
 #include <wx/button.h>
 #include <wx/font.h>
 #include <wx/intl.h>
@@ -136,12 +135,4 @@ wxString ManagerTitle(const wxString& subject)
 {
     // TRANSLATORS: %s is what the window is about, e.g. "Rename Token".
     return wxString::Format(_("Pavix Manager - %s"), subject);
-}
-
-void WipeText(wxString& text)
-{
-    if (!text.empty()) {
-        OPENSSL_cleanse(const_cast<wchar_t*>(text.wc_str()), text.length() * sizeof(wchar_t));
-    }
-    text.clear();
 }

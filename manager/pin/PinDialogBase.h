@@ -52,6 +52,3 @@ private:
 
 // "Pavix Manager - %s"
 wxString ManagerTitle(const wxString& subject);
-
-// Overwrites the characters of a text that held a PIN, then empties it.
-void WipeText(wxString& text);

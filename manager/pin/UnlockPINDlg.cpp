@@ -1,6 +1,7 @@
 #include "UnlockPINDlg.h"
 
 #include "manager/core/DialogIdentity.h"
+#include "manager/core/SecretString.h"
 
 #include <wx/button.h>
 #include <wx/gbsizer.h>
@@ -58,8 +59,8 @@ UnlockPINDlg::UnlockPINDlg(
 
 UnlockPINDlg::~UnlockPINDlg()
 {
-    WipeText(m_newUserPin);
-    WipeText(m_soPin);
+    SecretString::Wipe(m_newUserPin);
+    SecretString::Wipe(m_soPin);
 }
 
 void UnlockPINDlg::SetErrorMessage(const wxString& text)

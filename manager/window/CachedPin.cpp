@@ -11,15 +11,15 @@ void CachedPin::Keep(const wxString& pin)
     std::wstring units = scrambled.ToStdWstring();
     m_scrambled.Assign(units);
     OPENSSL_cleanse(units.data(), units.size() * sizeof(wchar_t));
-    PinScrambler::Wipe(scrambled);
+    SecretString::Wipe(scrambled);
 }
 
-wxString CachedPin::Reveal() const
+SecretString CachedPin::Reveal() const
 {
     std::wstring units = m_scrambled.Reveal();
     wxString scrambled(units.data(), units.size());
     OPENSSL_cleanse(units.data(), units.size() * sizeof(wchar_t));
-    wxString pin = PinScrambler::Unscramble(scrambled);
-    PinScrambler::Wipe(scrambled);
+    SecretString pin(PinScrambler::Unscramble(scrambled));
+    SecretString::Wipe(scrambled);
     return pin;
 }

@@ -3,6 +3,7 @@
 // scrambled PIN never sits in ordinary heap memory between commands.
 #pragma once
 
+#include "manager/core/SecretString.h"
 #include "platform/secure_memory/ProtectedText.h"
 
 #include <wx/string.h>
@@ -11,8 +12,8 @@ class CachedPin final {
 public:
     // Keeps the PIN, scrambled; an empty text clears it.
     void Keep(const wxString& pin);
-    // The plain PIN; the caller wipes it after use (PinScrambler::Wipe).
-    wxString Reveal() const;
+    // The plain PIN, wiped when the caller lets it go.
+    SecretString Reveal() const;
     void Clear() { m_scrambled.Clear(); }
     bool empty() const { return m_scrambled.Empty(); }
 

@@ -7,6 +7,7 @@
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMUSettings.h"
+#include "manager/core/SecretString.h"
 #include "manager/pin/ChangePINDlg.h"
 #include "manager/pin/LogInDlg.h"
 #include "manager/pin/PinKind.h"
@@ -52,8 +53,8 @@ void LoginCommand::RunLogin(TokenActionHost& host)
     frame.Begin(_("Preparing to login . . ."));
     const wxString label = frame.ReadTokenFacts().label;
 
-    wxString pin;
-    DialogAnswer answer = AskUserPin(frame, label, wxString(), pin);
+    SecretString pin;
+    DialogAnswer answer = AskUserPin(frame, label, wxString(), pin.Text());
     if (answer == DialogAnswer::Cancelled) {
         frame.Raise(cancelled);
     }
@@ -76,14 +77,13 @@ void LoginCommand::RunLogin(TokenActionHost& host)
             break;
         }
         if (step != LoginStep::AskAgain) {
-            PinScrambler::Wipe(pin);
             frame.Raise(TokenCommandRules::GetPinFailureText(rv, false, context));
             return;
         }
         frame.SetStatus(context);
         frame.Resume();
-        PinScrambler::Wipe(pin);
-        answer = AskUserPin(frame, label, GetPINResultMessage(rv, false), pin);
+        SecretString::Wipe(pin.Text());
+        answer = AskUserPin(frame, label, GetPINResultMessage(rv, false), pin.Text());
         if (answer == DialogAnswer::Cancelled) {
             frame.Raise(cancelled);
         }
@@ -104,14 +104,13 @@ void LoginCommand::RunLogin(TokenActionHost& host)
     } else {
         frame.Succeed(_("User has logged in successfully."), false);
     }
-    PinScrambler::Wipe(pin);
 }
 
 void LoginCommand::RunDefaultPinPrompt(TokenCommandFrame& frame, const wxString& label, const wxString& pin)
 {
     TokenActionHost& host = frame.Host();
     wxString error;
-    wxString newPIN;
+    SecretString newPIN;
     for (;;) {
         ChangePINDlg dialog(frame.Parent(), label, PinKind::User,
             static_cast<int>(host.GetDisplayedMinPinLength()),
@@ -132,13 +131,11 @@ void LoginCommand::RunDefaultPinPrompt(TokenCommandFrame& frame, const wxString&
     frame.Pause();
     const CK_RV rv = frame.Cryptoki().SetPIN(frame.Session(), pin, newPIN);
     if (rv != CKR_OK) {
-        PinScrambler::Wipe(newPIN);
         frame.Raise(GetResultMessage(
             rv, _("User has logged in successfully. Default User PIN has not been changed.")));
         return;
     }
     frame.Record().cachedPIN.Keep(newPIN);
-    PinScrambler::Wipe(newPIN);
     frame.Succeed(_("User has logged in successfully. Default User PIN has also been changed."), false);
 }
 

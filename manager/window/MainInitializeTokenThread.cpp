@@ -6,6 +6,7 @@
 #include "manager/core/ModuleTextBuffer.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMUSettings.h"
+#include "manager/core/SecretString.h"
 
 #include <utility>
 #include <wx/app.h>
@@ -41,8 +42,8 @@ MainInitializeTokenThread::MainInitializeTokenThread(
 
 MainInitializeTokenThread::~MainInitializeTokenThread()
 {
-    PinScrambler::Wipe(m_request.userPIN);
-    PinScrambler::Wipe(m_request.soPIN);
+    SecretString::Wipe(m_request.userPIN);
+    SecretString::Wipe(m_request.soPIN);
     --s_alive;
 }
 

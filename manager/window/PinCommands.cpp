@@ -6,6 +6,7 @@
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMUCryptoki.h"
+#include "manager/core/SecretString.h"
 #include "manager/pin/ChangePINDlg.h"
 #include "manager/pin/PinKind.h"
 #include "manager/pin/UnlockPINDlg.h"
@@ -17,14 +18,8 @@ using TokenCommandRules::LoginStep;
 namespace {
 // The PINs a change dialog returned; wiped when the command ends.
 struct PinPair {
-    wxString current;
-    wxString replacement;
-
-    ~PinPair()
-    {
-        PinScrambler::Wipe(current);
-        PinScrambler::Wipe(replacement);
-    }
+    SecretString current;
+    SecretString replacement;
 };
 
 struct PinRange {
@@ -199,8 +194,8 @@ void PinCommands::RunUnlockUserPIN(TokenActionHost& host)
     wxString error;
     bool sessionChecked = false;
     for (;;) {
-        wxString soPIN;
-        wxString newUserPIN;
+        SecretString soPIN;
+        SecretString newUserPIN;
         {
             UnlockPINDlg dialog(frame.Parent(), facts.label, minLength, maxLength, soMaxLength);
             dialog.SetErrorMessage(error);
@@ -224,8 +219,6 @@ void PinCommands::RunUnlockUserPIN(TokenActionHost& host)
             }
         }
         const CK_RV rv = frame.Cryptoki().UnblockUserPIN(frame.Session(), soPIN, newUserPIN);
-        PinScrambler::Wipe(soPIN);
-        PinScrambler::Wipe(newUserPIN);
         if (rv == CKR_OK) {
             frame.Succeed(_("User PIN has been unlocked successfully."), true);
             return;

@@ -89,11 +89,3 @@ wxString PinScrambler::Apply(const wxString& text, const char16_t (&key)[kKeyLen
     OPENSSL_cleanse(units.data(), units.size() * sizeof(char16_t));
     return result;
 }
-
-void PinScrambler::Wipe(wxString& text)
-{
-    for (wxString::iterator it = text.begin(); it != text.end(); ++it) {
-        *it = wxUniChar(0);
-    }
-    text.clear();
-}

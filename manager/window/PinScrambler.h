@@ -17,9 +17,6 @@ public:
     // XOR with an explicit key (tests): unit i is XORed with key[i % 5].
     static wxString Apply(const wxString& text, const char16_t (&key)[kKeyLength]);
 
-    // Overwrites the characters of text before it is released.
-    static void Wipe(wxString& text);
-
 private:
     static const char16_t (&Key())[kKeyLength];
 };

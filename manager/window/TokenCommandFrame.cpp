@@ -3,6 +3,7 @@
 #include "PinScrambler.h"
 #include "TokenCommandRules.h"
 #include "manager/core/NRVCMUCryptoki.h"
+#include "manager/core/SecretString.h"
 
 using TokenCommandRules::LoginStep;
 
@@ -135,7 +136,7 @@ CK_RV TokenCommandFrame::LogInHandlingSession(CK_USER_TYPE userType, const wxStr
 
 CK_RV TokenCommandFrame::RestoreUserLogin()
 {
-    wxString pin = Record().cachedPIN.Reveal();
+    const SecretString pin = Record().cachedPIN.Reveal();
     CK_RV rv = Cryptoki().LogIn(CKU_USER, Session(), pin);
     if (rv == CKR_USER_ALREADY_LOGGED_IN || rv == CKR_USER_ANOTHER_ALREADY_LOGGED_IN) {
         rv = LogOutForLogin();
@@ -147,7 +148,6 @@ CK_RV TokenCommandFrame::RestoreUserLogin()
         // its own error at the next step if the login really is missing.
         rv = CKR_OK;
     }
-    PinScrambler::Wipe(pin);
     return rv;
 }
 
