@@ -2,45 +2,6 @@
 
 #include "platform/secure_memory/SecureMemory.h"
 
-WipedBytes::WipedBytes(const void* data, std::size_t size)
-{
-    Assign(data, size);
-}
-
-WipedBytes::~WipedBytes()
-{
-    Clear();
-}
-
-WipedBytes::WipedBytes(const WipedBytes& other)
-    : m_bytes(other.m_bytes)
-{
-}
-
-WipedBytes& WipedBytes::operator=(const WipedBytes& other)
-{
-    if (this != &other) {
-        Assign(other.m_bytes.data(), other.m_bytes.size());
-    }
-    return *this;
-}
-
-void WipedBytes::Assign(const void* data, std::size_t size)
-{
-    Clear();
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    m_bytes.assign(bytes, bytes + size);
-}
-
-void WipedBytes::Clear()
-{
-    if (!m_bytes.empty()) {
-        SecureMemory::Wipe(m_bytes.data(), m_bytes.size());
-    }
-    m_bytes.clear();
-    m_bytes.shrink_to_fit();
-}
-
 CryptokiObject::CryptokiObject(
     CK_OBJECT_CLASS objectClass, CryptokiLibrary* library, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle)
     : m_class(objectClass)

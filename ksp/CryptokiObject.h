@@ -7,28 +7,14 @@
 #include "ksp/CryptokiLibrary.h"
 #include "ksp/DebugClass.h"
 #include "pkcs11/pkcs11.h"
+#include "platform/secure_memory/SecretBytes.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Wiped when it goes, so key material never lingers in freed memory.
-class WipedBytes final {
-public:
-    WipedBytes() = default;
-    WipedBytes(const void* data, std::size_t size);
-    ~WipedBytes();
-    WipedBytes(const WipedBytes& other);
-    WipedBytes& operator=(const WipedBytes& other);
-
-    void Assign(const void* data, std::size_t size);
-    void Clear();
-    const std::vector<std::uint8_t>& Bytes() const { return m_bytes; }
-    std::size_t Size() const { return m_bytes.size(); }
-
-private:
-    std::vector<std::uint8_t> m_bytes;
-};
+// Key material the provider reads from the token.
+using WipedBytes = SecretBytes;
 
 class CryptokiObject {
 public:

@@ -2,9 +2,9 @@
 // encryption, decryption and digests, and when an operation ends.
 #include "CkError.h"
 #include "Module.h"
+#include "platform/secure_memory/SecretBytes.h"
 
 #include <cstring>
-#include <openssl/crypto.h>
 
 namespace velatoken {
 
@@ -25,22 +25,6 @@ bool Room(size_t needed, CK_BYTE_PTR out, CK_ULONG_PTR outLength)
     }
     return true;
 }
-
-// Decrypted data and keys' outputs are wiped once copied.
-class WipedBlob final {
-public:
-    explicit WipedBlob(Blob data)
-        : m_data(std::move(data))
-    {
-    }
-    ~WipedBlob() { OPENSSL_cleanse(m_data.data(), m_data.size()); }
-    WipedBlob(const WipedBlob&) = delete;
-    WipedBlob& operator=(const WipedBlob&) = delete;
-    const Blob& Data() const { return m_data; }
-
-private:
-    Blob m_data;
-};
 
 void Hash(const Session& session, const CK_BYTE* data, CK_ULONG length)
 {
@@ -138,14 +122,15 @@ void Module::Transform(Operation operation, CK_SESSION_HANDLE handle, CK_BYTE_PT
             data = digest.data();
             length = static_cast<CK_ULONG>(digest.size());
         }
-        const WipedBlob result(operation == Operation::Sign ? key.Sign(mechanism, data, length)
-                : operation == Operation::Encrypt           ? key.Encrypt(mechanism, data, length)
-                                                            : key.Decrypt(mechanism, data, length));
-        if (!Room(result.Data().size(), out, outLength)) {
+        // Decrypted data is wiped once copied.
+        const SecretBytes result(operation == Operation::Sign ? key.Sign(mechanism, data, length)
+                : operation == Operation::Encrypt             ? key.Encrypt(mechanism, data, length)
+                                                              : key.Decrypt(mechanism, data, length));
+        if (!Room(result.Size(), out, outLength)) {
             return;
         }
-        std::memcpy(out, result.Data().data(), result.Data().size());
-        *outLength = static_cast<CK_ULONG>(result.Data().size());
+        std::memcpy(out, result.Data(), result.Size());
+        *outLength = static_cast<CK_ULONG>(result.Size());
         EndOperation(session);
     });
 }

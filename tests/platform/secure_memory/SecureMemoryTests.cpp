@@ -1,4 +1,5 @@
 #include "ProtectedText.h"
+#include "SecretBytes.h"
 #include "SecureMemory.h"
 
 #include <array>
@@ -74,3 +75,21 @@ TEST(ProtectedText, CopiesAreIndependentAndMovesLeaveNothingBehind)
 }
 
 } // namespace
+
+TEST(SecretBytes, CopiesAreIndependentAndMovesLeaveNothingBehind)
+{
+    const std::uint8_t key[] = { 1, 2, 3, 4, 5 };
+    SecretBytes original(key, sizeof key);
+    SecretBytes copy(original);
+    original.Assign(key, 2);
+    EXPECT_EQ(copy.Bytes(), std::vector<std::uint8_t>(key, key + 5));
+
+    SecretBytes moved(std::move(copy));
+    EXPECT_TRUE(copy.Empty());
+    EXPECT_EQ(moved.Size(), 5u);
+    original = std::move(moved);
+    EXPECT_TRUE(moved.Empty());
+    EXPECT_EQ(original.Bytes(), std::vector<std::uint8_t>(key, key + 5));
+    original.Clear();
+    EXPECT_TRUE(original.Empty());
+}
