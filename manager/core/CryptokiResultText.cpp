@@ -13,100 +13,158 @@ struct NamedCode {
     const char* name;
 };
 
-#define NRV_NAMED(code)                                                                                      \
-    NamedCode                                                                                                \
+// A standard code, its name and its sentence (translated when shown).
+struct ResultCode {
+    CK_RV code;
+    const char* name;
+    const char* sentence;
+};
+
+#define NRV_RESULT(code, sentence)                                                                           \
+    ResultCode                                                                                               \
     {                                                                                                        \
-        code, #code                                                                                          \
+        code, #code, sentence                                                                                \
     }
 
-// The standard codes the manager knows by name, in value order.
-constexpr std::array g_standardNames = {
-    NRV_NAMED(CKR_OK),
-    NRV_NAMED(CKR_CANCEL),
-    NRV_NAMED(CKR_HOST_MEMORY),
-    NRV_NAMED(CKR_SLOT_ID_INVALID),
-    NRV_NAMED(CKR_GENERAL_ERROR),
-    NRV_NAMED(CKR_FUNCTION_FAILED),
-    NRV_NAMED(CKR_ARGUMENTS_BAD),
-    NRV_NAMED(CKR_NO_EVENT),
-    NRV_NAMED(CKR_NEED_TO_CREATE_THREADS),
-    NRV_NAMED(CKR_CANT_LOCK),
-    NRV_NAMED(CKR_ATTRIBUTE_READ_ONLY),
-    NRV_NAMED(CKR_ATTRIBUTE_SENSITIVE),
-    NRV_NAMED(CKR_ATTRIBUTE_TYPE_INVALID),
-    NRV_NAMED(CKR_ATTRIBUTE_VALUE_INVALID),
-    NRV_NAMED(CKR_DATA_INVALID),
-    NRV_NAMED(CKR_DATA_LEN_RANGE),
-    NRV_NAMED(CKR_DEVICE_ERROR),
-    NRV_NAMED(CKR_DEVICE_MEMORY),
-    NRV_NAMED(CKR_DEVICE_REMOVED),
-    NRV_NAMED(CKR_ENCRYPTED_DATA_INVALID),
-    NRV_NAMED(CKR_ENCRYPTED_DATA_LEN_RANGE),
-    NRV_NAMED(CKR_FUNCTION_CANCELED),
-    NRV_NAMED(CKR_FUNCTION_NOT_PARALLEL),
-    NRV_NAMED(CKR_FUNCTION_NOT_SUPPORTED),
-    NRV_NAMED(CKR_KEY_HANDLE_INVALID),
-    NRV_NAMED(CKR_KEY_SIZE_RANGE),
-    NRV_NAMED(CKR_KEY_TYPE_INCONSISTENT),
-    NRV_NAMED(CKR_KEY_NOT_NEEDED),
-    NRV_NAMED(CKR_KEY_CHANGED),
-    NRV_NAMED(CKR_KEY_NEEDED),
-    NRV_NAMED(CKR_KEY_INDIGESTIBLE),
-    NRV_NAMED(CKR_KEY_FUNCTION_NOT_PERMITTED),
-    NRV_NAMED(CKR_KEY_NOT_WRAPPABLE),
-    NRV_NAMED(CKR_KEY_UNEXTRACTABLE),
-    NRV_NAMED(CKR_MECHANISM_INVALID),
-    NRV_NAMED(CKR_MECHANISM_PARAM_INVALID),
-    NRV_NAMED(CKR_OBJECT_HANDLE_INVALID),
-    NRV_NAMED(CKR_OPERATION_ACTIVE),
-    NRV_NAMED(CKR_OPERATION_NOT_INITIALIZED),
-    NRV_NAMED(CKR_PIN_INCORRECT),
-    NRV_NAMED(CKR_PIN_INVALID),
-    NRV_NAMED(CKR_PIN_LEN_RANGE),
-    NRV_NAMED(CKR_PIN_EXPIRED),
-    NRV_NAMED(CKR_PIN_LOCKED),
-    NRV_NAMED(CKR_SESSION_CLOSED),
-    NRV_NAMED(CKR_SESSION_HANDLE_INVALID),
-    NRV_NAMED(CKR_SESSION_PARALLEL_NOT_SUPPORTED),
-    NRV_NAMED(CKR_SESSION_READ_ONLY),
-    NRV_NAMED(CKR_SESSION_EXISTS),
-    NRV_NAMED(CKR_SESSION_READ_ONLY_EXISTS),
-    NRV_NAMED(CKR_SESSION_READ_WRITE_SO_EXISTS),
-    NRV_NAMED(CKR_SIGNATURE_INVALID),
-    NRV_NAMED(CKR_SIGNATURE_LEN_RANGE),
-    NRV_NAMED(CKR_TEMPLATE_INCOMPLETE),
-    NRV_NAMED(CKR_TEMPLATE_INCONSISTENT),
-    NRV_NAMED(CKR_TOKEN_NOT_PRESENT),
-    NRV_NAMED(CKR_TOKEN_NOT_RECOGNIZED),
-    NRV_NAMED(CKR_TOKEN_WRITE_PROTECTED),
-    NRV_NAMED(CKR_UNWRAPPING_KEY_HANDLE_INVALID),
-    NRV_NAMED(CKR_UNWRAPPING_KEY_SIZE_RANGE),
-    NRV_NAMED(CKR_UNWRAPPING_KEY_TYPE_INCONSISTENT),
-    NRV_NAMED(CKR_USER_ALREADY_LOGGED_IN),
-    NRV_NAMED(CKR_USER_NOT_LOGGED_IN),
-    NRV_NAMED(CKR_USER_PIN_NOT_INITIALIZED),
-    NRV_NAMED(CKR_USER_TYPE_INVALID),
-    NRV_NAMED(CKR_USER_ANOTHER_ALREADY_LOGGED_IN),
-    NRV_NAMED(CKR_USER_TOO_MANY_TYPES),
-    NRV_NAMED(CKR_WRAPPED_KEY_INVALID),
-    NRV_NAMED(CKR_WRAPPED_KEY_LEN_RANGE),
-    NRV_NAMED(CKR_WRAPPING_KEY_HANDLE_INVALID),
-    NRV_NAMED(CKR_WRAPPING_KEY_SIZE_RANGE),
-    NRV_NAMED(CKR_WRAPPING_KEY_TYPE_INCONSISTENT),
-    NRV_NAMED(CKR_RANDOM_SEED_NOT_SUPPORTED),
-    NRV_NAMED(CKR_RANDOM_NO_RNG),
-    NRV_NAMED(CKR_DOMAIN_PARAMS_INVALID),
-    NRV_NAMED(CKR_BUFFER_TOO_SMALL),
-    NRV_NAMED(CKR_SAVED_STATE_INVALID),
-    NRV_NAMED(CKR_INFORMATION_SENSITIVE),
-    NRV_NAMED(CKR_STATE_UNSAVEABLE),
-    NRV_NAMED(CKR_CRYPTOKI_NOT_INITIALIZED),
-    NRV_NAMED(CKR_CRYPTOKI_ALREADY_INITIALIZED),
-    NRV_NAMED(CKR_MUTEX_BAD),
-    NRV_NAMED(CKR_MUTEX_NOT_LOCKED),
-    NRV_NAMED(CKR_FUNCTION_REJECTED),
+// The standard codes the manager knows, in value order: one row each.
+constexpr std::array g_standardResults = {
+    NRV_RESULT(CKR_OK, wxTRANSLATE("The function executed successfully.")),
+    NRV_RESULT(CKR_CANCEL, wxTRANSLATE("The function was aborted.")),
+    NRV_RESULT(CKR_HOST_MEMORY,
+        wxTRANSLATE("The system has insufficient memory to perform the requested function.")),
+    NRV_RESULT(CKR_SLOT_ID_INVALID, wxTRANSLATE("The specified slot ID is not valid.")),
+    NRV_RESULT(CKR_GENERAL_ERROR, wxTRANSLATE("An unrecoverable error has occurred.")),
+    NRV_RESULT(CKR_FUNCTION_FAILED, wxTRANSLATE("The requested function could not be performed.")),
+    NRV_RESULT(CKR_ARGUMENTS_BAD, wxTRANSLATE("The arguments supplied to the function are inappropriate.")),
+    NRV_RESULT(CKR_NO_EVENT, wxTRANSLATE("No new slot event has occurred.")),
+    NRV_RESULT(
+        CKR_NEED_TO_CREATE_THREADS, wxTRANSLATE("The library cannot work without creating its own threads.")),
+    NRV_RESULT(CKR_CANT_LOCK, wxTRANSLATE("The requested type of locking is not available.")),
+    NRV_RESULT(
+        CKR_ATTRIBUTE_READ_ONLY, wxTRANSLATE("The attribute is read-only and cannot be set or modified.")),
+    NRV_RESULT(CKR_ATTRIBUTE_SENSITIVE, wxTRANSLATE("The attribute is sensitive and cannot be revealed.")),
+    NRV_RESULT(CKR_ATTRIBUTE_TYPE_INVALID, wxTRANSLATE("The attribute type is not valid.")),
+    NRV_RESULT(CKR_ATTRIBUTE_VALUE_INVALID, wxTRANSLATE("An invalid value was specified for the attribute.")),
+    NRV_RESULT(CKR_DATA_INVALID, wxTRANSLATE("The input data is invalid.")),
+    NRV_RESULT(CKR_DATA_LEN_RANGE, wxTRANSLATE("The input data has an invalid length.")),
+    NRV_RESULT(CKR_DEVICE_ERROR, wxTRANSLATE("Some problem has occurred with the token and/or slot.")),
+    NRV_RESULT(CKR_DEVICE_MEMORY,
+        wxTRANSLATE("The token does not have sufficient memory to perform the requested function.")),
+    NRV_RESULT(CKR_DEVICE_REMOVED, wxTRANSLATE("The token was removed from its slot.")),
+    NRV_RESULT(CKR_ENCRYPTED_DATA_INVALID, wxTRANSLATE("The encrypted input data is invalid.")),
+    NRV_RESULT(CKR_ENCRYPTED_DATA_LEN_RANGE, wxTRANSLATE("The encrypted input data has an invalid length.")),
+    NRV_RESULT(CKR_FUNCTION_CANCELED, wxTRANSLATE("The function was canceled in mid-execution.")),
+    NRV_RESULT(
+        CKR_FUNCTION_NOT_PARALLEL, wxTRANSLATE("There is no function executing in parallel in the session.")),
+    NRV_RESULT(CKR_FUNCTION_NOT_SUPPORTED,
+        wxTRANSLATE("The requested function is not supported by the Cryptoki library.")),
+    NRV_RESULT(CKR_KEY_HANDLE_INVALID, wxTRANSLATE("The specified key handle is not valid.")),
+    NRV_RESULT(
+        CKR_KEY_SIZE_RANGE, wxTRANSLATE("The key size is outside the range supported for this operation.")),
+    NRV_RESULT(
+        CKR_KEY_TYPE_INCONSISTENT, wxTRANSLATE("The key type does not match the specified mechanism.")),
+    NRV_RESULT(CKR_KEY_NOT_NEEDED, wxTRANSLATE("A key was supplied although none is needed.")),
+    NRV_RESULT(CKR_KEY_CHANGED, wxTRANSLATE("The key is not the same key that was used before.")),
+    NRV_RESULT(CKR_KEY_NEEDED, wxTRANSLATE("A key must be supplied for the session state to be restored.")),
+    NRV_RESULT(CKR_KEY_INDIGESTIBLE, wxTRANSLATE("The value of the key cannot be digested.")),
+    NRV_RESULT(CKR_KEY_FUNCTION_NOT_PERMITTED,
+        wxTRANSLATE("The key's attributes do not allow the requested operation.")),
+    NRV_RESULT(CKR_KEY_NOT_WRAPPABLE, wxTRANSLATE("The key cannot be wrapped.")),
+    NRV_RESULT(CKR_KEY_UNEXTRACTABLE, wxTRANSLATE("The key is unextractable and cannot be wrapped.")),
+    NRV_RESULT(CKR_MECHANISM_INVALID, wxTRANSLATE("An invalid mechanism was specified for the operation.")),
+    NRV_RESULT(
+        CKR_MECHANISM_PARAM_INVALID, wxTRANSLATE("Invalid parameters were supplied to the mechanism.")),
+    NRV_RESULT(CKR_OBJECT_HANDLE_INVALID, wxTRANSLATE("The specified object handle is not valid.")),
+    NRV_RESULT(
+        CKR_OPERATION_ACTIVE, wxTRANSLATE("An operation is already active and prevents the requested one.")),
+    NRV_RESULT(CKR_OPERATION_NOT_INITIALIZED,
+        wxTRANSLATE("There is no active operation of the appropriate type in the session.")),
+    NRV_RESULT(CKR_PIN_INCORRECT, wxTRANSLATE("The specified PIN is incorrect.")),
+    NRV_RESULT(CKR_PIN_INVALID, wxTRANSLATE("The specified PIN has invalid characters in it.")),
+    NRV_RESULT(CKR_PIN_LEN_RANGE, wxTRANSLATE("The specified PIN is too long or too short.")),
+    NRV_RESULT(CKR_PIN_EXPIRED,
+        wxTRANSLATE("The specified PIN has expired, and the requested operation cannot be carried out.")),
+    NRV_RESULT(CKR_PIN_LOCKED, wxTRANSLATE("The specified PIN is \"locked\", and cannot be used.")),
+    NRV_RESULT(
+        CKR_SESSION_CLOSED, wxTRANSLATE("The session was closed during the execution of the function.")),
+    NRV_RESULT(CKR_SESSION_HANDLE_INVALID, wxTRANSLATE("The specified session handle was invalid.")),
+    NRV_RESULT(
+        CKR_SESSION_PARALLEL_NOT_SUPPORTED, wxTRANSLATE("The token does not support parallel sessions.")),
+    NRV_RESULT(CKR_SESSION_READ_ONLY,
+        wxTRANSLATE("The session is read-only and cannot perform the requested action.")),
+    NRV_RESULT(CKR_SESSION_EXISTS,
+        wxTRANSLATE("A session with the token is already open, and so the token cannot be initialized.")),
+    NRV_RESULT(CKR_SESSION_READ_ONLY_EXISTS,
+        wxTRANSLATE("A read-only session already exists, and so the SO cannot be logged in.")),
+    NRV_RESULT(CKR_SESSION_READ_WRITE_SO_EXISTS,
+        wxTRANSLATE("A read/write SO session already exists, and so a read-only session cannot be opened.")),
+    NRV_RESULT(CKR_SIGNATURE_INVALID, wxTRANSLATE("The provided signature or MAC is invalid.")),
+    NRV_RESULT(CKR_SIGNATURE_LEN_RANGE, wxTRANSLATE("The provided signature or MAC has an invalid length.")),
+    NRV_RESULT(CKR_TEMPLATE_INCOMPLETE,
+        wxTRANSLATE("The template does not specify all the attributes needed to create the object.")),
+    NRV_RESULT(CKR_TEMPLATE_INCONSISTENT, wxTRANSLATE("The template specifies conflicting attributes.")),
+    NRV_RESULT(CKR_TOKEN_NOT_PRESENT, wxTRANSLATE("The token was not present in its slot.")),
+    NRV_RESULT(CKR_TOKEN_NOT_RECOGNIZED,
+        wxTRANSLATE("The Cryptoki library and/or slot does not recognize the token in the slot.")),
+    NRV_RESULT(CKR_TOKEN_WRITE_PROTECTED,
+        wxTRANSLATE("The token is write-protected, and so the requested action cannot be performed.")),
+    NRV_RESULT(CKR_UNWRAPPING_KEY_HANDLE_INVALID,
+        wxTRANSLATE("The key handle specified to unwrap another key is not valid.")),
+    NRV_RESULT(CKR_UNWRAPPING_KEY_SIZE_RANGE,
+        wxTRANSLATE("The size of the unwrapping key is outside the supported range.")),
+    NRV_RESULT(CKR_UNWRAPPING_KEY_TYPE_INCONSISTENT,
+        wxTRANSLATE("The type of the unwrapping key does not match the specified mechanism.")),
+    NRV_RESULT(CKR_USER_ALREADY_LOGGED_IN, wxTRANSLATE("The user is already logged in.")),
+    NRV_RESULT(CKR_USER_NOT_LOGGED_IN,
+        wxTRANSLATE("The desired action cannot be performed because the appropriate user is not logged in.")),
+    NRV_RESULT(
+        CKR_USER_PIN_NOT_INITIALIZED, wxTRANSLATE("The normal user's PIN has not yet been initialized.")),
+    NRV_RESULT(CKR_USER_TYPE_INVALID, wxTRANSLATE("The specified user type is not valid.")),
+    NRV_RESULT(CKR_USER_ANOTHER_ALREADY_LOGGED_IN,
+        wxTRANSLATE("Another user is already logged in, and so this user cannot log in.")),
+    NRV_RESULT(CKR_USER_TOO_MANY_TYPES,
+        wxTRANSLATE("No more distinct users can be logged in to the token at the same time.")),
+    NRV_RESULT(CKR_WRAPPED_KEY_INVALID, wxTRANSLATE("The provided wrapped key is not valid.")),
+    NRV_RESULT(CKR_WRAPPED_KEY_LEN_RANGE, wxTRANSLATE("The provided wrapped key has an invalid length.")),
+    NRV_RESULT(CKR_WRAPPING_KEY_HANDLE_INVALID,
+        wxTRANSLATE("The key handle specified to wrap another key is not valid.")),
+    NRV_RESULT(CKR_WRAPPING_KEY_SIZE_RANGE,
+        wxTRANSLATE("The size of the wrapping key is outside the supported range.")),
+    NRV_RESULT(CKR_WRAPPING_KEY_TYPE_INCONSISTENT,
+        wxTRANSLATE("The type of the wrapping key does not match the specified mechanism.")),
+    NRV_RESULT(CKR_RANDOM_SEED_NOT_SUPPORTED,
+        wxTRANSLATE("The token''s random number generator does not accept seeding from an application.")),
+    NRV_RESULT(CKR_RANDOM_NO_RNG, wxTRANSLATE("The token does not have a random number generator.")),
+    NRV_RESULT(
+        CKR_DOMAIN_PARAMS_INVALID, wxTRANSLATE("Invalid or unsupported domain parameters were supplied.")),
+    NRV_RESULT(CKR_BUFFER_TOO_SMALL,
+        wxTRANSLATE("The output of the function is too large to fit in the supplied buffer.")),
+    NRV_RESULT(CKR_SAVED_STATE_INVALID,
+        wxTRANSLATE("The supplied saved cryptographic operations state is invalid.")),
+    NRV_RESULT(CKR_INFORMATION_SENSITIVE,
+        wxTRANSLATE("The requested information is sensitive and cannot be revealed.")),
+    NRV_RESULT(CKR_STATE_UNSAVEABLE,
+        wxTRANSLATE("The cryptographic operations state of the session cannot be saved.")),
+    NRV_RESULT(CKR_CRYPTOKI_NOT_INITIALIZED, wxTRANSLATE("The Cryptoki library has not been initialized.")),
+    NRV_RESULT(
+        CKR_CRYPTOKI_ALREADY_INITIALIZED, wxTRANSLATE("The Cryptoki library has already been initialized.")),
+    NRV_RESULT(CKR_MUTEX_BAD, wxTRANSLATE("The supplied mutex object is invalid.")),
+    NRV_RESULT(CKR_MUTEX_NOT_LOCKED, wxTRANSLATE("The supplied mutex object is not locked.")),
+    NRV_RESULT(CKR_FUNCTION_REJECTED, wxTRANSLATE("The signature request is rejected by the user.")),
 };
-static_assert(g_standardNames.size() == 84);
+static_assert(g_standardResults.size() == 84);
+
+#undef NRV_RESULT
+
+const ResultCode* FindStandard(CK_RV code)
+{
+    for (const ResultCode& entry : g_standardResults) {
+        if (entry.code == code) {
+            return &entry;
+        }
+    }
+    return nullptr;
+}
 
 constexpr std::array g_tokenFlagNames = {
     NamedCode { CKF_RNG, "CKF_RNG" },
@@ -128,8 +186,6 @@ constexpr std::array g_tokenFlagNames = {
     NamedCode { CKF_SO_PIN_LOCKED, "CKF_SO_PIN_LOCKED" },
     NamedCode { CKF_SO_PIN_TO_BE_CHANGED, "CKF_SO_PIN_TO_BE_CHANGED" },
 };
-
-#undef NRV_NAMED
 
 bool IsRetryCode(CK_RV code)
 {
@@ -155,183 +211,14 @@ wxString UnknownWithCode(const wxString& sentence, unsigned long code)
     return wxString::Format(_("%s [0x%08X]"), sentence, static_cast<unsigned int>(code));
 }
 
-// Sentences for the listed standard codes; empty for any other.
+// Sentences for the listed codes; empty for any other.
 wxString StandardSentence(CK_RV code)
 {
-    switch (code) {
-    case CKR_OK:
-        return _("The function executed successfully.");
-    case CKR_CANCEL:
-        return _("The function was aborted.");
-    case CKR_HOST_MEMORY:
-        return _("The system has insufficient memory to perform the requested function.");
-    case CKR_SLOT_ID_INVALID:
-        return _("The specified slot ID is not valid.");
-    case CKR_GENERAL_ERROR:
-        return _("An unrecoverable error has occurred.");
-    case CKR_FUNCTION_FAILED:
-        return _("The requested function could not be performed.");
-    case CKR_ARGUMENTS_BAD:
-        return _("The arguments supplied to the function are inappropriate.");
-    case CKR_NO_EVENT:
-        return _("No new slot event has occurred.");
-    case CKR_NEED_TO_CREATE_THREADS:
-        return _("The library cannot work without creating its own threads.");
-    case CKR_CANT_LOCK:
-        return _("The requested type of locking is not available.");
-    case CKR_ATTRIBUTE_READ_ONLY:
-        return _("The attribute is read-only and cannot be set or modified.");
-    case CKR_ATTRIBUTE_SENSITIVE:
-        return _("The attribute is sensitive and cannot be revealed.");
-    case CKR_ATTRIBUTE_TYPE_INVALID:
-        return _("The attribute type is not valid.");
-    case CKR_ATTRIBUTE_VALUE_INVALID:
-        return _("An invalid value was specified for the attribute.");
-    case CKR_DATA_INVALID:
-        return _("The input data is invalid.");
-    case CKR_DATA_LEN_RANGE:
-        return _("The input data has an invalid length.");
-    case CKR_DEVICE_ERROR:
-        return _("Some problem has occurred with the token and/or slot.");
-    case CKR_DEVICE_MEMORY:
-        return _("The token does not have sufficient memory to perform the requested function.");
-    case CKR_DEVICE_REMOVED:
-        return _("The token was removed from its slot.");
-    case CKR_ENCRYPTED_DATA_INVALID:
-        return _("The encrypted input data is invalid.");
-    case CKR_ENCRYPTED_DATA_LEN_RANGE:
-        return _("The encrypted input data has an invalid length.");
-    case CKR_FUNCTION_CANCELED:
-        return _("The function was canceled in mid-execution.");
-    case CKR_FUNCTION_NOT_PARALLEL:
-        return _("There is no function executing in parallel in the session.");
-    case CKR_FUNCTION_NOT_SUPPORTED:
-        return _("The requested function is not supported by the Cryptoki library.");
-    case CKR_KEY_HANDLE_INVALID:
-        return _("The specified key handle is not valid.");
-    case CKR_KEY_SIZE_RANGE:
-        return _("The key size is outside the range supported for this operation.");
-    case CKR_KEY_TYPE_INCONSISTENT:
-        return _("The key type does not match the specified mechanism.");
-    case CKR_KEY_NOT_NEEDED:
-        return _("A key was supplied although none is needed.");
-    case CKR_KEY_CHANGED:
-        return _("The key is not the same key that was used before.");
-    case CKR_KEY_NEEDED:
-        return _("A key must be supplied for the session state to be restored.");
-    case CKR_KEY_INDIGESTIBLE:
-        return _("The value of the key cannot be digested.");
-    case CKR_KEY_FUNCTION_NOT_PERMITTED:
-        return _("The key's attributes do not allow the requested operation.");
-    case CKR_KEY_NOT_WRAPPABLE:
-        return _("The key cannot be wrapped.");
-    case CKR_KEY_UNEXTRACTABLE:
-        return _("The key is unextractable and cannot be wrapped.");
-    case CKR_MECHANISM_INVALID:
-        return _("An invalid mechanism was specified for the operation.");
-    case CKR_MECHANISM_PARAM_INVALID:
-        return _("Invalid parameters were supplied to the mechanism.");
-    case CKR_OBJECT_HANDLE_INVALID:
-        return _("The specified object handle is not valid.");
-    case CKR_OPERATION_ACTIVE:
-        return _("An operation is already active and prevents the requested one.");
-    case CKR_OPERATION_NOT_INITIALIZED:
-        return _("There is no active operation of the appropriate type in the session.");
-    case CKR_PIN_INCORRECT:
-        return _("The specified PIN is incorrect.");
-    case CKR_PIN_INVALID:
-        return _("The specified PIN has invalid characters in it.");
-    case CKR_PIN_LEN_RANGE:
-        return _("The specified PIN is too long or too short.");
-    case CKR_PIN_EXPIRED:
-        return _("The specified PIN has expired, and the requested operation cannot be carried out.");
-    case CKR_PIN_LOCKED:
-        return _("The specified PIN is \"locked\", and cannot be used.");
-    case CKR_SESSION_CLOSED:
-        return _("The session was closed during the execution of the function.");
-    case CKR_SESSION_HANDLE_INVALID:
-        return _("The specified session handle was invalid.");
-    case CKR_SESSION_PARALLEL_NOT_SUPPORTED:
-        return _("The token does not support parallel sessions.");
-    case CKR_SESSION_READ_ONLY:
-        return _("The session is read-only and cannot perform the requested action.");
-    case CKR_SESSION_EXISTS:
-        return _("A session with the token is already open, and so the token cannot be initialized.");
-    case CKR_SESSION_READ_ONLY_EXISTS:
-        return _("A read-only session already exists, and so the SO cannot be logged in.");
-    case CKR_SESSION_READ_WRITE_SO_EXISTS:
-        return _("A read/write SO session already exists, and so a read-only session cannot be opened.");
-    case CKR_SIGNATURE_INVALID:
-        return _("The provided signature or MAC is invalid.");
-    case CKR_SIGNATURE_LEN_RANGE:
-        return _("The provided signature or MAC has an invalid length.");
-    case CKR_TEMPLATE_INCOMPLETE:
-        return _("The template does not specify all the attributes needed to create the object.");
-    case CKR_TEMPLATE_INCONSISTENT:
-        return _("The template specifies conflicting attributes.");
-    case CKR_TOKEN_NOT_PRESENT:
-        return _("The token was not present in its slot.");
-    case CKR_TOKEN_NOT_RECOGNIZED:
-        return _("The Cryptoki library and/or slot does not recognize the token in the slot.");
-    case CKR_TOKEN_WRITE_PROTECTED:
-        return _("The token is write-protected, and so the requested action cannot be performed.");
-    case CKR_UNWRAPPING_KEY_HANDLE_INVALID:
-        return _("The key handle specified to unwrap another key is not valid.");
-    case CKR_UNWRAPPING_KEY_SIZE_RANGE:
-        return _("The size of the unwrapping key is outside the supported range.");
-    case CKR_UNWRAPPING_KEY_TYPE_INCONSISTENT:
-        return _("The type of the unwrapping key does not match the specified mechanism.");
-    case CKR_USER_ALREADY_LOGGED_IN:
-        return _("The user is already logged in.");
-    case CKR_USER_NOT_LOGGED_IN:
-        return _("The desired action cannot be performed because the appropriate user is not logged in.");
-    case CKR_USER_PIN_NOT_INITIALIZED:
-        return _("The normal user's PIN has not yet been initialized.");
-    case CKR_USER_TYPE_INVALID:
-        return _("The specified user type is not valid.");
-    case CKR_USER_ANOTHER_ALREADY_LOGGED_IN:
-        return _("Another user is already logged in, and so this user cannot log in.");
-    case CKR_USER_TOO_MANY_TYPES:
-        return _("No more distinct users can be logged in to the token at the same time.");
-    case CKR_WRAPPED_KEY_INVALID:
-        return _("The provided wrapped key is not valid.");
-    case CKR_WRAPPED_KEY_LEN_RANGE:
-        return _("The provided wrapped key has an invalid length.");
-    case CKR_WRAPPING_KEY_HANDLE_INVALID:
-        return _("The key handle specified to wrap another key is not valid.");
-    case CKR_WRAPPING_KEY_SIZE_RANGE:
-        return _("The size of the wrapping key is outside the supported range.");
-    case CKR_WRAPPING_KEY_TYPE_INCONSISTENT:
-        return _("The type of the wrapping key does not match the specified mechanism.");
-    case CKR_RANDOM_SEED_NOT_SUPPORTED:
-        return _("The token''s random number generator does not accept seeding from an application.");
-    case CKR_RANDOM_NO_RNG:
-        return _("The token does not have a random number generator.");
-    case CKR_DOMAIN_PARAMS_INVALID:
-        return _("Invalid or unsupported domain parameters were supplied.");
-    case CKR_BUFFER_TOO_SMALL:
-        return _("The output of the function is too large to fit in the supplied buffer.");
-    case CKR_SAVED_STATE_INVALID:
-        return _("The supplied saved cryptographic operations state is invalid.");
-    case CKR_INFORMATION_SENSITIVE:
-        return _("The requested information is sensitive and cannot be revealed.");
-    case CKR_STATE_UNSAVEABLE:
-        return _("The cryptographic operations state of the session cannot be saved.");
-    case CKR_CRYPTOKI_NOT_INITIALIZED:
-        return _("The Cryptoki library has not been initialized.");
-    case CKR_CRYPTOKI_ALREADY_INITIALIZED:
-        return _("The Cryptoki library has already been initialized.");
-    case CKR_MUTEX_BAD:
-        return _("The supplied mutex object is invalid.");
-    case CKR_MUTEX_NOT_LOCKED:
-        return _("The supplied mutex object is not locked.");
-    case CKR_FUNCTION_REJECTED:
-        return _("The signature request is rejected by the user.");
-    case NRV_CKR_CLEAR_CARD_DISABLED:
+    if (code == NRV_CKR_CLEAR_CARD_DISABLED) {
         return _("The zeroize user data function for the token has been permanently disabled.");
-    default:
-        return wxString();
     }
+    const ResultCode* entry = FindStandard(code);
+    return entry != nullptr ? wxGetTranslation(entry->sentence) : wxString();
 }
 
 wxString RetryText(CK_RV code)
@@ -432,10 +319,8 @@ wxString GetResultName(CK_RV code, bool vendorReading)
             return wxS("NRV_CKR_CLEAR_CARD_DISABLED");
         }
     }
-    for (const NamedCode& entry : g_standardNames) {
-        if (entry.code == code) {
-            return wxString::FromAscii(entry.name);
-        }
+    if (const ResultCode* entry = FindStandard(code)) {
+        return wxString::FromAscii(entry->name);
     }
     return wxString::Format(wxS("UNKNOWN ERROR 0x%08X"), static_cast<unsigned int>(code));
 }

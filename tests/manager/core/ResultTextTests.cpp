@@ -166,6 +166,8 @@ TEST(TranslatedResultTextTest, SentencesAndTheirPartsComeFromTheCatalog)
     // Base text and retry text are translated apart and joined with a blank.
     EXPECT_EQ(
         GetPINResultMessage(1, false), wxString::FromUTF8("Грешен потребителски PIN. Остава само 1 опит."));
+    // The result table holds the English sentence; it is translated when shown.
+    EXPECT_EQ(GetResultMessage(CKR_PIN_INCORRECT), wxString::FromUTF8("Посоченият PIN е грешен."));
     // Symbolic names are for the log and stay untranslated.
     EXPECT_EQ(GetResultName(CKR_PIN_LOCKED), "CKR_PIN_LOCKED");
     wxTranslations::Set(nullptr);
