@@ -5,6 +5,7 @@
 #include "Database.h"
 #include "ObjectStore.h"
 #include "RsaKey.h"
+#include "SessionStore.h"
 #include "SwitchableCall.h"
 #include "TokenStore.h"
 #include "pkcs11/pkcs11.h"
@@ -190,9 +191,12 @@ private:
     // The process that initialized: its id and start time own its sessions.
     pid_t m_pid = 0;
     int64_t m_started = 0;
+    SessionOwner Owner() const { return { static_cast<int64_t>(m_pid), m_started }; }
     std::unique_ptr<Database> m_db;
     std::unique_ptr<TokenStore> m_tokens;
     std::unique_ptr<ObjectStore> m_objects;
+    // The shared rows; m_sessions below is this process's view of its own.
+    std::unique_ptr<SessionStore> m_sessionRows;
     std::vector<SlotEntry> m_slots;
     std::vector<FailureRow> m_failures;
     uint64_t m_generation = 1;

@@ -305,10 +305,7 @@ void Module::InitializeToken(const SlotEntry& entry, InitParams& params, bool st
     // Read inside the write transaction so concurrent changes serialize.
     Transaction transaction(*m_db);
     TokenRecord token = RecognizedToken(entry.tokenId);
-    Statement sessions(*m_db, "SELECT count(*) FROM sessions WHERE token_id=?");
-    sessions.Bind(1, token.id);
-    sessions.Step();
-    Require(sessions.Int(0) == 0, CKR_SESSION_EXISTS);
+    Require(m_sessionRows->CountOnToken(token.id).all == 0, CKR_SESSION_EXISTS);
     Require(!token.clearCardDisabled, NRV_CKR_CLEAR_CARD_DISABLED);
     if (standard && token.initialized) {
         // The standard call names no limits: an initialized token keeps its own.

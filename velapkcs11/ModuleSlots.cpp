@@ -54,6 +54,7 @@ void Module::ForgetEverything()
     m_slots.clear();
     m_failures.clear();
     m_objects.reset();
+    m_sessionRows.reset();
     m_tokens.reset();
     m_db.reset();
     m_initialized = false;
@@ -161,6 +162,7 @@ void Module::Initialize(CK_VOID_PTR args)
     m_db = std::move(db);
     m_tokens = std::make_unique<TokenStore>(*m_db);
     m_objects = std::make_unique<ObjectStore>(*m_db);
+    m_sessionRows = std::make_unique<SessionStore>(*m_db);
     m_pid = getpid();
     m_started = static_cast<int64_t>(Process::StartTime(m_pid));
     m_db->MarkChanged();
@@ -177,8 +179,7 @@ void Module::Finalize(CK_VOID_PTR reserved)
     Require(reserved == nullptr, CKR_ARGUMENTS_BAD);
     try {
         Transaction transaction(*m_db);
-        Statement drop(*m_db, "DELETE FROM sessions WHERE pid=? AND started=?");
-        drop.Bind(1, static_cast<int64_t>(m_pid)).Bind(2, m_started).Run();
+        m_sessionRows->DeleteOfOwner(Owner());
         m_objects->DropOrphans();
         transaction.Commit();
     } catch (const CkError&) {
@@ -263,14 +264,11 @@ void Module::GetTokenInfo(CK_SLOT_ID slot, CK_TOKEN_INFO_PTR info)
         SetFlag(flags, CKF_SO_PIN_LOCKED, token.so.left == 0);
     }
     info->flags = flags;
-    Statement counts(
-        *m_db, "SELECT count(*), coalesce(sum((flags & 2) != 0), 0) FROM sessions WHERE token_id=?");
-    counts.Bind(1, token.id);
-    counts.Step();
+    const SessionCounts counts = m_sessionRows->CountOnToken(token.id);
     info->ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
-    info->ulSessionCount = static_cast<CK_ULONG>(counts.Int(0));
+    info->ulSessionCount = static_cast<CK_ULONG>(counts.all);
     info->ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
-    info->ulRwSessionCount = static_cast<CK_ULONG>(counts.Int(1));
+    info->ulRwSessionCount = static_cast<CK_ULONG>(counts.readWrite);
     info->ulMaxPinLen = static_cast<CK_ULONG>(token.user.maxLen);
     info->ulMinPinLen = static_cast<CK_ULONG>(token.user.minLen);
     const CK_ULONG half = model.memory / 2;
@@ -322,11 +320,10 @@ void Module::PruneDeadSessions()
 {
     // A process is its id and its start time: a later process given a dead
     // one's id must not inherit its sessions and session objects.
-    Statement owners(*m_db, "SELECT DISTINCT pid, started FROM sessions");
-    std::vector<std::pair<int64_t, int64_t>> dead;
-    while (owners.Step()) {
-        const auto pid = static_cast<pid_t>(owners.Int(0));
-        const int64_t started = owners.Int(1);
+    std::vector<SessionOwner> dead;
+    for (const SessionOwner& owner : m_sessionRows->Owners()) {
+        const auto pid = static_cast<pid_t>(owner.pid);
+        const int64_t started = owner.started;
         if (pid == m_pid && started == m_started) {
             continue;
         }
@@ -342,17 +339,15 @@ void Module::PruneDeadSessions()
             gone = true; // written by an earlier process with this id
         }
         if (gone) {
-            dead.emplace_back(pid, started);
+            dead.push_back(owner);
         }
     }
     if (dead.empty()) {
         return;
     }
     Transaction transaction(*m_db);
-    Statement drop(*m_db, "DELETE FROM sessions WHERE pid=? AND started=?");
-    for (const auto& [pid, started] : dead) {
-        drop.Reset();
-        drop.Bind(1, pid).Bind(2, started).Run();
+    for (const SessionOwner& owner : dead) {
+        m_sessionRows->DeleteOfOwner(owner);
     }
     m_objects->DropOrphans();
     transaction.Commit();
@@ -377,11 +372,8 @@ void Module::OpenSession(CK_SLOT_ID slot, CK_FLAGS flags, CK_SESSION_HANDLE_PTR 
     ForgetLoginWithoutSessions(token.id);
     const auto login = LoggedIn(token);
     Require(!(login && *login == CKU_SO && (flags & CKF_RW_SESSION) == 0), CKR_SESSION_READ_WRITE_SO_EXISTS);
-    Statement insert(
-        *m_db, "INSERT INTO sessions(pid, started, token_id, reader_id, flags) VALUES(?, ?, ?, ?, ?)");
-    insert.Bind(1, static_cast<int64_t>(m_pid)).Bind(2, m_started).Bind(3, token.id).Bind(4, entry.readerId);
-    insert.Bind(5, static_cast<int64_t>(flags)).Run();
-    const int64_t handle = m_db->LastInsertId();
+    const int64_t handle
+        = m_sessionRows->Insert(Owner(), token.id, entry.readerId, static_cast<int64_t>(flags));
     transaction.Commit();
     Require(handle > 0 && handle <= 0xFFFFFFFF, CKR_SESSION_COUNT);
     Session& record = m_sessions[static_cast<CK_SESSION_HANDLE>(handle)];
@@ -401,11 +393,7 @@ Session& Module::UseSession(CK_SESSION_HANDLE handle, SwitchableCall call)
         const bool present = std::any_of(m_slots.begin(), m_slots.end(), [&](const SlotEntry& slot) {
             return slot.readerId == session.readerId && slot.tokenId == session.tokenId;
         });
-        const bool open = [&] {
-            Statement row(*m_db, "SELECT 1 FROM sessions WHERE handle=?");
-            row.Bind(1, static_cast<int64_t>(handle));
-            return row.Step();
-        }();
+        const bool open = m_sessionRows->Exists(static_cast<int64_t>(handle));
         if (!open || !present) {
             // Pulled out, or closed by another process's C_CloseAllSessions.
             DropSession(handle);
@@ -429,8 +417,7 @@ void Module::DropSession(CK_SESSION_HANDLE handle)
         m_sessions.erase(found);
     }
     Transaction transaction(*m_db);
-    Statement drop(*m_db, "DELETE FROM sessions WHERE handle=?");
-    drop.Bind(1, static_cast<int64_t>(handle)).Run();
+    m_sessionRows->Delete(static_cast<int64_t>(handle));
     m_objects->DropOrphans();
     transaction.Commit();
     ForgetLoginWithoutSessions(tokenId);
@@ -444,9 +431,7 @@ void Module::ForgetLoginWithoutSessions(int64_t tokenId)
             ++it;
             continue;
         }
-        Statement row(*m_db, "SELECT 1 FROM sessions WHERE handle=?");
-        row.Bind(1, static_cast<int64_t>(it->first));
-        if (row.Step()) {
+        if (m_sessionRows->Exists(static_cast<int64_t>(it->first))) {
             return;
         }
         it = m_sessions.erase(it);
@@ -469,8 +454,7 @@ void Module::CloseAllSessions(CK_SLOT_ID slot)
     const int64_t tokenId = entry.tokenId;
     // Every process's sessions on the token: their next use fails.
     Transaction transaction(*m_db);
-    Statement drop(*m_db, "DELETE FROM sessions WHERE token_id=?");
-    drop.Bind(1, tokenId).Run();
+    m_sessionRows->DeleteOnToken(tokenId);
     m_objects->DropOrphans();
     transaction.Commit();
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {

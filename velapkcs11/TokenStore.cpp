@@ -3,6 +3,7 @@
 
 #include "CkError.h"
 #include "Model.h"
+#include "SessionStore.h"
 
 #include <openssl/crypto.h>
 #include <openssl/rand.h>
@@ -267,8 +268,7 @@ void TokenStore::RemoveReader(const std::string& name)
         throw std::runtime_error("no reader \"" + name + "\"");
     }
     const int64_t id = reader.Int(0);
-    Statement sessions(m_db, "DELETE FROM sessions WHERE reader_id=?");
-    sessions.Bind(1, id).Run();
+    SessionStore(m_db).DeleteOnReader(id);
     Statement remove(m_db, "DELETE FROM readers WHERE id=?");
     remove.Bind(1, id).Run();
     Statement failures(m_db, "DELETE FROM failures WHERE kind='reader' AND name=?");
@@ -349,8 +349,7 @@ void TokenStore::EjectToken(const std::string& readerName)
     const int64_t readerId = reader.Int(0);
     const int64_t tokenId = reader.Int(1);
     // A pulled token's sessions end; their owners learn it on next use.
-    Statement sessions(m_db, "DELETE FROM sessions WHERE token_id=?");
-    sessions.Bind(1, tokenId).Run();
+    SessionStore(m_db).DeleteOnToken(tokenId);
     Statement update(m_db, "UPDATE readers SET token_id=NULL WHERE id=?");
     update.Bind(1, readerId).Run();
 }
