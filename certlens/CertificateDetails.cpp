@@ -1,5 +1,7 @@
 #include "CertificateDetails.h"
 
+#include "platform/openssl/OpenSslPtr.h"
+
 #include <ctime>
 #include <memory>
 #include <openssl/bio.h>
@@ -72,7 +74,7 @@ std::vector<Field> NameFields(const X509_NAME* name, std::string& commonName)
 
 std::string NameLine(const X509_NAME* name)
 {
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    BioPtr bio(BIO_new(BIO_s_mem()));
     X509_NAME_print_ex(bio.get(), name, 0, (XN_FLAG_ONELINE | XN_FLAG_DN_REV) & ~ASN1_STRFLGS_ESC_MSB);
     return BioText(bio.get());
 }
@@ -145,8 +147,7 @@ std::optional<CertificateDetails> ReadCertificateDetails(const uint8_t* der, siz
         return std::nullopt;
     }
     const unsigned char* cursor = der;
-    std::unique_ptr<X509, decltype(&X509_free)> certificate(
-        d2i_X509(nullptr, &cursor, static_cast<long>(length)), X509_free);
+    X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(length)));
     // Trailing bytes mean the caller handed something else.
     if (!certificate || cursor != der + length) {
         return std::nullopt;
@@ -164,7 +165,7 @@ std::optional<CertificateDetails> ReadCertificateDetails(const uint8_t* der, siz
     details.notBefore = TimeText(X509_get0_notBefore(x));
     details.notAfter = TimeText(X509_get0_notAfter(x));
     details.signatureAlgorithm = OBJ_nid2ln(X509_get_signature_nid(x));
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(X509_get_pubkey(x), EVP_PKEY_free);
+    PkeyPtr key(X509_get_pubkey(x));
     if (key) {
         const int type = EVP_PKEY_get_base_id(key.get());
         details.publicKeyAlgorithm = type == EVP_PKEY_RSA ? "RSA" : OBJ_nid2ln(type);
@@ -182,7 +183,7 @@ std::optional<CertificateDetails> ReadCertificateDetails(const uint8_t* der, siz
         Extension item;
         item.name = AttributeName(OBJ_obj2nid(object), object);
         item.critical = X509_EXTENSION_get_critical(extension) != 0;
-        std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+        BioPtr bio(BIO_new(BIO_s_mem()));
         if (X509V3_EXT_print(bio.get(), extension, 0, 0) != 1) {
             const ASN1_OCTET_STRING* data = X509_EXTENSION_get_data(extension);
             item.value = HexPairs(ASN1_STRING_get0_data(data), static_cast<size_t>(ASN1_STRING_length(data)));
@@ -191,7 +192,7 @@ std::optional<CertificateDetails> ReadCertificateDetails(const uint8_t* der, siz
         }
         details.extensions.push_back(std::move(item));
     }
-    std::unique_ptr<BIO, decltype(&BIO_free)> pem(BIO_new(BIO_s_mem()), BIO_free);
+    BioPtr pem(BIO_new(BIO_s_mem()));
     PEM_write_bio_X509(pem.get(), x);
     details.pem = BioText(pem.get());
     return details;

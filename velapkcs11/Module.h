@@ -28,10 +28,6 @@ struct SlotEntry {
 
 enum class Operation { None, Sign, Verify, Encrypt, Decrypt, Digest };
 
-struct DigestContextDeleter {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
 struct Session {
     CK_SESSION_HANDLE handle = 0;
     int64_t readerId = 0;

@@ -53,7 +53,7 @@ namespace {
 
 std::shared_ptr<EVP_MD_CTX> StartDigest(const EVP_MD* md)
 {
-    std::shared_ptr<EVP_MD_CTX> context(EVP_MD_CTX_new(), DigestContextDeleter());
+    std::shared_ptr<EVP_MD_CTX> context(EVP_MD_CTX_new(), OpenSsl::Deleter<EVP_MD_CTX_free>());
     Require(context != nullptr, CKR_HOST_MEMORY);
     Require(EVP_DigestInit_ex(context.get(), md, nullptr) == 1, CKR_FUNCTION_FAILED);
     return context;

@@ -3,6 +3,7 @@
 #include "Pkcs12Loader.h"
 
 #include "CkError.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -23,15 +24,6 @@ namespace {
 struct FdCloser {
     int fd;
     ~FdCloser() { close(fd); }
-};
-struct P12Deleter {
-    void operator()(PKCS12* p12) const { PKCS12_free(p12); }
-};
-struct X509Deleter {
-    void operator()(X509* cert) const { X509_free(cert); }
-};
-struct ChainDeleter {
-    void operator()(STACK_OF(X509) * chain) const { sk_X509_pop_free(chain, X509_free); }
 };
 } // namespace
 
@@ -83,7 +75,7 @@ Blob ReadPkcs12File(const std::string& path)
 Pkcs12Content ParsePkcs12(const Blob& data, const std::string& password)
 {
     const unsigned char* cursor = data.data();
-    std::unique_ptr<PKCS12, P12Deleter> p12(d2i_PKCS12(nullptr, &cursor, static_cast<long>(data.size())));
+    Pkcs12Ptr p12(d2i_PKCS12(nullptr, &cursor, static_cast<long>(data.size())));
     Require(p12 != nullptr, NRV_CKR_CERT_DATA_INVALID);
     // An empty password may have been written as no password at all.
     const char* pass = password.c_str();
@@ -109,8 +101,8 @@ Pkcs12Content ParsePkcs12(const Blob& data, const std::string& password)
     Require(PKCS12_parse(p12.get(), pass, &rawKey, &rawCert, &rawChain) == 1,
         hasMac ? NRV_CKR_CERT_DATA_INVALID : CKR_DATA_INVALID);
     RsaKey holder(rawKey);
-    std::unique_ptr<X509, X509Deleter> cert(rawCert);
-    std::unique_ptr<STACK_OF(X509), ChainDeleter> chain(rawChain);
+    X509Ptr cert(rawCert);
+    CertificateStackPtr chain(rawChain);
     const bool anyCertificate = cert != nullptr || (chain != nullptr && sk_X509_num(chain.get()) > 0);
     if (rawKey == nullptr) {
         Require(anyCertificate, NRV_CKR_CERT_NOT_FOUND);

@@ -17,15 +17,6 @@ namespace velatoken {
 
 namespace {
 
-struct CtxDeleter {
-    void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, CtxDeleter>;
-struct BnDeleter {
-    void operator()(BIGNUM* bn) const { BN_clear_free(bn); }
-};
-using BnPtr = std::unique_ptr<BIGNUM, BnDeleter>;
-
 BnPtr ToBn(const Blob& bytes)
 {
     return BnPtr(BN_bin2bn(bytes.data(), static_cast<int>(bytes.size()), nullptr));
@@ -45,8 +36,7 @@ Blob FromBnParam(EVP_PKEY* key, const char* name)
 
 RsaKey FromParams(const Blob& n, const Blob& e, const Blob* d, const Blob* const* crt)
 {
-    std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> builder(
-        OSSL_PARAM_BLD_new(), OSSL_PARAM_BLD_free);
+    ParamBuildPtr builder(OSSL_PARAM_BLD_new());
     std::vector<BnPtr> numbers;
     auto push = [&](const char* name, const Blob& value) {
         numbers.push_back(ToBn(value));
@@ -66,9 +56,8 @@ RsaKey FromParams(const Blob& n, const Blob& e, const Blob* d, const Blob* const
             push(OSSL_PKEY_PARAM_RSA_COEFFICIENT1, *crt[4]);
         }
     }
-    std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(
-        OSSL_PARAM_BLD_to_param(builder.get()), OSSL_PARAM_free);
-    CtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    ParamsPtr params(OSSL_PARAM_BLD_to_param(builder.get()));
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* key = nullptr;
     if (params == nullptr || ctx == nullptr || EVP_PKEY_fromdata_init(ctx.get()) != 1
         || EVP_PKEY_fromdata(
@@ -79,9 +68,9 @@ RsaKey FromParams(const Blob& n, const Blob& e, const Blob* d, const Blob* const
     return RsaKey(key);
 }
 
-CtxPtr Context(EVP_PKEY* key)
+PkeyCtxPtr Context(EVP_PKEY* key)
 {
-    CtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
     Require(ctx != nullptr, CKR_HOST_MEMORY);
     return ctx;
 }
@@ -91,7 +80,7 @@ CtxPtr Context(EVP_PKEY* key)
 RsaKey RsaKey::Generate(unsigned bits, const Blob& publicExponent)
 {
     Require(bits >= 512 && bits <= 4096, CKR_KEY_SIZE_RANGE);
-    CtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     Require(ctx != nullptr && EVP_PKEY_keygen_init(ctx.get()) == 1, CKR_GENERAL_ERROR);
     Require(EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), static_cast<int>(bits)) == 1, CKR_KEY_SIZE_RANGE);
     if (!publicExponent.empty()) {
@@ -119,10 +108,6 @@ RsaKey RsaKey::FromPublic(const Blob& modulus, const Blob& exponent)
 
 namespace {
 
-struct BnCtxDeleter {
-    void operator()(BN_CTX* ctx) const { BN_CTX_free(ctx); }
-};
-
 Blob ToBlob(const BIGNUM* bn)
 {
     Blob out(static_cast<size_t>(BN_num_bytes(bn)));
@@ -136,7 +121,7 @@ Blob ToBlob(const BIGNUM* bn)
 // Then the CRT values, which PKCS#11 lets a caller leave out.
 std::optional<std::array<Blob, 5>> RecoverCrt(const Blob& nBytes, const Blob& eBytes, const Blob& dBytes)
 {
-    std::unique_ptr<BN_CTX, BnCtxDeleter> ctx(BN_CTX_new());
+    BnCtxPtr ctx(BN_CTX_new());
     BnPtr n = ToBn(nBytes), e = ToBn(eBytes), d = ToBn(dBytes);
     BnPtr k(BN_new()), t(BN_new()), x(BN_new()), y(BN_new()), g(BN_new()), nMinus1(BN_new());
     BnPtr p(BN_new()), q(BN_new()), rem(BN_new()), dp(BN_new()), dq(BN_new()), qinv(BN_new()), pm1(BN_new());
@@ -331,7 +316,7 @@ void RsaKey::CheckFits(const RsaMechanism& mechanism) const
 Blob RsaKey::Sign(const RsaMechanism& mechanism, const unsigned char* data, size_t length) const
 {
     CheckSignInput(mechanism, length, Bytes());
-    CtxPtr ctx = Context(m_key.get());
+    PkeyCtxPtr ctx = Context(m_key.get());
     Require(EVP_PKEY_sign_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
     Configure(ctx.get(), mechanism);
     size_t size = Bytes();
@@ -346,7 +331,7 @@ void RsaKey::Verify(const RsaMechanism& mechanism, const unsigned char* data, si
 {
     Require(sigLength == Bytes(), CKR_SIGNATURE_LEN_RANGE);
     CheckSignInput(mechanism, length, Bytes());
-    CtxPtr ctx = Context(m_key.get());
+    PkeyCtxPtr ctx = Context(m_key.get());
     Require(EVP_PKEY_verify_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
     Configure(ctx.get(), mechanism);
     Require(EVP_PKEY_verify(ctx.get(), signature, sigLength, data, length) == 1, CKR_SIGNATURE_INVALID);
@@ -357,7 +342,7 @@ Blob RsaKey::Encrypt(const RsaMechanism& mechanism, const unsigned char* data, s
     const size_t overhead
         = mechanism.Padding() == RsaPadding::Oaep ? 2 * DigestSize(mechanism.Digest()) + 2 : 11;
     Require(length + overhead <= Bytes(), CKR_DATA_LEN_RANGE);
-    CtxPtr ctx = Context(m_key.get());
+    PkeyCtxPtr ctx = Context(m_key.get());
     Require(EVP_PKEY_encrypt_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
     Configure(ctx.get(), mechanism);
     size_t size = Bytes();
@@ -370,7 +355,7 @@ Blob RsaKey::Encrypt(const RsaMechanism& mechanism, const unsigned char* data, s
 Blob RsaKey::Decrypt(const RsaMechanism& mechanism, const unsigned char* data, size_t length) const
 {
     Require(length == Bytes(), CKR_ENCRYPTED_DATA_LEN_RANGE);
-    CtxPtr ctx = Context(m_key.get());
+    PkeyCtxPtr ctx = Context(m_key.get());
     Require(EVP_PKEY_decrypt_init(ctx.get()) == 1, CKR_KEY_TYPE_INCONSISTENT);
     Configure(ctx.get(), mechanism);
     if (mechanism.Padding() == RsaPadding::Pkcs1) {

@@ -3,22 +3,18 @@
 
 #include "Database.h"
 #include "RsaMechanism.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <memory>
 #include <openssl/evp.h>
 
 namespace velatoken {
 
-struct PkeyDeleter {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-using PkeyPtr = std::shared_ptr<EVP_PKEY>;
-
 class RsaKey final {
 public:
     RsaKey() = default;
     explicit RsaKey(EVP_PKEY* owned)
-        : m_key(owned, PkeyDeleter())
+        : m_key(owned, OpenSsl::Deleter<EVP_PKEY_free>())
     {
     }
 
@@ -50,7 +46,7 @@ public:
     Blob Decrypt(const RsaMechanism& mechanism, const unsigned char* data, size_t length) const;
 
 private:
-    PkeyPtr m_key;
+    std::shared_ptr<EVP_PKEY> m_key;
 };
 
 } // namespace velatoken

@@ -2,6 +2,7 @@
 #include "TokenKey.h"
 
 #include "CkError.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <memory>
 #include <openssl/crypto.h>
@@ -15,11 +16,6 @@ namespace {
 constexpr unsigned char kVersion = 1;
 constexpr size_t kNonceSize = 12;
 constexpr size_t kTagSize = 16;
-
-struct CipherDeleter {
-    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-using CipherPtr = std::unique_ptr<EVP_CIPHER_CTX, CipherDeleter>;
 
 int Length(size_t size)
 {
@@ -36,7 +32,7 @@ Blob SealWith(const unsigned char* key, const Blob& plain, const Blob& context)
     unsigned char* body = nonce + kNonceSize;
     unsigned char* tag = body + plain.size();
     Require(RAND_bytes(nonce, Length(kNonceSize)) == 1, CKR_GENERAL_ERROR);
-    CipherPtr ctx(EVP_CIPHER_CTX_new());
+    CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
     int written = 0;
     bool done = ctx != nullptr && EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, key, nonce) == 1;
     done = done
@@ -61,7 +57,7 @@ std::optional<Blob> OpenWith(const unsigned char* key, const Blob& sealed, const
     const size_t bodySize = sealed.size() - TokenKey::kOverhead;
     Blob tag(body + bodySize, body + bodySize + kTagSize);
     Blob plain(bodySize);
-    CipherPtr ctx(EVP_CIPHER_CTX_new());
+    CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
     int written = 0;
     bool done = ctx != nullptr && EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_gcm(), nullptr, key, nonce) == 1;
     done = done

@@ -10,6 +10,7 @@
 #include "ObjectTemplate.h"
 #include "TokenStore.h"
 #include "platform/certstore/Certificate.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <cstdio>
 #include <cstring>
@@ -190,10 +191,8 @@ Blob ReadCertificateFile(const std::string& file)
     Blob bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     if (text.find("-----BEGIN CERTIFICATE-----") != std::string_view::npos) {
-        std::unique_ptr<BIO, decltype(&BIO_free)> bio(
-            BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())), BIO_free);
-        std::unique_ptr<X509, decltype(&X509_free)> parsed(
-            PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr), X509_free);
+        BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+        X509Ptr parsed(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
         unsigned char* der = nullptr;
         const int length = parsed ? i2d_X509(parsed.get(), &der) : -1;
         if (length <= 0) {
@@ -324,12 +323,11 @@ void AddKey(const std::vector<std::string>& args)
         throw std::invalid_argument("--class is private or public, not \"" + className + "\"");
     }
     const Blob id = idText == "-" ? Blob() : ParseHex(idText);
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_file(args[3].c_str(), "rb"), BIO_free);
+    BioPtr bio(BIO_new_file(args[3].c_str(), "rb"));
     if (!bio) {
         throw std::runtime_error("cannot read " + args[3]);
     }
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
-        PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr), EVP_PKEY_free);
+    PkeyPtr key(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
     if (!key || EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) {
         throw std::runtime_error(args[3] + " is not a PEM RSA private key");
     }

@@ -1,5 +1,7 @@
 #include "platform/certstore/CertName.h"
 
+#include "platform/openssl/OpenSslPtr.h"
+
 #include <algorithm>
 #include <climits>
 #include <memory>
@@ -186,8 +188,7 @@ std::string NameToStr(const uint8_t* encodedName, size_t size, uint32_t strType)
         return {};
     }
     const unsigned char* cursor = encodedName;
-    std::unique_ptr<X509_NAME, decltype(&X509_NAME_free)> name(
-        d2i_X509_NAME(nullptr, &cursor, static_cast<long>(size)), X509_NAME_free);
+    X509NamePtr name(d2i_X509_NAME(nullptr, &cursor, static_cast<long>(size)));
     if (name == nullptr || cursor != encodedName + size) {
         return {};
     }

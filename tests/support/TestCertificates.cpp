@@ -1,5 +1,7 @@
 #include "TestCertificates.h"
 
+#include "platform/openssl/OpenSslPtr.h"
+
 #include <fstream>
 #include <iterator>
 #include <openssl/pem.h>
@@ -10,11 +12,6 @@
 #include <stdexcept>
 
 namespace {
-
-template <typename T, void (*Free)(T*)> struct Deleter {
-    void operator()(T* p) const { Free(p); }
-};
-using X509Ptr = std::unique_ptr<X509, Deleter<X509, X509_free>>;
 
 void Check(bool ok, const char* what)
 {

@@ -3,6 +3,7 @@
 // not our reading of it. Only standard function-list entries are used here.
 #include "ScopedTestRoot.h"
 #include "pkcs11/pkcs11.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -237,27 +238,21 @@ protected:
         return value;
     }
     // The public key as OpenSSL sees it, from the token's modulus and exponent.
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> PublicKey(
-        CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key)
+    PkeyPtr PublicKey(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key)
     {
         const auto modulus = Read(session, key, CKA_MODULUS);
         const auto exponent = Read(session, key, CKA_PUBLIC_EXPONENT);
-        std::unique_ptr<BIGNUM, decltype(&BN_free)> n(
-            BN_bin2bn(modulus.data(), static_cast<int>(modulus.size()), nullptr), BN_free);
-        std::unique_ptr<BIGNUM, decltype(&BN_free)> e(
-            BN_bin2bn(exponent.data(), static_cast<int>(exponent.size()), nullptr), BN_free);
-        std::unique_ptr<OSSL_PARAM_BLD, decltype(&OSSL_PARAM_BLD_free)> builder(
-            OSSL_PARAM_BLD_new(), OSSL_PARAM_BLD_free);
+        BnPtr n(BN_bin2bn(modulus.data(), static_cast<int>(modulus.size()), nullptr));
+        BnPtr e(BN_bin2bn(exponent.data(), static_cast<int>(exponent.size()), nullptr));
+        ParamBuildPtr builder(OSSL_PARAM_BLD_new());
         OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_N, n.get());
         OSSL_PARAM_BLD_push_BN(builder.get(), OSSL_PKEY_PARAM_RSA_E, e.get());
-        std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(
-            OSSL_PARAM_BLD_to_param(builder.get()), OSSL_PARAM_free);
-        std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
-            EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr), EVP_PKEY_CTX_free);
+        ParamsPtr params(OSSL_PARAM_BLD_to_param(builder.get()));
+        PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
         EVP_PKEY* made = nullptr;
         EXPECT_EQ(EVP_PKEY_fromdata_init(context.get()), 1);
         EXPECT_EQ(EVP_PKEY_fromdata(context.get(), &made, EVP_PKEY_PUBLIC_KEY, params.get()), 1);
-        return { made, EVP_PKEY_free };
+        return PkeyPtr(made);
     }
 
     ScopedTestRoot root;
@@ -426,7 +421,7 @@ TEST_P(StandardModule, SignatureLengthQueryKeepsTheOperationForTheRealCall)
 
     // OpenSSL agrees with the signature over the public key the token reports.
     auto key = PublicKey(session, pair.publicKey);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> verify(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    MdCtxPtr verify(EVP_MD_CTX_new());
     ASSERT_EQ(EVP_DigestVerifyInit(verify.get(), nullptr, EVP_sha256(), nullptr, key.get()), 1);
     EXPECT_EQ(EVP_DigestVerify(verify.get(), signature.data(), signature.size(), data, message.size()), 1);
 
@@ -446,8 +441,7 @@ TEST_P(StandardModule, EncryptionRoundTripsThroughTheKeyPair)
 
     // Encrypted by OpenSSL to the token's public key, decrypted on the token.
     auto key = PublicKey(session, pair.publicKey);
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(
-        EVP_PKEY_CTX_new(key.get(), nullptr), EVP_PKEY_CTX_free);
+    PkeyCtxPtr context(EVP_PKEY_CTX_new(key.get(), nullptr));
     ASSERT_EQ(EVP_PKEY_encrypt_init(context.get()), 1);
     ASSERT_EQ(EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING), 1);
     std::vector<CK_BYTE> sealed(256);
