@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
@@ -128,6 +129,13 @@ template <typename T> CK_ATTRIBUTE Attribute(CK_ATTRIBUTE_TYPE type, const T& va
 CK_ATTRIBUTE Text(CK_ATTRIBUTE_TYPE type, const std::string& value)
 {
     return Attribute(type, value.data(), static_cast<CK_ULONG>(value.size()));
+}
+
+// A literal points at its static storage: a std::string made from it would
+// be gone before the template is used.
+CK_ATTRIBUTE Text(CK_ATTRIBUTE_TYPE type, const char* literal)
+{
+    return Attribute(type, literal, static_cast<CK_ULONG>(std::strlen(literal)));
 }
 
 const CK_BBOOL kTrue = CK_TRUE;
