@@ -39,6 +39,8 @@ public:
     virtual CryptokiLibrary* Library() const { return m_library; }
 
     void SetLabel(std::string label) { m_label = std::move(label); }
+    // The object a creation made.
+    void SetHandle(CK_OBJECT_HANDLE handle) { m_handle = handle; }
 
 protected:
     std::string m_label;

@@ -72,101 +72,6 @@ VELA5_KSP_EXPORT SECURITY_STATUS GetKeyStorageInterface(
     });
 }
 
-VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPCreatePersistedKey(NCRYPT_PROV_HANDLE hProvider,
-    NCRYPT_KEY_HANDLE* phKey, LPCWSTR pszAlgId, LPCWSTR pszKeyName, DWORD dwLegacyKeySpec, DWORD dwFlags)
-{
-    EntryFrame frame("VELA5KSPCreatePersistedKey", 15, true);
-    return frame.Run([&] {
-        frame.Hex("hProvider", hProvider);
-        frame.Hex("phKey", static_cast<const void*>(phKey));
-        frame.Wide("pszAlgId", pszAlgId);
-        frame.Wide("pszKeyName", pszKeyName);
-        frame.Hex("dwLegacyKeySpec", dwLegacyKeySpec);
-        frame.Hex("dwFlags", dwFlags);
-        SECURITY_STATUS result = ERROR_SUCCESS;
-        return HandlesValid(frame, hProvider, nullptr, result) ? NotYet(frame, "CreatePersistedKey") : result;
-    });
-}
-
-VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPGetProviderProperty(NCRYPT_PROV_HANDLE hProvider,
-    LPCWSTR pszProperty, PBYTE pbOutput, DWORD cbOutput, DWORD* pcbResult, DWORD dwFlags)
-{
-    EntryFrame frame("VELA5KSPGetProviderProperty", 11, true);
-    return frame.Run([&] {
-        frame.Hex("hProvider", hProvider);
-        frame.Wide("pszProperty", pszProperty);
-        frame.Hex("pbOutput", static_cast<const void*>(pbOutput));
-        frame.Hex("cbOutput", cbOutput);
-        frame.Hex("pcbResult", static_cast<const void*>(pcbResult));
-        frame.Hex("dwFlags", dwFlags);
-        SECURITY_STATUS result = ERROR_SUCCESS;
-        return HandlesValid(frame, hProvider, nullptr, result) ? NotYet(frame, "GetProviderProperty")
-                                                               : result;
-    });
-}
-
-VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPGetKeyProperty(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
-    LPCWSTR pszProperty, PBYTE pbOutput, DWORD cbOutput, DWORD* pcbResult, DWORD dwFlags)
-{
-    EntryFrame frame("VELA5KSPGetKeyProperty", 11, true);
-    return frame.Run([&] {
-        frame.Hex("hProvider", hProvider);
-        frame.Hex("hKey", hKey);
-        frame.Wide("pszProperty", pszProperty);
-        frame.Hex("pbOutput", static_cast<const void*>(pbOutput));
-        frame.Hex("cbOutput", cbOutput);
-        frame.Hex("pcbResult", static_cast<const void*>(pcbResult));
-        frame.Hex("dwFlags", dwFlags);
-        SECURITY_STATUS result = ERROR_SUCCESS;
-        return HandlesValid(frame, hProvider, &hKey, result) ? NotYet(frame, "GetKeyProperty") : result;
-    });
-}
-
-VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPSetProviderProperty(
-    NCRYPT_PROV_HANDLE hProvider, LPCWSTR pszProperty, PBYTE pbInput, DWORD cbInput, DWORD dwFlags)
-{
-    EntryFrame frame("VELA5KSPSetProviderProperty", 11, true);
-    return frame.Run([&] {
-        frame.Hex("hProvider", hProvider);
-        frame.Wide("pszProperty", pszProperty);
-        frame.Hex("pbInput", static_cast<const void*>(pbInput));
-        frame.Hex("cbInput", cbInput);
-        frame.Hex("dwFlags", dwFlags);
-        SECURITY_STATUS result = ERROR_SUCCESS;
-        return HandlesValid(frame, hProvider, nullptr, result) ? NotYet(frame, "SetProviderProperty")
-                                                               : result;
-    });
-}
-
-VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPSetKeyProperty(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
-    LPCWSTR pszProperty, PBYTE pbInput, DWORD cbInput, DWORD dwFlags)
-{
-    EntryFrame frame("VELA5KSPSetKeyProperty", 11, true);
-    return frame.Run([&] {
-        frame.Hex("hProvider", hProvider);
-        frame.Hex("hKey", hKey);
-        frame.Wide("pszProperty", pszProperty);
-        frame.Hex("pbInput", static_cast<const void*>(pbInput));
-        frame.Hex("cbInput", cbInput);
-        frame.Hex("dwFlags", dwFlags);
-        SECURITY_STATUS result = ERROR_SUCCESS;
-        return HandlesValid(frame, hProvider, &hKey, result) ? NotYet(frame, "SetKeyProperty") : result;
-    });
-}
-
-VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPFinalizeKey(
-    NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey, DWORD dwFlags)
-{
-    EntryFrame frame("VELA5KSPFinalizeKey", 9, true);
-    return frame.Run([&] {
-        frame.Hex("hProvider", hProvider);
-        frame.Hex("hKey", hKey);
-        frame.Hex("dwFlags", dwFlags);
-        SECURITY_STATUS result = ERROR_SUCCESS;
-        return HandlesValid(frame, hProvider, &hKey, result) ? NotYet(frame, "FinalizeKey") : result;
-    });
-}
-
 VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPFreeBuffer(PVOID pvInput)
 {
     EntryFrame frame("VELA5KSPFreeBuffer", 0, true);
@@ -241,25 +146,6 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPEnumAlgorithms(NCRYPT_PROV_HANDLE hProv
         frame.Hex("dwFlags", dwFlags);
         SECURITY_STATUS result = ERROR_SUCCESS;
         return HandlesValid(frame, hProvider, nullptr, result) ? NotYet(frame, "EnumAlgorithms") : result;
-    });
-}
-
-VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPImportKey(NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hImportKey,
-    LPCWSTR pszBlobType, NCryptBufferDesc* pParameterList, NCRYPT_KEY_HANDLE* phKey, PBYTE pbData,
-    DWORD cbData, DWORD dwFlags)
-{
-    EntryFrame frame("VELA5KSPImportKey", 14, true);
-    return frame.Run([&] {
-        frame.Hex("hProvider", hProvider);
-        frame.Hex("hImportKey", hImportKey);
-        frame.Wide("pszBlobType", pszBlobType);
-        frame.Hex("pParameterList", static_cast<const void*>(pParameterList));
-        frame.Hex("phKey", static_cast<const void*>(phKey));
-        frame.Hex("pbData", static_cast<const void*>(pbData));
-        frame.Hex("cbData", cbData);
-        frame.Hex("dwFlags", dwFlags);
-        SECURITY_STATUS result = ERROR_SUCCESS;
-        return HandlesValid(frame, hProvider, nullptr, result) ? NotYet(frame, "ImportKey") : result;
     });
 }
 

@@ -23,6 +23,8 @@ struct Entry {
     const char* badProviderLine = "NTE_INVALID_HANDLE: pProvider is NULL";
     // Built: its argument checks are tested with its operation.
     bool built = false;
+    // The entry point's own wording of a key handle that does not validate.
+    const char* badKeyLine = "NTE_INVALID_HANDLE: pKey is NULL";
 };
 
 const std::u16string kLongName(1030, u'K');
@@ -43,24 +45,27 @@ std::vector<Entry> AllEntries()
             [=](auto& t, auto p, auto) {
                 NCRYPT_KEY_HANDLE k = 0;
                 return t.CreatePersistedKey(p, &k, text, text, 7, 0xFFFF);
-            } },
+            },
+            nullptr, "NTE_INVALID_HANDLE: pProvider is NULL", true },
         { "VELA5KSPGetProviderProperty", false,
             [=](auto& t, auto p, auto) mutable {
                 return t.GetProviderProperty(p, text, buffer, 16, &size, 0xFFFF);
-            } },
+            },
+            nullptr, "NTE_INVALID_HANDLE: pProvider is NULL", true },
         { "VELA5KSPGetKeyProperty", true,
             [=](auto& t, auto p, auto k) mutable {
                 return t.GetKeyProperty(p, k, text, buffer, 16, &size, 0xFFFF);
-            } },
+            },
+            nullptr, "NTE_INVALID_HANDLE: Invalid provider handle, pProvider is NULL", true,
+            "NTE_INVALID_HANDLE: Invalid key handle, pKey is NULL" },
         { "VELA5KSPSetProviderProperty", false,
-            [=](auto& t, auto p, auto) mutable {
-                return t.SetProviderProperty(p, text, buffer, 16, 0xFFFF);
-            } },
+            [=](auto& t, auto p, auto) mutable { return t.SetProviderProperty(p, text, buffer, 16, 0xFFFF); },
+            nullptr, "NTE_INVALID_HANDLE: pProvider is NULL", true },
         { "VELA5KSPSetKeyProperty", true,
-            [=](auto& t, auto p, auto k) mutable {
-                return t.SetKeyProperty(p, k, text, buffer, 16, 0xFFFF);
-            } },
-        { "VELA5KSPFinalizeKey", true, [](auto& t, auto p, auto k) { return t.FinalizeKey(p, k, 0xFFFF); } },
+            [=](auto& t, auto p, auto k) mutable { return t.SetKeyProperty(p, k, text, buffer, 16, 0xFFFF); },
+            nullptr, "NTE_INVALID_HANDLE: pProvider is NULL", true },
+        { "VELA5KSPFinalizeKey", true, [](auto& t, auto p, auto k) { return t.FinalizeKey(p, k, 0xFFFF); },
+            nullptr, "NTE_INVALID_HANDLE: pProvider is NULL", true },
         { "VELA5KSPDeleteKey", true, [](auto& t, auto p, auto k) { return t.DeleteKey(p, k, 0xFFFF); } },
         { "VELA5KSPFreeProvider", false, [](auto& t, auto p, auto) { return t.FreeProvider(p); } },
         { "VELA5KSPFreeKey", true, [](auto& t, auto p, auto k) { return t.FreeKey(p, k); } },
@@ -82,7 +87,8 @@ std::vector<Entry> AllEntries()
         { "VELA5KSPImportKey", false,
             [=](auto& t, auto p, auto) {
                 return t.ImportKey(p, 0, text, nullptr, nullptr, nullptr, 0, 0xFFFF);
-            } },
+            },
+            nullptr, "NTE_INVALID_HANDLE: pProvider is NULL", true },
         { "VELA5KSPExportKey", true,
             [=](auto& t, auto p, auto k) {
                 return t.ExportKey(p, k, 0, text, nullptr, nullptr, 0, nullptr, 0xFFFF);
@@ -185,7 +191,7 @@ TEST_F(BadInputTest, EveryEntryPointRefusesHandlesThatDoNotValidate)
         record->dwMagic ^= 0xFF;
         if (entry.takesKey) {
             for (const NCRYPT_KEY_HANDLE key : { NCRYPT_KEY_HANDLE(0), NCRYPT_KEY_HANDLE(foreignHandle) }) {
-                Expect(entry, live, key, NTE_INVALID_HANDLE, "NTE_INVALID_HANDLE: pKey is NULL", "a bad key");
+                Expect(entry, live, key, NTE_INVALID_HANDLE, entry.badKeyLine, "a bad key");
             }
         }
     }

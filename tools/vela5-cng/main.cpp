@@ -5,6 +5,7 @@
 #include "ksp/Records.h"
 #include "platform/cng/Router.h"
 #include "platform/cng/WideText.h"
+#include "tools/vela5-cng/KeyCommands.h"
 
 #include <cstdio>
 #include <cstring>
@@ -236,6 +237,24 @@ int Key(
     return status;
 }
 
+// Opens a provider for the key commands, with the common options.
+int WithProvider(
+    const std::string& name, bool silent, const std::string* pin, const CngKeyCommands::Body& body)
+{
+    Options options;
+    options.silent = silent;
+    options.hasPin = pin != nullptr;
+    if (pin != nullptr) {
+        options.pin = *pin;
+    }
+    OpenedProvider provider;
+    std::string failure;
+    if (provider.Open(name, options, failure) != ERROR_SUCCESS) {
+        return Fail(failure);
+    }
+    return body(provider.Table(), provider.Handle());
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -243,6 +262,7 @@ int main(int argc, char** argv)
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         std::fputs(kUsage, stdout);
+        std::fputs(CngKeyCommands::kHelp, stdout);
         return 0;
     }
     if (args.size() == 1 && args[0] == "providers") {
@@ -269,6 +289,9 @@ int main(int argc, char** argv)
             return 2;
         }
         return Key(args[1], args[2], args[3], options);
+    }
+    if (CngKeyCommands::Handles(args)) {
+        return CngKeyCommands::Run(args, argv + 1, WithProvider);
     }
     std::fputs(kUsage, stderr);
     return 2;
