@@ -89,8 +89,17 @@ template <typename Body> void Module::RunOperation(Session& session, Body&& body
 
 Session& Module::ActiveOperation(CK_SESSION_HANDLE handle, Operation operation, const char* function)
 {
-    Session& session = UseSession(handle, function);
+    // No switch matches the empty name: a switched failure is checked below,
+    // where, like every other failure of the call, it ends the operation.
+    Session& session = UseSession(handle, "");
     Require(session.operation == operation, CKR_OPERATION_NOT_INITIALIZED);
+    RunOperation(session, [&] {
+        for (const SlotEntry& slot : m_slots) {
+            if (slot.readerId == session.readerId) {
+                CheckSwitch(function, &slot);
+            }
+        }
+    });
     return session;
 }
 
