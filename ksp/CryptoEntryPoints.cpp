@@ -55,8 +55,23 @@ bool Finalized(EntryFrame& frame, const KeyContext& key, SECURITY_STATUS& result
     return true;
 }
 
+// A session the User is logged in on needs no login: asking the token for
+// its state is far cheaper than the login procedure, which every signature
+// would otherwise run.
+bool UserSession(const ProviderContext& provider)
+{
+    CK_FUNCTION_LIST_PTR functions = Cryptoki().Functions();
+    CK_SESSION_INFO info {};
+    return functions != nullptr && functions->C_GetSessionInfo(provider.hSession, &info) == CKR_OK
+        && (info.state == CKS_RO_USER_FUNCTIONS || info.state == CKS_RW_USER_FUNCTIONS);
+}
+
 bool LoggedIn(EntryFrame& frame, ProviderContext* provider, SECURITY_STATUS& result)
 {
+    if (UserSession(*provider)) {
+        result = ERROR_SUCCESS;
+        return true;
+    }
     result = LoginIfRequired(provider);
     if (result != ERROR_SUCCESS) {
         result = frame.Fail(result, "Failed to login. Operation aborted.");
@@ -65,14 +80,11 @@ bool LoggedIn(EntryFrame& frame, ProviderContext* provider, SECURITY_STATUS& res
     return true;
 }
 
-// The operation's pair: only the one object handle it needs.
-void PreparePair(RSAPair& pair, const KeyContext& key, RsaOperation::Kind kind)
+// The one key object an operation needs.
+RsaOperation OperationOn(const ProviderContext& provider, const KeyContext& key, RsaOperation::Kind kind)
 {
-    if (kind == RsaOperation::Kind::Sign || kind == RsaOperation::Kind::Decrypt) {
-        pair.privateKey = key.hPrivateKey;
-    } else {
-        pair.publicKey = key.hPublicKey;
-    }
+    const bool usesPrivate = kind == RsaOperation::Kind::Sign || kind == RsaOperation::Kind::Decrypt;
+    return RsaOperation(&Cryptoki(), provider.hSession, usesPrivate ? key.hPrivateKey : key.hPublicKey, kind);
 }
 
 SECURITY_STATUS FailWithCode(EntryFrame& frame, SECURITY_STATUS code, const char* text, CK_RV rv)
@@ -138,9 +150,7 @@ SECURITY_STATUS Crypt(RsaOperation::Kind kind, const char* name, NCRYPT_PROV_HAN
         if (!Finalized(frame, *key, result) || !LoggedIn(frame, provider, result)) {
             return result;
         }
-        RSAPair pair(&Cryptoki(), provider->hSession);
-        PreparePair(pair, *key, kind);
-        const RsaOperation operation(pair, kind);
+        const RsaOperation operation = OperationOn(*provider, *key, kind);
         if (!operation.Usable()) {
             return frame.Fail(NTE_INVALID_PARAMETER,
                 decrypt ? "NTE_INVALID_PARAMETER: No session, private key object or token module"
@@ -251,9 +261,7 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPSignHash(NCRYPT_PROV_HANDLE hProvider, 
                 "NTE_INVALID_PARAMETER: No signature is made over a value of " + std::to_string(cbHashValue)
                     + " bytes");
         }
-        RSAPair pair(&Cryptoki(), provider->hSession);
-        PreparePair(pair, *key, RsaOperation::Kind::Sign);
-        const RsaOperation operation(pair, RsaOperation::Kind::Sign);
+        const RsaOperation operation = OperationOn(*provider, *key, RsaOperation::Kind::Sign);
         if (!operation.Usable()) {
             return frame.Fail(NTE_INVALID_PARAMETER,
                 "NTE_INVALID_PARAMETER: No session, private key object or token module");
@@ -320,9 +328,7 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPVerifySignature(NCRYPT_PROV_HANDLE hPro
                 "NTE_INVALID_PARAMETER: No signature is verified over a value of "
                     + std::to_string(cbHashValue) + " bytes");
         }
-        RSAPair pair(&Cryptoki(), provider->hSession);
-        PreparePair(pair, *key, RsaOperation::Kind::Verify);
-        const RsaOperation operation(pair, RsaOperation::Kind::Verify);
+        const RsaOperation operation = OperationOn(*provider, *key, RsaOperation::Kind::Verify);
         if (!operation.Usable()) {
             return frame.Fail(NTE_INVALID_PARAMETER,
                 "NTE_INVALID_PARAMETER: No session, public key object or token module");

@@ -4,10 +4,11 @@
 
 #include <vector>
 
-RsaOperation::RsaOperation(const RSAPair& pair, Kind kind)
-    : m_functions(pair.Library() != nullptr ? pair.Library()->Functions() : nullptr)
-    , m_session(pair.Session())
-    , m_object(kind == Kind::Sign || kind == Kind::Decrypt ? pair.privateKey : pair.publicKey)
+RsaOperation::RsaOperation(
+    const CryptokiLibrary* library, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, Kind kind)
+    : m_functions(library != nullptr ? library->Functions() : nullptr)
+    , m_session(session)
+    , m_object(object)
     , m_kind(kind)
 {
 }

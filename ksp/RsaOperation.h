@@ -7,15 +7,19 @@
 // size, then sign" works as callers expect.
 #pragma once
 
-#include "ksp/CryptokiObject.h"
+#include "ksp/CryptokiLibrary.h"
+#include "pkcs11/pkcs11.h"
 
 class RsaOperation final {
 public:
     enum class Kind { Sign, Decrypt, Encrypt, Verify };
 
-    // The key object comes from the pair: the private one for Sign and
-    // Decrypt, the public one for Encrypt and Verify.
-    RsaOperation(const RSAPair& pair, Kind kind);
+    // object: the private key object for Sign and Decrypt, the public one for
+    // Encrypt and Verify. No token object is built for the operation: an
+    // RSAPair's log writer alone would read the log settings from the
+    // registry on every signature.
+    RsaOperation(
+        const CryptokiLibrary* library, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, Kind kind);
 
     // Session, key object and module present.
     bool Usable() const;

@@ -349,7 +349,13 @@ TEST_F(CryptoTest, FlagAndPaddingChecksAnswerBeforeAnyLogin)
             NTE_INVALID_PARAMETER,
             "NTE_INVALID_PARAMETER: Data length is not a multiple of the algorithm block length." },
     };
+    // Logged out, a call that logged in first would log the host's PIN in.
+    LogOut(kReader);
+    Bytes signature;
+    ASSERT_EQ(Sign(hash, signature), ERROR_SUCCESS);
+    ASSERT_TRUE(Contains(Call("VELA5KSPSignHash"), "Using the PIN given by the host"));
     for (const auto& c : cases) {
+        LogOut(kReader);
         EXPECT_EQ(c.call(), c.code) << c.line;
         const std::string call = Call(c.entry);
         EXPECT_TRUE(Contains(call, c.line)) << call;
@@ -360,6 +366,7 @@ TEST_F(CryptoTest, FlagAndPaddingChecksAnswerBeforeAnyLogin)
 TEST_F(CryptoTest, KeyUsageWithoutSigningRefusesSignaturesButStillDecrypts)
 {
     Record().dwKeyUsage = NCRYPT_ALLOW_DECRYPT_FLAG;
+    LogOut(kReader);
     Bytes signature;
     EXPECT_EQ(Sign(Filled(32, 1), signature), NTE_PERM);
     const std::string call = Call("VELA5KSPSignHash");
