@@ -60,10 +60,11 @@ CK_RV RsaOperation::Run(const CK_BYTE* input, CK_ULONG inputLength, CK_BYTE* out
     }
     const CK_RV rv = Call(input, inputLength, output, &length);
     const bool leftActive = (rv == CKR_OK && output == nullptr) || rv == CKR_BUFFER_TOO_SMALL;
-    if (leftActive && length > 0) {
-        // The result may be a plaintext: it never outlives this call.
-        std::vector<CK_BYTE> scratch(length);
-        CK_ULONG scratchLength = length;
+    if (leftActive) {
+        // The result may be a plaintext: it never outlives this call. An
+        // empty plaintext still needs a buffer to end its operation.
+        std::vector<CK_BYTE> scratch(length > 0 ? length : 1);
+        CK_ULONG scratchLength = scratch.size();
         Call(input, inputLength, scratch.data(), &scratchLength);
         SecureMemory::Wipe(scratch.data(), scratch.size());
     }

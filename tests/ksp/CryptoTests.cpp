@@ -287,6 +287,14 @@ TEST_F(CryptoTest, DecryptsWhatOpenSslEncryptedAndOpenSslDecryptsWhatItEncrypts)
     Bytes cipher;
     ASSERT_EQ(Crypt(true, message, cipher, 128, length, 0), ERROR_SUCCESS);
     EXPECT_EQ(OpenSslCrypt(m_key, false, cipher), message);
+    // An empty plaintext: its length query too leaves the session free.
+    const Bytes empty = OpenSslCrypt(m_key, true, Bytes());
+    ASSERT_EQ(empty.size(), 128U);
+    length = 99;
+    ASSERT_EQ(Crypt(false, empty, plain, 0, length), ERROR_SUCCESS);
+    EXPECT_EQ(length, 0U);
+    ASSERT_EQ(Crypt(false, empty, plain, 128, length), ERROR_SUCCESS);
+    EXPECT_TRUE(plain.empty());
     // A full block with the no-padding flag still goes as PKCS #1 v1.5.
     Bytes refused;
     EXPECT_EQ(Crypt(false, cipher, refused, 128, length, NCRYPT_NO_PADDING_FLAG), ERROR_SUCCESS);
