@@ -20,10 +20,14 @@ std::mutex& FileLock()
     return lock;
 }
 
+// Read once: a line nobody receives is not even formatted.
 bool DebuggerOn()
 {
-    const char* debug = std::getenv("VELA5_KSP_DEBUG");
-    return debug != nullptr && std::strcmp(debug, "1") == 0;
+    static const bool on = [] {
+        const char* debug = std::getenv("VELA5_KSP_DEBUG");
+        return debug != nullptr && std::strcmp(debug, "1") == 0;
+    }();
+    return on;
 }
 
 // A REG_SZ value read into a buffer of bufferSize bytes, as UTF-16 units.
@@ -92,6 +96,11 @@ DebugClass::DebugClass(bool withBanner)
     DebuggerOutput("DebugClass ctor - Exit");
 }
 
+bool DebugClass::Heard() const
+{
+    return m_fileLogging || DebuggerOn();
+}
+
 void DebugClass::Write(const std::string& text) const
 {
     DebuggerOutput(text);
@@ -108,6 +117,9 @@ void DebugClass::Write(const std::string& text) const
 
 void DebugClass::WriteHex(const char* label, std::uint64_t value) const
 {
+    if (!Heard()) {
+        return;
+    }
     Write(std::string(label) + Hex32(value));
 }
 
@@ -118,11 +130,17 @@ void DebugClass::WriteHex(const char* label, const void* pointer) const
 
 void DebugClass::WriteInt(const char* label, long value) const
 {
+    if (!Heard()) {
+        return;
+    }
     Write(std::string(label) + std::to_string(value));
 }
 
 void DebugClass::WriteDump(const char* label, const void* data, std::size_t size) const
 {
+    if (!Heard()) {
+        return;
+    }
     if (data == nullptr || size == 0) {
         Write(std::string(label) + "NULL");
         return;
@@ -141,6 +159,9 @@ void DebugClass::WriteDump(const char* label, const void* data, std::size_t size
 
 void DebugClass::WriteWide(const char* label, LPCWSTR text) const
 {
+    if (!Heard()) {
+        return;
+    }
     if (text == nullptr) {
         Write(std::string(label) + "NULL");
         return;

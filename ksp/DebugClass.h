@@ -26,6 +26,8 @@ public:
     void WriteWide(const char* label, LPCWSTR text) const;
 
     bool FileLogging() const { return m_fileLogging; }
+    // Whether a line goes anywhere (the file or the debugger output).
+    bool Heard() const;
 
 private:
     bool m_fileLogging = false;

@@ -73,8 +73,17 @@ template <typename Body> void Module::RunOperation(Session& session, Body&& body
 
 Session& Module::ActiveOperation(CK_SESSION_HANDLE handle, Operation operation, SwitchableCall call)
 {
-    Session& session = UseSession(handle, call);
+    // No switch matches None: a switched failure is checked below, where,
+    // like every other failure of the call, it ends the operation.
+    Session& session = UseSession(handle, SwitchableCall::None);
     Require(session.operation == operation, CKR_OPERATION_NOT_INITIALIZED);
+    RunOperation(session, [&] {
+        for (const SlotEntry& slot : m_slots) {
+            if (slot.readerId == session.readerId) {
+                CheckSwitch(call, &slot);
+            }
+        }
+    });
     return session;
 }
 

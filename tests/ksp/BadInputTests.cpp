@@ -78,9 +78,11 @@ std::vector<Entry> AllEntries()
                 return t.Decrypt(p, k, nullptr, 0, nullptr, nullptr, 0, nullptr, 0xFFFF);
             } },
         { "VELA5KSPIsAlgSupported", false,
-            [=](auto& t, auto p, auto) { return t.IsAlgSupported(p, text, 0xFFFF); } },
+            [=](auto& t, auto p, auto) { return t.IsAlgSupported(p, text, 0xFFFF); }, nullptr,
+            "NTE_INVALID_HANDLE: pProvider is NULL", true },
         { "VELA5KSPEnumAlgorithms", false,
-            [](auto& t, auto p, auto) { return t.EnumAlgorithms(p, 0, nullptr, nullptr, 0xFFFF); } },
+            [](auto& t, auto p, auto) { return t.EnumAlgorithms(p, 0, nullptr, nullptr, 0xFFFF); }, nullptr,
+            "NTE_INVALID_HANDLE: pProvider is NULL.", true },
         { "VELA5KSPEnumKeys", false,
             [=](auto& t, auto p, auto) { return t.EnumKeys(p, text, nullptr, nullptr, 0xFFFF); }, nullptr,
             "NTE_INVALID_HANDLE: pProvider == NULL ", true },

@@ -1,9 +1,8 @@
 // vela5-cng: a CNG client over the router, the way an application reaches a
 // key storage provider. Errors: one line on stderr, status 1 (2 for a wrong
 // command line).
+#include "Client.h"
 #include "ksp/KeyNames.h"
-#include "ksp/Records.h"
-#include "platform/cng/Router.h"
 #include "platform/cng/WideText.h"
 #include "tools/vela5-cng/KeyCommands.h"
 
@@ -12,14 +11,17 @@
 #include <string>
 #include <vector>
 
-namespace {
-
 const char* const kUsage
     = "usage: vela5-cng providers\n"
       "       vela5-cng open NAME [--silent]\n"
       "       vela5-cng keys NAME [--silent] [--pin PIN]\n"
       "       vela5-cng key open NAME KEY [--spec N] [--silent] [--pin PIN]\n"
       "       vela5-cng key delete NAME KEY [--silent] [--pin PIN]\n"
+      "       vela5-cng sign NAME KEY --hash HASH FILE [--out SIGNATURE] [--silent] [--pin PIN]\n"
+      "       vela5-cng verify NAME KEY --hash HASH FILE SIGNATURE [--silent] [--pin PIN]\n"
+      "       vela5-cng encrypt NAME KEY FILE --out FILE [--silent] [--pin PIN]\n"
+      "       vela5-cng decrypt NAME KEY FILE --out FILE [--silent] [--pin PIN]\n"
+      "       vela5-cng export NAME KEY (--pem FILE | --blob FILE) [--silent] [--pin PIN]\n"
       "       vela5-cng --help\n"
       "\n"
       "providers        lists the key storage providers registered in the registry layer\n"
@@ -33,22 +35,22 @@ const char* const kUsage
       "                 and prints which of its halves the token holds\n"
       "key delete NAME KEY\n"
       "                 destroys the key's objects on the token\n"
+      "sign NAME KEY --hash HASH FILE\n"
+      "                 hashes FILE (md5, sha1, sha256, sha384 or sha512) and has the provider\n"
+      "                 sign the hash (PKCS #1 v1.5); the signature goes to --out, else it is\n"
+      "                 printed in hexadecimal\n"
+      "verify NAME KEY --hash HASH FILE SIGNATURE\n"
+      "                 has the provider verify the signature file over the hash of FILE\n"
+      "encrypt, decrypt NAME KEY FILE --out FILE\n"
+      "                 encrypts FILE with the key's public half, or decrypts it with the\n"
+      "                 private half on the token (PKCS #1 v1.5)\n"
+      "export NAME KEY  writes the public key as the provider exports it (RSAPUBLICBLOB) to\n"
+      "                 --blob FILE, or converted to a PEM public key to --pem FILE\n"
       "\n"
       "The provider asks for the token's PIN in its dialog; --pin PIN gives it instead,\n"
       "for scripts.\n";
 
-int Fail(const std::string& line)
-{
-    std::fprintf(stderr, "vela5-cng: %s\n", line.c_str());
-    return 1;
-}
-
-std::string Hex(SECURITY_STATUS status)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
-    return text;
-}
+namespace {
 
 int Providers()
 {
@@ -90,83 +92,6 @@ int Open(const std::string& name, bool silent)
     }
     return 0;
 }
-
-struct Options {
-    ~Options() { explicit_bzero(pin.data(), pin.size()); }
-    bool silent = false;
-    bool hasPin = false;
-    std::string pin;
-    DWORD spec = 0;
-};
-
-// Parses the options after the positional arguments; false for a mistake.
-bool ParseOptions(
-    const std::vector<std::string>& args, char** argv, std::size_t from, bool allowSpec, Options& options)
-{
-    for (std::size_t i = from; i < args.size(); ++i) {
-        if (args[i] == "--silent") {
-            options.silent = true;
-        } else if (args[i] == "--pin" && i + 1 < args.size()) {
-            options.hasPin = true;
-            options.pin = args[++i];
-            // The command line's copy is not needed any more.
-            explicit_bzero(argv[i], std::strlen(argv[i]));
-        } else if (allowSpec && args[i] == "--spec" && i + 1 < args.size()) {
-            const std::string& value = args[++i];
-            if (value.size() != 1 || value[0] < '0' || value[0] > '9') {
-                std::fprintf(stderr, "vela5-cng: --spec takes a number from 0 to 9\n");
-                return false;
-            }
-            options.spec = static_cast<DWORD>(value[0] - '0');
-        } else {
-            std::fprintf(stderr, "vela5-cng: unknown option %s\n%s", args[i].c_str(), kUsage);
-            return false;
-        }
-    }
-    return true;
-}
-
-// An opened provider, freed when it goes.
-class OpenedProvider final {
-public:
-    SECURITY_STATUS Open(const std::string& name, const Options& options, std::string& failure)
-    {
-        std::string error;
-        if (const SECURITY_STATUS loaded = m_provider.Load(name, error); loaded != ERROR_SUCCESS) {
-            failure = error + " (" + Hex(loaded) + ")";
-            return loaded;
-        }
-        const SECURITY_STATUS opened
-            = m_provider.Open(&m_handle, Cng::Widen(name), options.silent ? NCRYPT_SILENT_FLAG : 0);
-        if (opened != ERROR_SUCCESS) {
-            failure = "opening \"" + name + "\" failed: " + Hex(opened);
-            m_handle = 0;
-            return opened;
-        }
-        if (options.hasPin) {
-            // The provider logs in with the PIN in its PIN buffer instead of
-            // asking; it wipes and releases the buffer when it is freed.
-            std::u16string pin = Cng::Widen(options.pin);
-            auto* buffer = new char16_t[pin.size() + 1]();
-            std::copy(pin.begin(), pin.end(), buffer);
-            reinterpret_cast<ProviderContext*>(m_handle)->pszPin = buffer;
-            explicit_bzero(pin.data(), pin.size() * sizeof(char16_t));
-        }
-        return ERROR_SUCCESS;
-    }
-    ~OpenedProvider()
-    {
-        if (m_handle != 0) {
-            m_provider.Free(m_handle);
-        }
-    }
-    const NCRYPT_KEY_STORAGE_FUNCTION_TABLE& Table() const { return *m_provider.Table(); }
-    NCRYPT_PROV_HANDLE Handle() const { return m_handle; }
-
-private:
-    Cng::Provider m_provider;
-    NCRYPT_PROV_HANDLE m_handle = 0;
-};
 
 std::string HexId(std::u16string_view name)
 {
@@ -278,20 +203,25 @@ int main(int argc, char** argv)
     }
     if (args.size() >= 2 && args[0] == "keys") {
         Options options;
-        if (!ParseOptions(args, argv + 1, 2, false, options)) {
+        if (!ParseOptions(args, argv + 1, 2, 0, options)) {
             return 2;
         }
         return Keys(args[1], options);
     }
     if (args.size() >= 4 && args[0] == "key" && (args[1] == "open" || args[1] == "delete")) {
         Options options;
-        if (!ParseOptions(args, argv + 1, 4, args[1] == "open", options)) {
+        if (!ParseOptions(args, argv + 1, 4, args[1] == "open" ? unsigned { kSpecOption } : 0U, options)) {
             return 2;
         }
         return Key(args[1], args[2], args[3], options);
     }
     if (CngKeyCommands::Handles(args)) {
         return CngKeyCommands::Run(args, argv + 1, WithProvider);
+    }
+    if (!args.empty()
+        && (args[0] == "sign" || args[0] == "verify" || args[0] == "encrypt" || args[0] == "decrypt"
+            || args[0] == "export")) {
+        return KeyOperation(args, argv + 1);
     }
     std::fputs(kUsage, stderr);
     return 2;
