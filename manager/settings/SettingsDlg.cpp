@@ -10,6 +10,7 @@
 #include "manager/pin/PinDialogBase.h"
 #include "manager/res/EmbeddedImages.h"
 
+#include <functional>
 #include <wx/button.h>
 #include <wx/intl.h>
 #include <wx/msgdlg.h>
@@ -151,30 +152,59 @@ SettingsDlg::SettingsDlg(wxWindow* parent, NRVCMUSettings& settings, bool show64
     outer->Add(new wxStaticLine(this), wxSizerFlags().Expand().Border(wxLEFT | wxRIGHT, gap * 2));
     outer->Add(buttons, wxSizerFlags().Expand().Border(wxALL, gap * 2));
 
-    LoadPages(ReadSettingsValues(settings));
-    // Measured with every page and every page list shown, so the dialog fits
-    // the largest of them and does not change size while the user browses.
     SetSizer(outer);
-    for (wxWindow* page : m_pages) {
-        page->Show();
-    }
-    for (SettingsInitializationPINPnl* pin : { m_userPin, m_soPin }) {
-        pin->ShowType(0);
-    }
-    outer->SetSizeHints(this);
-    wxSize largest = GetSize();
-    for (SettingsInitializationPINPnl* pin : { m_userPin, m_soPin }) {
-        for (long type : { 1L, 2L }) {
-            pin->ShowType(type);
-            largest.IncTo(outer->ComputeFittingWindowSize(this));
-        }
-    }
     LoadPages(ReadSettingsValues(settings));
-    ShowPage(SettingsPage::Application);
-    SetMinSize(largest);
-    SetSize(largest);
+    FitToPages();
+    // The toolkit knows the final text sizes only once the window is realized.
+    Bind(wxEVT_SHOW, [this](wxShowEvent& event) {
+        event.Skip();
+        if (event.IsShown() && !m_fittedWhenShown) {
+            m_fittedWhenShown = true;
+            CallAfter([this] { FitToPages(); });
+        }
+    });
     CentreOnParent();
     NRVCMULog::Get().WriteLine("@SettingsDlg::SettingsDlg() - EXIT");
+}
+
+void SettingsDlg::FitToPages()
+{
+    // Sized for the largest page and PIN type, so the dialog keeps its size
+    // while the user browses.
+    const std::function<void(wxWindow*)> invalidate = [&invalidate](wxWindow* window) {
+        window->InvalidateBestSize();
+        for (wxWindow* child : window->GetChildren()) {
+            invalidate(child);
+        }
+    };
+    invalidate(this);
+    const SettingsPage shown = m_shown;
+    wxSize largest = GetMinSize();
+    for (const PageInfo& info : kPageInfo) {
+        ShowPage(info.page);
+        SettingsInitializationPINPnl* pin = nullptr;
+        if (info.page == SettingsPage::UserPIN || info.page == SettingsPage::SOPIN) {
+            pin = info.page == SettingsPage::SOPIN ? m_soPin : m_userPin;
+        }
+        const long chosen = pin != nullptr ? pin->GetState().type : 0;
+        for (long type : { 0L, 1L, 2L }) {
+            if (pin != nullptr) {
+                pin->ShowType(type);
+            }
+            largest.IncTo(GetSizer()->ComputeFittingWindowSize(this));
+            if (pin == nullptr) {
+                break;
+            }
+        }
+        if (pin != nullptr) {
+            pin->ShowType(chosen);
+        }
+    }
+    ShowPage(shown);
+    SetMinSize(largest);
+    wxSize size = GetSize();
+    size.IncTo(largest);
+    SetSize(size);
 }
 
 SettingsDlg::~SettingsDlg()

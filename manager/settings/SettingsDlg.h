@@ -51,6 +51,7 @@ public:
 
 private:
     void LoadPages(const SettingsValues& values);
+    void FitToPages();
     void OnCategory(wxCommandEvent& event);
     void OnPageButton(wxCommandEvent& event);
     void OnOK(wxCommandEvent& event);
@@ -72,4 +73,5 @@ private:
     wxStaticText* m_header = nullptr;
     wxStaticText* m_description = nullptr;
     SettingsPage m_shown = SettingsPage::Application;
+    bool m_fittedWhenShown = false;
 };

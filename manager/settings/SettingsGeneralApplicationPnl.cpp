@@ -65,7 +65,7 @@ SettingsGeneralApplicationPnl::SettingsGeneralApplicationPnl(wxWindow* parent)
     wxStaticBoxSizer* cache = group(ID_GBX_PIN_CACHE, _("PIN Cache"));
     m_pinCache = check(cache, ID_CHK_PIN_CACHE, _("Enable PIN caching for CSP"));
 
-    SetSizerAndFit(column);
+    SetSizer(column);
 }
 
 void SettingsGeneralApplicationPnl::Load(const SettingsValues& values)

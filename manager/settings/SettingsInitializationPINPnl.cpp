@@ -131,7 +131,7 @@ SettingsInitializationPINPnl::SettingsInitializationPINPnl(wxWindow* parent, Pin
             event.Skip();
         });
     }
-    SetSizerAndFit(column);
+    SetSizer(column);
 }
 
 void SettingsInitializationPINPnl::Load(const PinPageValues& values)

@@ -52,7 +52,7 @@ SettingsInitializationTokenPnl::SettingsInitializationTokenPnl(wxWindow* parent)
     };
     m_label->Bind(wxEVT_TEXT, changed);
     m_maxKeyPairs->GetText()->Bind(wxEVT_TEXT, changed);
-    SetSizerAndFit(column);
+    SetSizer(column);
 }
 
 void SettingsInitializationTokenPnl::Load(const SettingsValues& values)

@@ -92,7 +92,7 @@ SettingsLoggingPnl::SettingsLoggingPnl(
     noteText->Wrap(FromDIP(420));
     note->Add(noteText, wxSizerFlags().Border(wxALL, gap / 2));
     column->Add(note, wxSizerFlags().Expand());
-    SetSizerAndFit(column);
+    SetSizer(column);
 }
 
 void SettingsLoggingPnl::Load(const LogPageValues& values)
