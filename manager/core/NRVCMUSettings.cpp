@@ -216,6 +216,15 @@ wxString NRVCMUSettings::ComputeHash() const
     return hex;
 }
 
+wxString NRVCMUSettings::GetDefaultValue(const wxString& key) const
+{
+    const KeyInfo* info = FindKeyInfo(key);
+    if (info == nullptr) {
+        return wxString();
+    }
+    return info->isLogLocation ? m_logFolder + info->fallback : wxString(info->fallback);
+}
+
 bool NRVCMUSettings::CheckIntegrity() const
 {
     wxString stored;

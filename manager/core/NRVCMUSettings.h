@@ -36,6 +36,9 @@ public:
     wxString GetProgramFolder() const { return m_programFolder; }
     // The digest the file's current values give.
     wxString ComputeHash() const;
+    // The value a fresh file gets for key, as text ("1"/"0" for booleans; log
+    // locations with the log folder); empty for an unknown key.
+    wxString GetDefaultValue(const wxString& key) const;
 
     wxString GetDefaultLanguage() const;
     void SetDefaultLanguage(const wxString& value);

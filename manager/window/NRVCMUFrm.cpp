@@ -17,6 +17,8 @@
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/objects/CertificateManagerCommand.h"
 #include "manager/res/EmbeddedImages.h"
+#include "manager/settings/SettingsDlg.h"
+#include "platform/system/System.h"
 
 #include <algorithm>
 #include <wx/accel.h>
@@ -70,6 +72,9 @@ bool CatalogExists(const wxString& programFolder, const wxString& language)
     return wxFileName(programFolder + wxFILE_SEP_PATH + "Language", language + ".mo").FileExists();
 }
 
+// How often auto-logout looks at the input clock.
+constexpr int kAutoLogoutTick = 1000;
+
 } // namespace
 
 NRVCMUFrm::NRVCMUFrm(NRVCMUApp* app, NRVCMUSettings* settings, NRVCMUCryptoki* cryptoki, int extraWidth)
@@ -97,11 +102,17 @@ NRVCMUFrm::NRVCMUFrm(NRVCMUApp* app, NRVCMUSettings* settings, NRVCMUCryptoki* c
     // The slot records start free and the poller's counts at -1 (SlotRecord, SlotPoller).
     UpdateActions(false, m_noSlot);
     StartPolling();
+
+    m_autoLogout = std::make_unique<AutoLogout>();
+    m_autoLogoutTimer.SetOwner(this);
+    Bind(wxEVT_TIMER, &NRVCMUFrm::OnAutoLogoutTimer, this, m_autoLogoutTimer.GetId());
+    m_autoLogoutTimer.Start(kAutoLogoutTick);
 }
 
 NRVCMUFrm::~NRVCMUFrm()
 {
     Log("@NRVCMUFrm::~NRVCMUFrm() - ENTER");
+    m_autoLogoutTimer.Stop();
     StopPolling();
     MainInitializeTokenThread::WaitUntilAllEnded();
     // The settings worker uses this window's agent record.
@@ -177,6 +188,7 @@ void NRVCMUFrm::CreateMenus()
     wxAcceleratorEntry helpKey(wxACCEL_NORMAL, WXK_F1, ID_MENU_HELP_TOPICS);
     SetAcceleratorTable(wxAcceleratorTable(1, &helpKey));
     Bind(wxEVT_MENU, &NRVCMUFrm::OnCertificateManager, this, ID_MENU_CERTIFICATE_MANAGER);
+    Bind(wxEVT_MENU, &NRVCMUFrm::OnSettings, this, ID_MENU_SETTINGS);
     Bind(wxEVT_MENU, &NRVCMUFrm::OnLanguage, this, ID_MENU_LANGUAGE_ENGLISH, ID_MENU_LANGUAGE_SPANISH);
     Bind(wxEVT_CLOSE_WINDOW, &NRVCMUFrm::OnClose, this);
 }
@@ -860,6 +872,58 @@ void NRVCMUFrm::StartSettingsThread(bool wasInstallCertificate, bool wasRemoveCe
     delete thread;
     SettingsThread::ApplySettings(*m_settings, m_certProp, request);
     ResumePolling();
+}
+
+void NRVCMUFrm::OnSettings(wxCommandEvent&)
+{
+    ShowSettings();
+}
+
+void NRVCMUFrm::ShowSettings()
+{
+    if (m_busy) {
+        // A token action holds the module; its window is the one to answer.
+        return;
+    }
+    PausePolling();
+    const bool wasInstallCertificate = m_settings->IsInstallCertificate();
+    const bool wasRemoveCertificate = m_settings->IsRemoveCertificate();
+    {
+        SettingsDlg dialog(this, *m_settings, System::Is64BitSystem());
+        ModalRunner::ShowDialog(dialog);
+    }
+    // The worker resumes polling once it has applied the settings.
+    StartSettingsThread(wasInstallCertificate, wasRemoveCertificate);
+}
+
+void NRVCMUFrm::SetAutoLogoutMinuteLength(AutoLogout::Clock::duration length)
+{
+    m_autoLogout->SetMinuteLength(length);
+    const auto tick = std::chrono::duration_cast<std::chrono::milliseconds>(length / 4).count();
+    m_autoLogoutTimer.Start(static_cast<int>(std::clamp<long long>(tick, 10, kAutoLogoutTick)));
+}
+
+void NRVCMUFrm::OnAutoLogoutTimer(wxTimerEvent&)
+{
+    if (!AutoLogout::IsDue(m_settings->IsAutoLogout(), m_settings->GetAutoLogoutTime(),
+            m_autoLogout->GetMinuteLength(), m_autoLogout->GetLastInput(), AutoLogout::Clock::now())) {
+        return;
+    }
+    // A token action or a modal window holds the token: the logout waits
+    // until it is done.
+    if (m_busy || !IsEnabled()) {
+        return;
+    }
+    for (int slot = 0; IsValidSlot(slot); ++slot) {
+        if (!m_slots[static_cast<std::size_t>(slot)].loggedIn) {
+            continue;
+        }
+        if (GetSelectedSlot() != slot) {
+            SelectSlot(slot);
+        }
+        m_actions.Logout();
+    }
+    m_autoLogout->Touch();
 }
 
 void NRVCMUFrm::OnSaveDetails(wxCommandEvent&)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ActionButton.h"
+#include "AutoLogout.h"
 #include "CertPropControl.h"
 #include "PollingTarget.h"
 #include "SlotRecord.h"
@@ -14,10 +15,12 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 #include <wx/frame.h>
 #include <wx/thread.h>
+#include <wx/timer.h>
 #include <wx/treectrl.h>
 
 class MainPollingThread;
@@ -101,6 +104,12 @@ public:
     // Called after the settings dialog with the two certificate options it
     // started with: applies the settings in a worker, which resumes polling.
     void StartSettingsThread(bool wasInstallCertificate, bool wasRemoveCertificate);
+    // Options, Settings: the settings dialog with polling paused, then the
+    // settings worker, whatever the dialog's result.
+    void ShowSettings();
+    // Auto-logout's input clock; tests shorten its minute.
+    AutoLogout& GetAutoLogout() { return *m_autoLogout; }
+    void SetAutoLogoutMinuteLength(AutoLogout::Clock::duration length);
     // File, Save Details: asks for a file and writes the list into it.
     void SaveDetails();
     // Writes the list's report into path and reports the outcome in the status bar.
@@ -152,6 +161,8 @@ private:
     void OnHelp(wxCommandEvent& event);
     void OnIconize(wxIconizeEvent& event);
     void OnCertificateManager(wxCommandEvent& event);
+    void OnSettings(wxCommandEvent& event);
+    void OnAutoLogoutTimer(wxTimerEvent& event);
     void OnClose(wxCloseEvent& event);
 
     NRVCMUApp* m_app;
@@ -183,6 +194,8 @@ private:
     MySystemTrayIcon* m_trayIcon = nullptr;
     CertPropControl::AgentRecord m_certProp;
     bool m_selectingSlot = false;
+    std::unique_ptr<AutoLogout> m_autoLogout;
+    wxTimer m_autoLogoutTimer;
     // Width of the widest value of the list, padding included.
     int m_valueWidth = 0;
 };

@@ -245,6 +245,14 @@ int Render(const std::filesystem::path& folder, const wxString& language, const 
     settings.SetIsAskOnExit(false);
     // No propagation agent: only the window is pictured.
     settings.SetIsInstallCertificate(false);
+    // The settings pictures show the log folder of an installed kit, not the build's.
+    const wxString logs = "/usr/lib/Middleware/Logs/";
+    settings.SetCSPx86LogLocation(logs + "CSP_x86.LOG");
+    settings.SetCSPx64LogLocation(logs + "CSP_x64.LOG");
+    settings.SetKSPx86LogLocation(logs + "KSP_x86.LOG");
+    settings.SetKSPx64LogLocation(logs + "KSP_x64.LOG");
+    settings.SetPKCS11x86LogLocation(logs + "PKCS_x86.LOG");
+    settings.SetPKCS11x64LogLocation(logs + "PKCS_x64.LOG");
     settings.SaveHash();
 
     std::filesystem::create_directories(folder);

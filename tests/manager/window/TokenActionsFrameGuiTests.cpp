@@ -144,3 +144,46 @@ TEST_F(TokenActionsFrameGuiTests, BlankTokenToRenamedAndReinitialized)
 }
 
 } // namespace
+
+TEST_F(TokenActionsFrameGuiTests, AutoLogoutEndsTheLoginAfterTheSetIdleTimeOnlyWhenOn)
+{
+    ASSERT_TRUE(WaitForStatus(wxS("Token has not been initialized."))) << m_frame->GetStatus();
+    {
+        DialogScript script;
+        script.Then(AcceptInit(true));
+        Click(NRVCMUFrm::ID_BTN_INITIALIZE_TOKEN);
+        ASSERT_TRUE(WaitForStatus(wxS("Token has been initialized successfully."))) << m_frame->GetStatus();
+    }
+    m_settings->SetIsAskChangeDefaultPin(false);
+    m_settings->SetIsAutoLogout(false);
+    m_settings->SetAutoLogoutTime(2);
+    m_settings->SaveHash();
+    // Two "minutes" of 150 ms each.
+    m_frame->SetAutoLogoutMinuteLength(std::chrono::milliseconds(150));
+    {
+        DialogScript script;
+        script.Then(EnterPin(kFactoryPIN));
+        Click(NRVCMUFrm::ID_BTN_LOGIN);
+        ASSERT_EQ(m_frame->GetStatus(), wxS("User has logged in successfully."));
+    }
+    const auto pumpFor = [](std::chrono::milliseconds span) {
+        const auto end = std::chrono::steady_clock::now() + span;
+        while (std::chrono::steady_clock::now() < end) {
+            wxTheApp->ProcessPendingEvents();
+            wxTheApp->Yield(true);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    };
+    pumpFor(std::chrono::milliseconds(700));
+    EXPECT_EQ(ButtonLabel(NRVCMUFrm::ID_BTN_LOGIN), wxS("Logout")) << "auto-logout is off";
+
+    m_settings->SetIsAutoLogout(true);
+    m_settings->SaveHash();
+    m_frame->GetAutoLogout().Touch();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitForStatus(wxS("User has logged out successfully."))) << m_frame->GetStatus();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300))
+        << "logged out before the idle time had passed";
+    EXPECT_EQ(ButtonLabel(NRVCMUFrm::ID_BTN_LOGIN), wxS("Login"));
+    EXPECT_FALSE(m_frame->GetSlotRecord(0).loggedIn);
+}

@@ -6,10 +6,14 @@
 #include "certprop/AgentNames.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMUSettings.h"
+#include "manager/settings/SettingsDlg.h"
+#include "manager/settings/SettingsGeneralApplicationPnl.h"
+#include "manager/settings/SettingsLoggingPnl.h"
 #include "manager/window/CertPropControl.h"
 #include "manager/window/MySystemTrayIcon.h"
 #include "manager/window/NRVCMUFrm.h"
 #include "manager/window/SettingsThread.h"
+#include "platform/registry/Registry.h"
 #include "platform/shared_word/SharedWord.h"
 
 #include <algorithm>
@@ -17,10 +21,12 @@
 #include <fstream>
 #include <sstream>
 #include <wx/app.h>
+#include <wx/checkbox.h>
 #include <wx/filedlg.h>
 #include <wx/listctrl.h>
 #include <wx/log.h>
 #include <wx/menu.h>
+#include <wx/textctrl.h>
 
 namespace {
 
@@ -438,4 +444,81 @@ TEST_F(TrayAndAgentGuiTests, SwitchingRemovalLeavesExactlyOneAgentInTheNewMode)
         EXPECT_EQ(Agents().size(), 1u);
         previous = started;
     }
+}
+
+TEST_F(TrayAndAgentGuiTests, SettingsFromTheMenuPauseAndUntickingPropagationStopsTheAgent)
+{
+    m_settings->SetIsInstallCertificate(true);
+    m_settings->SetIsRemoveCertificate(true);
+    m_settings->SaveHash();
+    OpenFrame();
+    ASSERT_TRUE(Eventually([&] { return FlagExists() && Agents().size() == 1; })) << Agents().size();
+
+    bool pausedWhileOpen = false;
+    int dialogs = 0;
+    const std::string logPath = (m_root.Base() / "pkcs.log").string();
+    // The kit's key, as installing it leaves it: the manager writes values, never keys.
+    for (const Registry::View view : { Registry::View::Wow32, Registry::View::Wow64 }) {
+        Registry::Key created;
+        ASSERT_EQ(Registry::Key::Create(
+                      Registry::Hive::LocalMachine, "Software\\Nurvon Ltd.\\VELA5 SDK", view, created),
+            Registry::Success);
+    }
+    ModalRunner::SetDialogHook([&](wxDialog& dialog) {
+        ++dialogs;
+        auto* settings = dynamic_cast<SettingsDlg*>(&dialog);
+        if (settings == nullptr) {
+            return static_cast<int>(wxID_CANCEL);
+        }
+        pausedWhileOpen = m_frame->IsBusy();
+        wxWindow* page = settings->GetApplicationPage();
+        auto* install = dynamic_cast<wxCheckBox*>(
+            page->FindWindow(SettingsGeneralApplicationPnl::ID_CHK_TURN_ON_CERT_PROP));
+        install->SetValue(false);
+        wxCommandEvent tick(wxEVT_CHECKBOX, install->GetId());
+        tick.SetEventObject(install);
+        install->GetEventHandler()->ProcessEvent(tick);
+        // The module's log for 64-bit programs, into a file of the test's own.
+        wxWindow* pkcs = settings->GetLoggingPage(LogComponent::PKCS11);
+        auto* log64 = dynamic_cast<wxCheckBox*>(pkcs->FindWindow(SettingsLoggingPnl::ID_CHK_64BIT_APPS));
+        log64->SetValue(true);
+        wxCommandEvent logTick(wxEVT_CHECKBOX, log64->GetId());
+        logTick.SetEventObject(log64);
+        logTick.SetInt(1);
+        log64->GetEventHandler()->ProcessEvent(logTick);
+        dynamic_cast<wxTextCtrl*>(pkcs->FindWindow(SettingsLoggingPnl::ID_TXT_64BIT_DIRECTORY))
+            ->SetValue(wxString::FromUTF8(logPath));
+        wxCommandEvent ok(wxEVT_BUTTON, SettingsDlg::ID_BTN_OK);
+        wxWindow* button = dialog.FindWindow(SettingsDlg::ID_BTN_OK);
+        ok.SetEventObject(button);
+        button->GetEventHandler()->ProcessEvent(ok);
+        return dialog.GetReturnCode();
+    });
+    wxCommandEvent menu(wxEVT_MENU, NRVCMUFrm::ID_MENU_SETTINGS);
+    m_frame->GetEventHandler()->ProcessEvent(menu);
+    SettingsThread::WaitUntilAllEnded();
+    Pump();
+
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_TRUE(pausedWhileOpen) << "polling runs while the dialog is open";
+    EXPECT_FALSE(m_frame->IsBusy()) << "the worker resumes polling";
+    EXPECT_TRUE(CertPropControl::WaitUntilAgentGone(CertPropControl::kStopTimeout));
+    EXPECT_TRUE(Agents().empty());
+    NRVCMUSettings reopened(wxString::FromUTF8(m_bin));
+    EXPECT_FALSE(reopened.IsTampered());
+    EXPECT_FALSE(reopened.IsInstallCertificate());
+    EXPECT_FALSE(reopened.IsRemoveCertificate());
+    EXPECT_TRUE(reopened.IsPKCS11x64LogEnabled());
+
+    // The worker switched the module's log on where the software token reads it.
+    Registry::Key key;
+    ASSERT_EQ(Registry::Key::Open(Registry::Hive::LocalMachine, "Software\\Nurvon Ltd.\\VELA5 SDK",
+                  Registry::Access::Read, Registry::View::Wow64, key),
+        Registry::Success);
+    std::string flag;
+    std::string path;
+    EXPECT_EQ(key.GetString("PKCLOG", flag), Registry::Success);
+    EXPECT_EQ(key.GetString("PKCDIR", path), Registry::Success);
+    EXPECT_EQ(flag, "00000001");
+    EXPECT_EQ(path, logPath);
 }

@@ -11,6 +11,8 @@
 #include "manager/pin/PinKind.h"
 #include "manager/pin/RenameTokenDlg.h"
 #include "manager/pin/UnlockPINDlg.h"
+#include "manager/settings/SettingsDlg.h"
+#include "manager/settings/SettingsInitializationPINPnl.h"
 #include "manager/window/AboutDlg.h"
 #include "manager/window/NRVCMUFrm.h"
 
@@ -42,6 +44,20 @@ inline PinPolicy Policy(long type)
     policy.type = type;
     policy.defaultValue = "73920518";
     return policy;
+}
+
+// The settings dialog on one page; type picks the PIN page's type (-1 keeps the stored one).
+inline Entry SettingsPageEntry(const char* name, SettingsPage page, long type = -1)
+{
+    return { name,
+        [page, type](const Context& c) {
+            auto* dialog = new SettingsDlg(c.parent, *c.settings);
+            dialog->ShowPage(page);
+            if (type >= 0 && (page == SettingsPage::UserPIN || page == SettingsPage::SOPIN)) {
+                dialog->GetPinPage(page == SettingsPage::SOPIN ? PinKind::SO : PinKind::User)->ShowType(type);
+            }
+            return dialog;
+        } };
 }
 
 inline std::vector<Entry> AllDialogs()
@@ -119,6 +135,13 @@ inline std::vector<Entry> AllDialogs()
                 return dialog;
             } },
         { "AboutDlg", [](const Context& c) { return new AboutDlg(c.parent); } },
+        SettingsPageEntry("SettingsDlg-application", SettingsPage::Application),
+        SettingsPageEntry("SettingsDlg-token", SettingsPage::Token),
+        SettingsPageEntry("SettingsDlg-userpin-default", SettingsPage::UserPIN, 0),
+        SettingsPageEntry("SettingsDlg-userpin-manual", SettingsPage::UserPIN, 1),
+        SettingsPageEntry("SettingsDlg-sopin-random", SettingsPage::SOPIN, 2),
+        SettingsPageEntry("SettingsDlg-csp", SettingsPage::CSP),
+        SettingsPageEntry("SettingsDlg-pkcs11", SettingsPage::PKCS11),
     };
 }
 

@@ -3,6 +3,7 @@
 // re-enumeration, the information rows and the middleware version text.
 #include "manager/window/AboutDlg.h"
 #include "manager/window/ActionStates.h"
+#include "manager/window/AutoLogout.h"
 #include "manager/window/SlotEnumeration.h"
 #include "manager/window/SlotText.h"
 #include "manager/window/TokenStatus.h"
@@ -239,4 +240,29 @@ TEST(AboutVersionTests, MiddlewareVersionIsCutToNineCharacters)
     EXPECT_EQ(AboutDlg::FormatMiddlewareVersion("1.2.3"), " v1.2.3");
     EXPECT_EQ(AboutDlg::FormatMiddlewareVersion("1.20.345.6789"), " v1.20.34");
     EXPECT_EQ(AboutDlg::FormatMiddlewareVersion(std::string("4.5\0junk", 8)), " v4.5");
+}
+
+TEST(AutoLogoutTests, DueOnlyWhenOnAndTheWholeIdleTimeHasPassed)
+{
+    using namespace std::chrono;
+    const AutoLogout::Clock::time_point input {};
+    struct Case {
+        bool enabled;
+        long minutes;
+        seconds idle;
+        bool due;
+    };
+    const Case cases[] = {
+        { true, 1, seconds(59), false },
+        { true, 1, seconds(60), true },
+        { true, 5, seconds(299), false },
+        { true, 5, seconds(300), true },
+        { false, 1, hours(5), false },
+        { true, 0, hours(5), false }, // a damaged value never logs out at once
+        { true, 100, minutes(100), true },
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(AutoLogout::IsDue(c.enabled, c.minutes, minutes(1), input, input + c.idle), c.due)
+            << c.enabled << " " << c.minutes << " " << c.idle.count();
+    }
 }
