@@ -146,8 +146,13 @@ TEST(X509Info, ReadsDerAndPkcs7FilesWithBigEndianKeyNumbers)
         std::vector<std::unique_ptr<X509Info>> list;
         ASSERT_EQ(ReadCertificateFile(wxString::FromUTF8((root.Temp() / file).string()), kind, list), count)
             << file;
-        ASSERT_EQ(list.size(), 1u) << "one record, for the first certificate";
+        ASSERT_EQ(list.size(), static_cast<size_t>(count)) << "a record for every certificate";
         const X509Info& info = *list.front();
+        if (count == 2) {
+            EXPECT_EQ(list[1]->GetValue(), bob) << "the bundle's order";
+            EXPECT_NE(list[1]->GetID(), info.GetID()) << "each its own ID";
+            EXPECT_EQ(std::string(list[1]->GetLabel().begin(), list[1]->GetLabel().end()), "Bob");
+        }
         EXPECT_EQ(info.GetValue(), alice) << file;
         EXPECT_EQ(info.GetModulus(), Parameter(key, OSSL_PKEY_PARAM_RSA_N)) << "most significant byte first";
         EXPECT_EQ(info.GetPublicExponent(), (std::vector<uint8_t> { 0x01, 0x00, 0x01 }));
