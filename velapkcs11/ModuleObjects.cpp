@@ -104,6 +104,17 @@ void Module::CreateObject(
     const Session& session = UseSession(handle, "C_CreateObject");
     Require(object != nullptr, CKR_ARGUMENTS_BAD);
     StoredObject created = BuildObject(ReadTemplate(attributes, count));
+    // A switch on one class lets a test fail the second object of a change
+    // that creates several, while the first one is stored.
+    const char* const className = created.objectClass == CKO_CERTIFICATE ? "C_CreateObject:certificate"
+        : created.objectClass == CKO_PUBLIC_KEY                          ? "C_CreateObject:public-key"
+        : created.objectClass == CKO_PRIVATE_KEY                         ? "C_CreateObject:private-key"
+                                                                         : "C_CreateObject:other";
+    for (const SlotEntry& slot : m_slots) {
+        if (slot.readerId == session.readerId) {
+            CheckSwitch(className, &slot);
+        }
+    }
     if (!WantsTokenObject(created.attributes)) {
         created.sessionHandle = handle;
         created.sessionPid = Pid();
