@@ -306,10 +306,18 @@ void CertificateManagerDlg::ShowTables()
     m_tree->ExpandAll();
 }
 
+bool CertificateManagerDlg::HasSelection() const
+{
+    // The tree keeps its current item after a deselection, and selects its
+    // hidden root on its own once it is empty: neither is a selection.
+    const wxTreeItemId selected = m_tree->GetSelection();
+    return selected.IsOk() && selected != m_root && m_tree->IsSelected(selected);
+}
+
 const CertificateTreeItem* CertificateManagerDlg::SelectedRootItem() const
 {
     const wxTreeItemId selected = m_tree->GetSelection();
-    if (!selected.IsOk() || m_tree->GetItemParent(selected) != m_root) {
+    if (!HasSelection() || m_tree->GetItemParent(selected) != m_root) {
         return nullptr;
     }
     size_t position = 0;
@@ -326,7 +334,7 @@ const CertificateTreeItem* CertificateManagerDlg::SelectedRootItem() const
 int CertificateManagerDlg::SelectedCertificate() const
 {
     const wxTreeItemId selected = m_tree->GetSelection();
-    if (!selected.IsOk() || m_tree->GetItemParent(selected) != m_root
+    if (!HasSelection() || m_tree->GetItemParent(selected) != m_root
         || m_tree->GetItemImage(selected) != kImageCertificate) {
         return -1;
     }
@@ -345,7 +353,7 @@ CertificateManagerRules::Selection CertificateManagerDlg::CurrentSelection() con
 {
     CertificateManagerRules::Selection selection;
     const wxTreeItemId selected = m_tree->GetSelection();
-    if (!selected.IsOk()) {
+    if (!HasSelection()) {
         return selection;
     }
     const int certificate = SelectedCertificate();
@@ -363,6 +371,17 @@ CertificateManagerRules::Selection CertificateManagerDlg::CurrentSelection() con
 void CertificateManagerDlg::OnSelectionChanged(wxTreeEvent& event)
 {
     event.Skip();
+    // A worker's end sets the buttons itself; and a change that leaves
+    // nothing selected (the item deleted or deselected) follows the counts,
+    // not a selection that is gone.
+    if (IsWorking()) {
+        return;
+    }
+    if (!HasSelection()) {
+        ApplyButtons(CertificateManagerRules::AfterOperation({}, m_lastSelectedCertificate,
+            m_tables.certificates.size(), m_tables.privateKeys.size() + m_tables.publicKeys.size()));
+        return;
+    }
     const CertificateManagerRules::Selection selection = CurrentSelection();
     m_lastSelectedCertificate = selection.isCertificate;
     ApplyButtons(CertificateManagerRules::ForSelection(selection));

@@ -85,6 +85,7 @@ private:
     CertificateManagerRules::Selection CurrentSelection() const;
     // The selected certificate's position in the table, or -1.
     int SelectedCertificate() const;
+    bool HasSelection() const;
     // The selected item's entry among the root's items, or null.
     const CertificateTreeItem* SelectedRootItem() const;
     void ShowTables();

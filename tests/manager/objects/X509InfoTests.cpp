@@ -40,23 +40,7 @@ std::vector<uint8_t> Parameter(const TestKey& key, const char* name)
 void WritePkcs7(
     const std::filesystem::path& file, int type, const std::vector<std::vector<uint8_t>>& certificates)
 {
-    PKCS7* pkcs7 = PKCS7_new();
-    ASSERT_EQ(PKCS7_set_type(pkcs7, type), 1);
-    if (type == NID_pkcs7_signed) {
-        PKCS7_content_new(pkcs7, NID_pkcs7_data);
-        for (const auto& der : certificates) {
-            const unsigned char* cursor = der.data();
-            X509* certificate = d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
-            PKCS7_add_certificate(pkcs7, certificate);
-            X509_free(certificate);
-        }
-    }
-    unsigned char* out = nullptr;
-    const int length = i2d_PKCS7(pkcs7, &out);
-    ASSERT_GT(length, 0);
-    WriteBytes(file, std::vector<uint8_t>(out, out + length));
-    OPENSSL_free(out);
-    PKCS7_free(pkcs7);
+    WriteBytes(file, MakePkcs7(type, certificates));
 }
 
 } // namespace
