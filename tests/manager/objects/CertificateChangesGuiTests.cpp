@@ -5,6 +5,9 @@
 #include "manager/objects/CertificateThreads.h"
 #include "manager/pin/LogInDlg.h"
 #include "manager/pin/MessageBoxDlg.h"
+#if VELA5_WITH_AGENT
+#include "AgentHarness.h"
+#endif
 
 #include <algorithm>
 #include <openssl/pem.h>
@@ -389,6 +392,49 @@ TEST_F(CertificateChangesGuiTests, SetAsDefaultMovesTheMark)
         }
     });
 }
+
+// A token that never reports ready: the token information step gives up
+// after its bound with the module's answer, and the import itself stands.
+TEST_F(CertificateChangesGuiTests, NeverReadyTokenEndsTheWaitWithTheModulesAnswer)
+{
+    const std::filesystem::path file = CerFile("Hal");
+    LogIn();
+    Show([&](CertificateManagerDlg& dialog) {
+        Tool("token fail " + m_serial + " C_NRV_IsTokenReady 0x30");
+        const auto started = std::chrono::steady_clock::now();
+        Import(dialog, file);
+        const auto waited = std::chrono::steady_clock::now() - started;
+        Tool("token fail " + m_serial + " C_NRV_IsTokenReady off");
+        EXPECT_TRUE(dialog.GetMessage().StartsWith("Failed to get token information. "))
+            << dialog.GetMessage();
+        EXPECT_NE(dialog.GetMessage(), "Failed to get token information. ") << "with the module's answer";
+        EXPECT_LT(waited, std::chrono::seconds(15));
+        EXPECT_EQ(Items(dialog).size(), 1u) << "the list was refreshed before";
+    });
+    EXPECT_EQ(Count("certificate"), 1u);
+}
+
+#if VELA5_WITH_AGENT
+// What the manager imports is a certificate the propagation agent takes to
+// the user's store, once it sees the token (here: started on that state).
+TEST_F(CertificateChangesGuiTests, AgentPropagatesAnImportedCertificate)
+{
+    const TestIdentity alice = MakeTestIdentity(m_root.Temp(), "alice", "/CN=Alice", "secret");
+    const TestIdentity bob = MakeTestIdentity(m_root.Temp(), "bob", "/CN=Bob", "secret");
+    LogIn();
+    m_password = "secret";
+    Show([&](CertificateManagerDlg& dialog) {
+        Import(dialog, alice.pkcs12);
+        EXPECT_EQ(dialog.GetMessage(), "Certificate has been imported successfully.");
+        Import(dialog, bob.cer);
+        EXPECT_EQ(dialog.GetMessage(), "Certificate has been imported successfully.");
+    });
+    AgentProcess agent;
+    EXPECT_TRUE(::WaitFor([&] { return StoreHolds(alice.certificate) && StoreHolds(bob.certificate); },
+        std::chrono::seconds(10)))
+        << "both imported certificates reach the store";
+}
+#endif
 
 // The messages that need no token change.
 TEST_F(CertificateChangesGuiTests, OperationsWithoutASelectionAsk)
