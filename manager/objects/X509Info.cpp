@@ -8,6 +8,7 @@
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
@@ -168,6 +169,10 @@ int ReadCertificateBytes(const uint8_t* bytes, size_t length, CertificateFileKin
     if (bytes == nullptr || length == 0 || length > static_cast<size_t>(LONG_MAX)) {
         return 0;
     }
+    // A file that does not decode leaves its reasons in the thread's error
+    // queue: cleared on the way out, so no later call reads them as its own.
+    const std::unique_ptr<void, void (*)(void*)> clearErrors(
+        reinterpret_cast<void*>(1), [](void*) { ERR_clear_error(); });
     const unsigned char* cursor = bytes;
     if (kind == CertificateFileKind::Der) {
         std::unique_ptr<X509, decltype(&X509_free)> certificate(
