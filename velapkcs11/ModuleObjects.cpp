@@ -104,6 +104,16 @@ void Module::CreateObject(
     const Session& session = UseSession(handle, SwitchableCall::C_CreateObject);
     Require(object != nullptr, CKR_ARGUMENTS_BAD);
     StoredObject created = BuildObject(ReadTemplate(attributes, count));
+    const SwitchableCall classCall = created.objectClass == CKO_CERTIFICATE
+        ? SwitchableCall::C_CreateObject_Certificate
+        : created.objectClass == CKO_PUBLIC_KEY  ? SwitchableCall::C_CreateObject_PublicKey
+        : created.objectClass == CKO_PRIVATE_KEY ? SwitchableCall::C_CreateObject_PrivateKey
+                                                 : SwitchableCall::C_CreateObject_Other;
+    for (const SlotEntry& slot : m_slots) {
+        if (slot.readerId == session.readerId) {
+            CheckSwitch(classCall, &slot);
+        }
+    }
     if (!WantsTokenObject(created.attributes)) {
         created.sessionHandle = handle;
         created.sessionPid = Pid();

@@ -56,9 +56,20 @@
     X(C_NRV_FindPriPubKey)                                                                                   \
     X(C_NRV_IsTokenReady)
 
+// One call narrowed to a class of object, so a test can fail the second
+// object of a change that creates several while the first one is stored.
+#define VELA5_SWITCHABLE_VARIANTS(Y)                                                                         \
+    Y(C_CreateObject_Certificate, "C_CreateObject:certificate")                                              \
+    Y(C_CreateObject_PublicKey, "C_CreateObject:public-key")                                                 \
+    Y(C_CreateObject_PrivateKey, "C_CreateObject:private-key")                                               \
+    Y(C_CreateObject_Other, "C_CreateObject:other")
+
 enum class SwitchableCall {
 #define VELA5_SWITCHABLE_ENUMERATOR(name) name,
+#define VELA5_SWITCHABLE_VARIANT_ENUMERATOR(name, text) name,
     VELA5_SWITCHABLE_CALLS(VELA5_SWITCHABLE_ENUMERATOR)
+        VELA5_SWITCHABLE_VARIANTS(VELA5_SWITCHABLE_VARIANT_ENUMERATOR)
+#undef VELA5_SWITCHABLE_VARIANT_ENUMERATOR
 #undef VELA5_SWITCHABLE_ENUMERATOR
     // A table slot for an operation the module does not offer; no switch names it.
     None,

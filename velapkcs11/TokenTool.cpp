@@ -70,8 +70,10 @@ Controls the software token's shared state under $VELA5_ROOT/tokens
 
 FUNCTION is a module entry name such as C_GetSlotInfo, C_GetTokenInfo,
 C_OpenSession, C_NRV_Login; a name no switch can take is refused. A reader
-switch on C_GetSlotList fails the whole slot list. Errors print one line on
-stderr and exit with status 1 (2 for a wrong command line).
+switch on C_GetSlotList fails the whole slot list. C_CreateObject:certificate
+(or :public-key, :private-key, :other) fails the creation of that class of
+object only. Errors print one line on stderr and exit with status 1 (2 for a
+wrong command line).
 )";
 
 class UsageError final : public std::runtime_error {

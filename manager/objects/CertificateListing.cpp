@@ -142,11 +142,13 @@ void PairCertificate(
     if (privateKey != nullptr) {
         certificate.hasPrivateKey = true;
         certificate.privateKeyIndex = privateKey->keyIndex;
+        certificate.privateKeyHandle = privateKey->handle;
         privateKey->paired = true;
     }
     if (publicKey != nullptr) {
         certificate.hasPublicKey = true;
         certificate.publicKeyIndex = publicKey->keyIndex;
+        certificate.publicKeyHandle = publicKey->handle;
         publicKey->paired = true;
     }
 }

@@ -30,6 +30,9 @@ struct CertificateEntry {
     CK_BYTE privateKeyIndex = kUnknownKeyIndex;
     bool hasPublicKey = false;
     CK_BYTE publicKeyIndex = kUnknownKeyIndex;
+    // The claimed keys' objects: deletion goes by these, never by a text.
+    CK_OBJECT_HANDLE privateKeyHandle = CK_INVALID_HANDLE;
+    CK_OBJECT_HANDLE publicKeyHandle = CK_INVALID_HANDLE;
     CK_BYTE logonDefault = 0;
 };
 

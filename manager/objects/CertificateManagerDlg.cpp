@@ -8,8 +8,10 @@
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/core/SecretString.h"
+#include "manager/pin/LogInDlg.h"
+#include "manager/pin/MessageBoxDlg.h"
+#include "manager/pin/PinKind.h"
 #include "manager/res/EmbeddedImages.h"
-#include "manager/window/PinScrambler.h"
 #include "manager/window/TokenActionHost.h"
 #include "platform/files/AtomicFile.h"
 
@@ -17,6 +19,7 @@
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/dynlib.h>
+#include <wx/file.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/imaglist.h>
@@ -100,6 +103,14 @@ CertificateManagerDlg::CertificateManagerDlg(
         wxEVT_BUTTON, [this](wxCommandEvent&) { View(); }, ID_BTN_VIEW);
     Bind(
         wxEVT_BUTTON, [this](wxCommandEvent&) { Export(); }, ID_BTN_EXPORT);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { Import(); }, ID_BTN_IMPORT);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { Delete(); }, ID_BTN_DELETE);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { DeleteAll(); }, ID_BTN_DELETE_ALL);
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { SetAsDefault(); }, ID_BTN_SET_AS_DEFAULT);
     m_tree->Bind(wxEVT_TREE_SEL_CHANGED, &CertificateManagerDlg::OnSelectionChanged, this);
 }
 
@@ -108,6 +119,10 @@ CertificateManagerDlg::~CertificateManagerDlg()
     NRVCMULog& log = NRVCMULog::Get();
     log.WriteLine("CertificateManagerDlg::~CertificateManagerDlg()");
     log.WriteLine(m_shownModal ? "\t>> EndModal()" : "\t>> Destroy()");
+    // A worker still using the session ends first; its posted outcome then
+    // finds the window gone and is dropped.
+    CertificateWorkerThread::WaitUntilAllEnded();
+    m_workerBracket.reset();
     // Closed from outside (the poller on a slot change): the session still goes.
     if (m_session != CK_INVALID_HANDLE) {
         m_host.GetCryptoki().CloseSession(m_session);
@@ -207,12 +222,10 @@ void CertificateManagerDlg::ApplyButtons(const CertificateManagerRules::ButtonSt
     m_tree->Enable(states.tree);
     GetButton(ID_BTN_VIEW)->Enable(states.view);
     GetButton(ID_BTN_EXPORT)->Enable(states.exportCertificate);
-    // Import, deletion and the logon default are not offered by this window
-    // yet: their buttons stay off rather than doing nothing.
-    GetButton(ID_BTN_IMPORT)->Enable(false);
-    GetButton(ID_BTN_DELETE)->Enable(false);
-    GetButton(ID_BTN_DELETE_ALL)->Enable(false);
-    GetButton(ID_BTN_SET_AS_DEFAULT)->Enable(false);
+    GetButton(ID_BTN_IMPORT)->Enable(states.import);
+    GetButton(ID_BTN_DELETE)->Enable(states.remove);
+    GetButton(ID_BTN_DELETE_ALL)->Enable(states.removeAll);
+    GetButton(ID_BTN_SET_AS_DEFAULT)->Enable(states.setAsDefault);
 }
 
 void CertificateManagerDlg::EnableControls(bool enable)
@@ -274,7 +287,15 @@ CK_RV CertificateManagerDlg::RefreshList()
         }
     }
     const CK_RV rv = ListAll(cryptoki, m_session, m_tables);
-    for (const CertificateTreeItem& item : BuildCertificateTree(m_tables)) {
+    ShowTables();
+    return rv;
+}
+
+void CertificateManagerDlg::ShowTables()
+{
+    m_tree->DeleteChildren(m_root);
+    m_items = BuildCertificateTree(m_tables);
+    for (const CertificateTreeItem& item : m_items) {
         const bool certificate = item.kind == CertificateTreeItem::Kind::Certificate;
         const wxTreeItemId added
             = m_tree->AppendItem(m_root, item.label, certificate ? kImageCertificate : kImageKey);
@@ -283,13 +304,37 @@ CK_RV CertificateManagerDlg::RefreshList()
         }
     }
     m_tree->ExpandAll();
-    return rv;
+}
+
+bool CertificateManagerDlg::HasSelection() const
+{
+    // The tree keeps its current item after a deselection, and selects its
+    // hidden root on its own once it is empty: neither is a selection.
+    const wxTreeItemId selected = m_tree->GetSelection();
+    return selected.IsOk() && selected != m_root && m_tree->IsSelected(selected);
+}
+
+const CertificateTreeItem* CertificateManagerDlg::SelectedRootItem() const
+{
+    const wxTreeItemId selected = m_tree->GetSelection();
+    if (!HasSelection() || m_tree->GetItemParent(selected) != m_root) {
+        return nullptr;
+    }
+    size_t position = 0;
+    wxTreeItemIdValue cookie;
+    for (wxTreeItemId item = m_tree->GetFirstChild(m_root, cookie); item.IsOk();
+         item = m_tree->GetNextChild(m_root, cookie), ++position) {
+        if (item == selected) {
+            return position < m_items.size() ? &m_items[position] : nullptr;
+        }
+    }
+    return nullptr;
 }
 
 int CertificateManagerDlg::SelectedCertificate() const
 {
     const wxTreeItemId selected = m_tree->GetSelection();
-    if (!selected.IsOk() || m_tree->GetItemParent(selected) != m_root
+    if (!HasSelection() || m_tree->GetItemParent(selected) != m_root
         || m_tree->GetItemImage(selected) != kImageCertificate) {
         return -1;
     }
@@ -308,7 +353,7 @@ CertificateManagerRules::Selection CertificateManagerDlg::CurrentSelection() con
 {
     CertificateManagerRules::Selection selection;
     const wxTreeItemId selected = m_tree->GetSelection();
-    if (!selected.IsOk()) {
+    if (!HasSelection()) {
         return selection;
     }
     const int certificate = SelectedCertificate();
@@ -326,6 +371,17 @@ CertificateManagerRules::Selection CertificateManagerDlg::CurrentSelection() con
 void CertificateManagerDlg::OnSelectionChanged(wxTreeEvent& event)
 {
     event.Skip();
+    // A worker's end sets the buttons itself; and a change that leaves
+    // nothing selected (the item deleted or deselected) follows the counts,
+    // not a selection that is gone.
+    if (IsWorking()) {
+        return;
+    }
+    if (!HasSelection()) {
+        ApplyButtons(CertificateManagerRules::AfterOperation({}, m_lastSelectedCertificate,
+            m_tables.certificates.size(), m_tables.privateKeys.size() + m_tables.publicKeys.size()));
+        return;
+    }
     const CertificateManagerRules::Selection selection = CurrentSelection();
     m_lastSelectedCertificate = selection.isCertificate;
     ApplyButtons(CertificateManagerRules::ForSelection(selection));
@@ -482,6 +538,11 @@ void CertificateManagerDlg::Export()
 
 void CertificateManagerDlg::CloseWindow()
 {
+    // The window is disabled while a worker runs; a close that still
+    // arrives waits for the outcome rather than pulling the session away.
+    if (IsWorking()) {
+        return;
+    }
     if (m_session != CK_INVALID_HANDLE) {
         m_host.GetCryptoki().CloseSession(m_session);
         m_session = CK_INVALID_HANDLE;
@@ -494,7 +555,242 @@ void CertificateManagerDlg::CloseWindow()
     }
 }
 
-void CertificateManagerDlg::OnClose(wxCloseEvent&)
+void CertificateManagerDlg::OnClose(wxCloseEvent& event)
 {
+    if (IsWorking()) {
+        if (event.CanVeto()) {
+            event.Veto();
+            return;
+        }
+        CertificateWorkerThread::WaitUntilAllEnded();
+        m_workerBracket.reset();
+    }
     CloseWindow();
+}
+
+int CertificateManagerDlg::ImportFileType(const wxString& path, int filterIndex)
+{
+    using namespace CertificateOperations;
+    const wxString extension = wxFileName(path).GetExt().Lower();
+    const std::pair<const char*, int> known[] = {
+        { "pfx", kPfx },
+        { "p12", kP12 },
+        { "cer", kCer },
+        { "p7b", kP7b },
+        { "p7c", kP7c },
+    };
+    for (const auto& [name, type] : known) {
+        if (extension == name) {
+            return type;
+        }
+    }
+    return filterIndex >= kPfx && filterIndex <= kP7c ? filterIndex : kCer;
+}
+
+bool CertificateManagerDlg::Confirm(const wxString& title, const wxString& text)
+{
+    // TRANSLATORS: what the action does, then the question whether to go on
+    MessageBoxDlg box(
+        this, title, wxString::Format(_("%s\n%s"), text, _("Do you still want to continue?")), true);
+    return ModalRunner::ShowDialog(box) == wxID_OK;
+}
+
+void CertificateManagerDlg::StartWorker(std::unique_ptr<Bracket> bracket,
+    std::unique_ptr<CertificateWorkerThread> thread, const wxString& failed, AfterWork after)
+{
+    Enable(false);
+    m_workerBracket = std::move(bracket);
+    m_afterWork = after;
+    const wxThreadError error = thread->Run();
+    if (error != wxTHREAD_NO_ERROR) {
+        SetMessage(GetThreadErrorMessage(static_cast<int>(error), failed));
+        m_workerBracket.reset();
+        return;
+    }
+    // Detached: it deletes itself when it ends.
+    static_cast<void>(thread.release());
+}
+
+void CertificateManagerDlg::ApplyOutcome(const CertificateOperations::Outcome& outcome)
+{
+    if (outcome.listed || outcome.cleared) {
+        m_tables = outcome.listed ? outcome.tables : CertificateTables();
+        ShowTables();
+        if (outcome.succeeded && m_afterWork != AfterWork::Keep) {
+            const wxTreeItemId last = m_tree->GetLastChild(m_root);
+            if (last.IsOk()) {
+                m_tree->SelectItem(last);
+                if (m_afterWork == AfterWork::SelectAndDeselectLast) {
+                    m_tree->Unselect();
+                }
+            }
+        }
+    }
+    if (outcome.tokenInfoRead) {
+        m_host.ShowTokenInfo(m_slotIndex);
+        m_host.SetStatus(_("Certificate Manager is currently active . . ."));
+    }
+    SetMessage(outcome.message);
+    m_workerBracket.reset();
+}
+
+void CertificateManagerDlg::Import()
+{
+    using namespace CertificateOperations;
+    auto bracket = std::make_unique<Bracket>(*this);
+    const wxString failed = _("Failed to import the certificate.");
+    const wxString cancelled = _("No certificate has been imported because the operation was cancelled.");
+    SetMessage(_("Preparing to import a certificate . . ."));
+    wxFileDialog open(this, _("Import Certificate"), wxString(), wxString(),
+        _("PFX Files (*.pfx)|*.pfx|P12 Files (*.p12)|*.p12|Certificate Files (*.cer)|*.cer|P7B Files "
+          "(*.p7b)|*.p7b|P7C Files (*.p7c)|*.p7c"),
+        wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+    wxString path;
+    const int answer = ModalRunner::ShowFileDialog(open, path);
+    const CK_RV rv = LogInAgain();
+    if (rv != CKR_OK) {
+        SetMessage(GetResultMessage(rv, failed));
+        return;
+    }
+    if (answer != wxID_OK) {
+        SetMessage(cancelled);
+        return;
+    }
+    if (!wxFile::Access(path, wxFile::read) || wxFileName::DirExists(path)) {
+        SetMessage(ImportFailureText(NRV_CKR_FILE_OPEN_FAILED));
+        return;
+    }
+    const int fileType = ImportFileType(path, open.GetFilterIndex());
+    SecretString password;
+    if (fileType == kPfx || fileType == kP12) {
+        LogInDlg ask(this, PinKind::Password, _("P12/PFX Password Required"),
+            _("Please enter the password used to protect the certificate."), 100);
+        if (ModalRunner::ShowDialog(ask) != wxID_OK) {
+            SetMessage(cancelled);
+            return;
+        }
+        password = ask.GetPIN();
+    }
+    auto thread = std::make_unique<CertificateImportThread>(MakeLink(), fileType, path, password);
+    StartWorker(std::move(bracket), std::move(thread), failed, AfterWork::SelectLast);
+}
+
+void CertificateManagerDlg::Delete()
+{
+    using CertificateOperations::DeleteTarget;
+    const CertificateTreeItem* item = SelectedRootItem();
+    if (item == nullptr) {
+        SetMessage(_("Please select a certificate or a key to be deleted."));
+        return;
+    }
+    DeleteTarget target;
+    wxString title;
+    wxString text;
+    wxString preparing;
+    wxString cancelled;
+    wxString failed;
+    switch (item->kind) {
+    case CertificateTreeItem::Kind::Certificate: {
+        const CertificateEntry& entry = m_tables.certificates[item->index];
+        target.kind = DeleteTarget::Kind::Certificate;
+        target.object = entry.handle;
+        target.hasPrivateKey = entry.hasPrivateKey;
+        target.privateKey = entry.privateKeyHandle;
+        target.hasPublicKey = entry.hasPublicKey;
+        target.publicKey = entry.publicKeyHandle;
+        title = _("Delete Certificate");
+        text = _(
+            "This action will permanently remove the selected certificate and its associated keys from the "
+            "token.");
+        preparing = _("Preparing to delete the certificate . . .");
+        cancelled = _("Certificate has not been deleted because the operation was cancelled.");
+        failed = _("Failed to delete the certificate.");
+        break;
+    }
+    case CertificateTreeItem::Kind::PublicKey:
+        target.kind = DeleteTarget::Kind::PublicKey;
+        target.object = m_tables.publicKeys[item->index].handle;
+        title = _("Delete Public Key");
+        text = _("This action will permanently remove the selected public key from the token.");
+        preparing = _("Preparing to delete the public key . . .");
+        cancelled = _("Public key has not been deleted because the operation was cancelled.");
+        failed = _("Failed to delete the public key.");
+        break;
+    case CertificateTreeItem::Kind::PrivateKey:
+        target.kind = DeleteTarget::Kind::PrivateKey;
+        target.object = m_tables.privateKeys[item->index].handle;
+        title = _("Delete Private Key");
+        text = _("This action will permanently remove the selected private key from the token.");
+        preparing = _("Preparing to delete the private key . . .");
+        cancelled = _("Private key has not been deleted because the operation was cancelled.");
+        failed = _("Failed to delete the private key.");
+        break;
+    }
+    auto bracket = std::make_unique<Bracket>(*this);
+    SetMessage(preparing);
+    if (!Confirm(title, text)) {
+        SetMessage(cancelled);
+        return;
+    }
+    StartWorker(std::move(bracket), std::make_unique<CertificateDeleteThread>(MakeLink(), target), failed,
+        AfterWork::SelectAndDeselectLast);
+}
+
+void CertificateManagerDlg::DeleteAll()
+{
+    const bool all = m_tables.certificates.size() >= 2;
+    auto bracket = std::make_unique<Bracket>(*this);
+    if (all) {
+        SetMessage(_("Preparing to delete all certificates . . ."));
+    } else {
+        SetMessage(_("Preparing to delete the certificate . . ."));
+    }
+    const bool go = all
+        ? Confirm(_("Delete All Certificates"),
+            _("This action will permanently remove all certificates and their associated keys from the "
+              "token."))
+        : Confirm(_("Delete Certificate"),
+            _("This action will permanently remove the selected certificate and its associated keys from the "
+              "token."));
+    if (!go) {
+        SetMessage(_("No certificate has been deleted because the operation was cancelled."));
+        return;
+    }
+    StartWorker(std::move(bracket), std::make_unique<CertificateDeleteAllThread>(MakeLink(), all),
+        all ? _("Failed to delete all certificates.") : _("Failed to delete the certificate."),
+        AfterWork::Keep);
+}
+
+void CertificateManagerDlg::SetAsDefault()
+{
+    const int certificate = SelectedCertificate();
+    if (certificate < 0) {
+        SetMessage(_("Please select a certificate to be set as Windows logon default certificate."));
+        return;
+    }
+    auto bracket = std::make_unique<Bracket>(*this);
+    SetMessage(_("Preparing to set Windows logon default certificate . . ."));
+    if (!Confirm(_("Set Window Logon Default Certificate"),
+            _("This action will change the Windows logon default certificate."))) {
+        SetMessage(
+            _("Certificate has not been set as Windows logon default certificate because the operation was "
+              "cancelled."));
+        return;
+    }
+    StartWorker(std::move(bracket),
+        std::make_unique<CertificateSetDefaultThread>(
+            MakeLink(), m_tables.certificates[static_cast<size_t>(certificate)].handle),
+        _("Failed to set Windows logon default certificate."), AfterWork::SelectLast);
+}
+
+CertificateWorkerThread::Link CertificateManagerDlg::MakeLink()
+{
+    CertificateWorkerThread::Link link;
+    link.window = this;
+    link.cryptoki = &m_host.GetCryptoki();
+    link.session = m_session;
+    link.slot = m_host.GetSlotRecord(m_slotIndex).slot;
+    link.progress = [this](const wxString& text) { SetMessage(text); };
+    link.completion = [this](const CertificateOperations::Outcome& outcome) { ApplyOutcome(outcome); };
+    return link;
 }

@@ -3,10 +3,12 @@
 #include "platform/certstore/CertName.h"
 #include "platform/random/Random.h"
 
+#include <climits>
 #include <cstdio>
 #include <openssl/bio.h>
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
@@ -158,20 +160,34 @@ int ReadCertificateFile(
     }
     // The whole file is read once; both kinds decode from memory.
     const std::vector<uint8_t> bytes = ReadWhole(bio.get());
-    const unsigned char* cursor = bytes.data();
+    return ReadCertificateBytes(bytes.data(), bytes.size(), kind, list);
+}
+
+int ReadCertificateBytes(const uint8_t* bytes, size_t length, CertificateFileKind kind,
+    std::vector<std::unique_ptr<X509Info>>& list)
+{
+    if (bytes == nullptr || length == 0 || length > static_cast<size_t>(LONG_MAX)) {
+        return 0;
+    }
+    // A file that does not decode leaves its reasons in the thread's error
+    // queue: cleared on the way out, so no later call reads them as its own.
+    const std::unique_ptr<void, void (*)(void*)> clearErrors(
+        reinterpret_cast<void*>(1), [](void*) { ERR_clear_error(); });
+    const unsigned char* cursor = bytes;
     if (kind == CertificateFileKind::Der) {
         std::unique_ptr<X509, decltype(&X509_free)> certificate(
-            d2i_X509(nullptr, &cursor, static_cast<long>(bytes.size())), X509_free);
+            d2i_X509(nullptr, &cursor, static_cast<long>(length)), X509_free);
         if (!certificate) {
             return 0;
         }
+        // The certificate's own encoding: bytes after it are not part of it.
         auto info = std::make_unique<X509Info>();
-        Fill(*info, certificate.get(), bytes);
+        Fill(*info, certificate.get(), std::vector<uint8_t>(bytes, cursor));
         list.push_back(std::move(info));
         return 1;
     }
     std::unique_ptr<PKCS7, decltype(&PKCS7_free)> pkcs7(
-        d2i_PKCS7(nullptr, &cursor, static_cast<long>(bytes.size())), PKCS7_free);
+        d2i_PKCS7(nullptr, &cursor, static_cast<long>(length)), PKCS7_free);
     if (!pkcs7) {
         return 0;
     }
@@ -191,19 +207,27 @@ int ReadCertificateFile(
     if (count <= 0) {
         return 0;
     }
-    X509* first = sk_X509_value(certificates, 0);
-    unsigned char* der = nullptr;
-    const int length = i2d_X509(first, &der);
-    if (length <= 0) {
-        return 0;
+    // Every certificate of a bundle gets a record of its own (and its own
+    // ID), in the bundle's order; the count is the records filled, so an
+    // import never reads a record that is not there.
+    std::vector<std::unique_ptr<X509Info>> filled;
+    filled.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        X509* certificate = sk_X509_value(certificates, i);
+        unsigned char* der = nullptr;
+        const int derLength = certificate != nullptr ? i2d_X509(certificate, &der) : 0;
+        if (derLength <= 0) {
+            OPENSSL_free(der);
+            return 0;
+        }
+        const std::vector<uint8_t> value(der, der + derLength);
+        OPENSSL_free(der);
+        auto info = std::make_unique<X509Info>();
+        Fill(*info, certificate, value);
+        filled.push_back(std::move(info));
     }
-    const std::vector<uint8_t> value(der, der + length);
-    OPENSSL_free(der);
-    list.reserve(list.size() + static_cast<size_t>(count));
-    auto info = std::make_unique<X509Info>();
-    Fill(*info, first, value);
-    list.insert(list.begin(), std::move(info));
-    return count;
+    list.insert(list.begin(), std::make_move_iterator(filled.begin()), std::make_move_iterator(filled.end()));
+    return static_cast<int>(filled.size());
 }
 
 wxString DisplayNameFromText(const std::string& text)

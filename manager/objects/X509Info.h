@@ -54,12 +54,15 @@ private:
 enum class CertificateFileKind { Der, Pkcs7 };
 
 // Reads a .cer (DER) or .p7b/.p7c (PKCS #7 signed, or signed and enveloped,
-// data) file. Returns the number of certificates the file holds, 0 for a file
-// that does not open or decode or holds none. One record, for the first
-// certificate, is put at the front of the list; the conversion happens in
-// memory, never through a shared temporary file.
+// data) file. Returns the number of records filled, 0 for a file that does
+// not open or decode or holds no certificate. Every certificate of a bundle
+// gets a record, in the bundle's order, put at the front of the list; the
+// conversion happens in memory, never through a shared temporary file.
 int ReadCertificateFile(
     const wxString& path, CertificateFileKind kind, std::vector<std::unique_ptr<X509Info>>& list);
+// The same for the file's bytes already in memory.
+int ReadCertificateBytes(const uint8_t* bytes, size_t length, CertificateFileKind kind,
+    std::vector<std::unique_ptr<X509Info>>& list);
 
 // The readable name of a DER name: its common name, else its organization,
 // else its first part; "Error" (translated) for an empty or unreadable name.

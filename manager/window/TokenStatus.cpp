@@ -14,25 +14,23 @@ wxString Decimal(CK_ULONG value)
     return wxString::Format("%lu", static_cast<unsigned long>(value));
 }
 
-void WaitUntilReady(NRVCMUCryptoki& cryptoki, CK_SLOT_ID slot, std::chrono::milliseconds timeout)
+} // namespace
+
+CK_RV WaitForTokenReady(NRVCMUCryptoki& cryptoki, CK_SLOT_ID slot, std::chrono::milliseconds timeout)
 {
     // Asked without a pause at first: the module normally answers ready at once
     // after the refresh. Only a slow token gets short sleeps, up to the deadline.
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (int attempt = 0;; ++attempt) {
-        if (cryptoki.IsTokenReady(slot) == CKR_OK) {
-            return;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return;
+        const CK_RV rv = cryptoki.IsTokenReady(slot);
+        if (rv == CKR_OK || std::chrono::steady_clock::now() >= deadline) {
+            return rv;
         }
         if (attempt >= 3) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     }
 }
-
-} // namespace
 
 void ClassifyToken(DisplayedToken& token)
 {
@@ -63,7 +61,7 @@ TokenStatus ReadTokenStatus(
         if (refreshed != CKR_OK) {
             status.statusText = GetResultMessage(refreshed, _("Failed to refresh token flags."));
         }
-        WaitUntilReady(cryptoki, slot, readyTimeout);
+        WaitForTokenReady(cryptoki, slot, readyTimeout);
     }
 
     CK_TOKEN_INFO info {};

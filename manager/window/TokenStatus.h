@@ -64,6 +64,11 @@ struct TokenStatus {
 // 64-bit models take PINs of 4 to 8 characters; any other model up to 16.
 void ClassifyToken(DisplayedToken& token);
 
+// Asks IsTokenReady until it answers CKR_OK or timeout has passed; returns
+// the module's last answer, so a token that never gets ready is reported
+// rather than waited for.
+CK_RV WaitForTokenReady(NRVCMUCryptoki& cryptoki, CK_SLOT_ID slot, std::chrono::milliseconds timeout);
+
 // Runs the module side of the status step for one slot. The readiness wait
 // gives up after readyTimeout so a token that never gets ready cannot hang
 // the caller; the token information is then read (and reported) as it is.

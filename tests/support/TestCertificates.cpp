@@ -6,6 +6,7 @@
 #include <iterator>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
+#include <openssl/pkcs7.h>
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -138,4 +139,29 @@ void WritePrivateKeyPem(const std::filesystem::path& file, const TestKey& key)
     if (!bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
         throw std::runtime_error("cannot write " + file.string());
     }
+}
+
+std::vector<uint8_t> MakePkcs7(int type, const std::vector<std::vector<uint8_t>>& certificates)
+{
+    std::unique_ptr<PKCS7, decltype(&PKCS7_free)> pkcs7(PKCS7_new(), PKCS7_free);
+    if (PKCS7_set_type(pkcs7.get(), type) != 1) {
+        throw std::runtime_error("PKCS7_set_type failed");
+    }
+    if (type == NID_pkcs7_signed) {
+        PKCS7_content_new(pkcs7.get(), NID_pkcs7_data);
+        for (const auto& der : certificates) {
+            const unsigned char* cursor = der.data();
+            X509* certificate = d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
+            PKCS7_add_certificate(pkcs7.get(), certificate);
+            X509_free(certificate);
+        }
+    }
+    unsigned char* out = nullptr;
+    const int length = i2d_PKCS7(pkcs7.get(), &out);
+    if (length <= 0) {
+        throw std::runtime_error("i2d_PKCS7 failed");
+    }
+    std::vector<uint8_t> bytes(out, out + length);
+    OPENSSL_free(out);
+    return bytes;
 }

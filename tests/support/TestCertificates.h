@@ -36,3 +36,7 @@ std::vector<uint8_t> ReadBytes(const std::filesystem::path& file);
 // A PKCS#12 file holding key and certificate under friendlyName.
 void WritePkcs12(const std::filesystem::path& file, const std::vector<uint8_t>& certificate,
     const TestKey& key, const std::string& password, const std::string& friendlyName);
+
+// A PKCS #7 structure of type (NID_pkcs7_signed holding the certificates, or
+// another type holding none); DER.
+std::vector<uint8_t> MakePkcs7(int type, const std::vector<std::vector<uint8_t>>& certificates);

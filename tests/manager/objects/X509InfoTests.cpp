@@ -40,23 +40,7 @@ std::vector<uint8_t> Parameter(const TestKey& key, const char* name)
 void WritePkcs7(
     const std::filesystem::path& file, int type, const std::vector<std::vector<uint8_t>>& certificates)
 {
-    PKCS7* pkcs7 = PKCS7_new();
-    ASSERT_EQ(PKCS7_set_type(pkcs7, type), 1);
-    if (type == NID_pkcs7_signed) {
-        PKCS7_content_new(pkcs7, NID_pkcs7_data);
-        for (const auto& der : certificates) {
-            const unsigned char* cursor = der.data();
-            X509* certificate = d2i_X509(nullptr, &cursor, static_cast<long>(der.size()));
-            PKCS7_add_certificate(pkcs7, certificate);
-            X509_free(certificate);
-        }
-    }
-    unsigned char* out = nullptr;
-    const int length = i2d_PKCS7(pkcs7, &out);
-    ASSERT_GT(length, 0);
-    WriteBytes(file, std::vector<uint8_t>(out, out + length));
-    OPENSSL_free(out);
-    PKCS7_free(pkcs7);
+    WriteBytes(file, MakePkcs7(type, certificates));
 }
 
 } // namespace
@@ -146,8 +130,13 @@ TEST(X509Info, ReadsDerAndPkcs7FilesWithBigEndianKeyNumbers)
         std::vector<std::unique_ptr<X509Info>> list;
         ASSERT_EQ(ReadCertificateFile(wxString::FromUTF8((root.Temp() / file).string()), kind, list), count)
             << file;
-        ASSERT_EQ(list.size(), 1u) << "one record, for the first certificate";
+        ASSERT_EQ(list.size(), static_cast<size_t>(count)) << "a record for every certificate";
         const X509Info& info = *list.front();
+        if (count == 2) {
+            EXPECT_EQ(list[1]->GetValue(), bob) << "the bundle's order";
+            EXPECT_NE(list[1]->GetID(), info.GetID()) << "each its own ID";
+            EXPECT_EQ(std::string(list[1]->GetLabel().begin(), list[1]->GetLabel().end()), "Bob");
+        }
         EXPECT_EQ(info.GetValue(), alice) << file;
         EXPECT_EQ(info.GetModulus(), Parameter(key, OSSL_PKEY_PARAM_RSA_N)) << "most significant byte first";
         EXPECT_EQ(info.GetPublicExponent(), (std::vector<uint8_t> { 0x01, 0x00, 0x01 }));
