@@ -16,6 +16,7 @@
 #include <functional>
 #include <mutex>
 #include <vector>
+#include <wx/arrstr.h>
 #include <wx/frame.h>
 #include <wx/thread.h>
 #include <wx/treectrl.h>
@@ -152,6 +153,10 @@ private:
     void OnHelp(wxCommandEvent& event);
     void OnIconize(wxIconizeEvent& event);
     void OnCertificateManager(wxCommandEvent& event);
+    void OnDataObjectManager(wxCommandEvent& event);
+    void OnSecretKeyManager(wxCommandEvent& event);
+    // The slot tree's texts, one per slot, for the object managers.
+    wxArrayString SlotTexts() const;
     void OnClose(wxCloseEvent& event);
 
     NRVCMUApp* m_app;
