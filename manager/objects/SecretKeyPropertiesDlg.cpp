@@ -97,8 +97,9 @@ void SecretKeyPropertiesDlg::CreateControls()
         new wxStaticText(this, wxID_ANY, _("Key ID (Maximum of 32 Bytes)")), 0, wxALIGN_CENTER_VERTICAL);
     auto* idRow = new wxBoxSizer(wxHORIZONTAL);
     m_id = new wxTextCtrl(this, ID_TXT_KEY_ID);
-    // Wide enough for 32 bytes of "XX ".
-    m_id->SetMinSize(wxSize(m_id->GetTextExtent(wxString('W', SecretKeyRules::kMaxIdTextLength / 2)).x, -1));
+    // Wide enough to show all 32 bytes, measured from such a text.
+    const wxString widest = SecretKeyRules::HexText(std::vector<uint8_t>(SecretKeyRules::kMaxIdBytes, 0xDD));
+    m_id->SetMinSize(wxSize(m_id->GetTextExtent(widest).x + m_id->GetCharWidth() * 3, -1));
     m_id->SetMaxLength(SecretKeyRules::kMaxIdTextLength);
     idRow->Add(m_id, 1, wxEXPAND | wxRIGHT, 6);
     idRow->Add(new wxButton(this, ID_BTN_RANDOMIZE, _("Randomize")));
