@@ -6,7 +6,6 @@
 #include "manager/pin/PinDialogBase.h"
 #include "manager/window/PinScrambler.h"
 #include "platform/random/Random.h"
-#include "platform/secure_memory/SecureMemory.h"
 
 #include <algorithm>
 #include <wx/button.h>
@@ -75,12 +74,6 @@ SecretKeyPropertiesDlg::SecretKeyPropertiesDlg(wxWindow* parent,
             Destroy();
         }
     });
-}
-
-SecretKeyPropertiesDlg::~SecretKeyPropertiesDlg()
-{
-    wxString value = m_value->GetValue();
-    PinScrambler::Wipe(value);
 }
 
 void SecretKeyPropertiesDlg::CreateControls()

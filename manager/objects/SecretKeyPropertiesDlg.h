@@ -42,7 +42,6 @@ public:
     // position among them and edited its entry; -1 and nullptr to add.
     SecretKeyPropertiesDlg(wxWindow* parent, const std::vector<std::vector<uint8_t>>& listedIds,
         int editIndex, const SecretKeyEntry* edited);
-    ~SecretKeyPropertiesDlg() override;
 
     bool IsAddMode() const { return m_editIndex < 0; }
     // The filled entry, once the form ended with wxID_OK.

@@ -3,6 +3,7 @@
 // run, and what the token holds afterwards read back.
 #include "../window/TokenActionsTestHost.h"
 #include "../window/WindowTestSupport.h"
+#include "manager/core/CryptokiResultText.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/objects/DataObjectManagerDlg.h"
 #include "manager/objects/ObjectManagerCommands.h"
@@ -32,7 +33,7 @@ protected:
     {
         SoftTokenFixture::SetUp();
         Tool("reader add 'Reader 0'");
-        InsertToken("Reader 0", "--model VELA5-64 --label Mine --user-pin 1234 --so-pin 87654321");
+        m_serial = InsertToken("Reader 0", "--model VELA5-64 --label Mine --user-pin 1234 --so-pin 87654321");
         m_settings = std::make_unique<NRVCMUSettings>(wxString::FromUTF8(m_bin));
         m_host = std::make_unique<TokenActionsTestHost>(*m_cryptoki, *m_settings);
         m_host->Enumerate();
@@ -173,6 +174,7 @@ protected:
         wxString caption;
         long style;
     };
+    std::string m_serial;
     std::unique_ptr<NRVCMUSettings> m_settings;
     std::unique_ptr<TokenActionsTestHost> m_host;
     std::vector<Box> m_boxes;
@@ -500,4 +502,68 @@ TEST_F(ObjectManagersGuiTests, OpenedAndClosedFromTheMainWindowCommands)
         EXPECT_TRUE(m_host->AreActionsEnabled());
         EXPECT_FALSE(m_host->IsPaused());
     }
+}
+
+// The module's failures become one line: the operation's text and the result
+// text; the window is usable again afterwards.
+TEST_F(ObjectManagersGuiTests, ModuleFailuresBecomeTheOperationsMessage)
+{
+    const auto fillKey = [](SecretKeyPropertiesDlg& form) {
+        form.GetIdField()->SetValue("05");
+        form.GetValueField()->SetValue("01 02 03 04 05 06 07 08");
+    };
+    const struct {
+        const char* function;
+        CK_RV code;
+        bool secretKeys;
+        std::function<void(ObjectListDlg&)> operation;
+        wxString message;
+    } cases[] = {
+        { "C_FindObjectsInit", CKR_DEVICE_ERROR, true, [](ObjectListDlg&) {},
+            GetResultMessage(CKR_DEVICE_ERROR, "Failed to load secret keys.") },
+        { "C_FindObjectsInit", CKR_DEVICE_ERROR, false, [](ObjectListDlg&) {},
+            GetResultMessage(CKR_DEVICE_ERROR, "Failed to load data objects.") },
+        { "C_CreateObject", CKR_DEVICE_MEMORY, true,
+            [](ObjectListDlg& dialog) { dynamic_cast<SecretKeyManagerDlg&>(dialog).Add(); },
+            "Failed to add the secret key. Token already has the maximum number of secret keys." },
+        { "C_CreateObject", CKR_DEVICE_ERROR, true,
+            [](ObjectListDlg& dialog) { dynamic_cast<SecretKeyManagerDlg&>(dialog).Add(); },
+            GetResultMessage(CKR_DEVICE_ERROR, "Failed to add the secret key.") },
+        { "C_SetAttributeValue", CKR_DEVICE_ERROR, true,
+            [](ObjectListDlg& dialog) {
+                dialog.SelectRow(0);
+                dynamic_cast<SecretKeyManagerDlg&>(dialog).Edit();
+            },
+            GetResultMessage(CKR_DEVICE_ERROR, "Failed to edit the secret key.") },
+        { "C_DestroyObject", CKR_DEVICE_ERROR, true,
+            [](ObjectListDlg& dialog) { dynamic_cast<SecretKeyManagerDlg&>(dialog).DeleteAll(); },
+            GetResultMessage(CKR_DEVICE_ERROR, "Failed to delete all secret keys.") },
+        { "C_DestroyObject", CKR_DEVICE_ERROR, false,
+            [](ObjectListDlg& dialog) { dynamic_cast<DataObjectManagerDlg&>(dialog).DeleteAll(); },
+            GetResultMessage(CKR_DEVICE_ERROR, "Failed to delete all data objects.") },
+    };
+    CreateKey(CKK_DES, Bytes(8, 1), { 0x01 });
+    CreateKey(CKK_DES, Bytes(8, 2), { 0x02 });
+    CreateData("One", "Test", 4);
+    CreateData("Two", "Test", 4);
+    for (const auto& c : cases) {
+        AnswerForm(fillKey);
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%lX", c.code);
+        Tool("token fail " + m_serial + " " + c.function + " " + code);
+        const auto run = [&](ObjectListDlg& dialog) {
+            RunAndWait(dialog, [&] { c.operation(dialog); });
+            EXPECT_EQ(dialog.GetMessage(), c.message) << c.function;
+            EXPECT_EQ(dialog.GetSelectedRow(), -1) << "the selection is cleared";
+        };
+        if (c.secretKeys) {
+            Show<SecretKeyManagerDlg>(run);
+        } else {
+            Show<DataObjectManagerDlg>(run);
+        }
+        Tool("token fail " + m_serial + " " + c.function + " off");
+    }
+    std::vector<CK_OBJECT_HANDLE> left;
+    ASSERT_EQ(FindSecretKeys(*m_cryptoki, Session(), left), CKR_OK);
+    EXPECT_EQ(left.size(), 2u) << "nothing was deleted or added";
 }
