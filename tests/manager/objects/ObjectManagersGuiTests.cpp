@@ -11,6 +11,7 @@
 #include "manager/objects/SecretKeyPropertiesDlg.h"
 #include "manager/objects/SecretKeyRules.h"
 #include "manager/pin/MessageBoxDlg.h"
+#include "manager/window/NRVCMUFrm.h"
 
 #include <cstring>
 #include <functional>
@@ -18,6 +19,7 @@
 #include <wx/checkbox.h>
 #include <wx/choice.h>
 #include <wx/listctrl.h>
+#include <wx/menu.h>
 #include <wx/radiobut.h>
 #include <wx/textctrl.h>
 
@@ -566,4 +568,46 @@ TEST_F(ObjectManagersGuiTests, ModuleFailuresBecomeTheOperationsMessage)
     std::vector<CK_OBJECT_HANDLE> left;
     ASSERT_EQ(FindSecretKeys(*m_cryptoki, Session(), left), CKR_OK);
     EXPECT_EQ(left.size(), 2u) << "nothing was deleted or added";
+}
+
+// The menu events of the real main window open the managers on its selected
+// slot, though their items are not in the menu bar.
+TEST_F(ObjectManagersGuiTests, MainWindowEventsOpenTheManagers)
+{
+    m_settings->SetIsAskOnExit(false);
+    auto* frame = new NRVCMUFrm(nullptr, m_settings.get(), m_cryptoki.get(), 0);
+    frame->Show();
+    const std::function<void()> pump = [] {
+        wxTheApp->ProcessPendingEvents();
+        wxTheApp->Yield(true);
+    };
+    ASSERT_TRUE(
+        WaitFor([&] { return frame->GetInfoList()->GetItemCount() > 0; }, pump, std::chrono::seconds(5)));
+    EXPECT_EQ(frame->GetMenuBar()->FindItem(NRVCMUFrm::ID_MENU_SECRET_KEY_MANAGER), nullptr);
+    const struct {
+        int menu;
+        const char* active;
+        const char* closed;
+    } cases[] = {
+        { NRVCMUFrm::ID_MENU_DATA_OBJECT_MANAGER, "Data Object Manager is currently active . . .",
+            "Data Object Manager has been closed." },
+        { NRVCMUFrm::ID_MENU_SECRET_KEY_MANAGER, "Secret Key Manager is currently active . . .",
+            "Secret Key Manager has been closed." },
+    };
+    for (const auto& c : cases) {
+        wxString statusWhileOpen;
+        ModalRunner::SetDialogHook([&](wxDialog& dialog) {
+            dialog.CallAfter([&] {
+                statusWhileOpen = frame->GetStatus();
+                dialog.Close();
+            });
+            return dialog.ShowModal();
+        });
+        wxCommandEvent open(wxEVT_MENU, c.menu);
+        frame->ProcessWindowEvent(open);
+        EXPECT_EQ(statusWhileOpen, c.active);
+        EXPECT_EQ(frame->GetStatus(), c.closed);
+    }
+    frame->Destroy();
+    wxTheApp->ProcessIdle();
 }
