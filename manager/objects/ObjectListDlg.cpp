@@ -19,7 +19,7 @@
 
 ObjectListDlg::ObjectListDlg(wxWindow* parent, TokenActionHost& host, int slotIndex,
     const wxArrayString& slotTexts, int dialogId, const wxString& subject, const ControlIds& ids,
-    const std::vector<Column>& columns, const std::vector<ButtonSpec>& buttons)
+    const std::vector<Column>& columns, const std::vector<ListButton>& buttons)
     : wxDialog(parent, dialogId, wxString::Format(_("Pavix Manager - %s"), subject), wxDefaultPosition,
         wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER, DialogIdentity::NameOf(dialogId))
     , m_host(host)
@@ -49,8 +49,8 @@ ObjectListDlg::ObjectListDlg(wxWindow* parent, TokenActionHost& host, int slotIn
     // One column of equal buttons, as wide as the longest label needs.
     auto* column = new wxBoxSizer(wxVERTICAL);
     int width = 0;
-    for (const ButtonSpec& spec : buttons) {
-        auto* button = new wxButton(this, spec.id, spec.label);
+    for (const ListButton& entry : buttons) {
+        auto* button = new wxButton(this, entry.id, entry.label);
         m_buttons.push_back(button);
         width = std::max(width, button->GetBestSize().GetWidth());
     }

@@ -43,7 +43,7 @@ protected:
         wxString title;
         int width;
     };
-    struct ButtonSpec {
+    struct ListButton {
         int id;
         wxString label;
     };
@@ -55,7 +55,7 @@ protected:
 
     ObjectListDlg(wxWindow* parent, TokenActionHost& host, int slotIndex, const wxArrayString& slotTexts,
         int dialogId, const wxString& subject, const ControlIds& ids, const std::vector<Column>& columns,
-        const std::vector<ButtonSpec>& buttons);
+        const std::vector<ListButton>& buttons);
 
     // The buttons for the window's current rows and selection.
     virtual void ApplyButtons() = 0;
