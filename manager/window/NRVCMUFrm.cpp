@@ -16,6 +16,7 @@
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/objects/CertificateManagerCommand.h"
+#include "manager/objects/ObjectManagerCommands.h"
 #include "manager/res/EmbeddedImages.h"
 #include "manager/settings/SettingsDlg.h"
 #include "platform/system/System.h"
@@ -189,6 +190,9 @@ void NRVCMUFrm::CreateMenus()
     SetAcceleratorTable(wxAcceleratorTable(1, &helpKey));
     Bind(wxEVT_MENU, &NRVCMUFrm::OnCertificateManager, this, ID_MENU_CERTIFICATE_MANAGER);
     Bind(wxEVT_MENU, &NRVCMUFrm::OnSettings, this, ID_MENU_SETTINGS);
+    // Their menu items are removed; the events still open them when sent.
+    Bind(wxEVT_MENU, &NRVCMUFrm::OnDataObjectManager, this, ID_MENU_DATA_OBJECT_MANAGER);
+    Bind(wxEVT_MENU, &NRVCMUFrm::OnSecretKeyManager, this, ID_MENU_SECRET_KEY_MANAGER);
     Bind(wxEVT_MENU, &NRVCMUFrm::OnLanguage, this, ID_MENU_LANGUAGE_ENGLISH, ID_MENU_LANGUAGE_SPANISH);
     Bind(wxEVT_CLOSE_WINDOW, &NRVCMUFrm::OnClose, this);
 }
@@ -1009,6 +1013,27 @@ void NRVCMUFrm::OnCertificateManager(wxCommandEvent&)
         slotTexts.Add(m_slotTree->GetItemText(item));
     }
     OpenCertificateManager(*this, slotTexts);
+}
+
+wxArrayString NRVCMUFrm::SlotTexts() const
+{
+    wxArrayString slotTexts;
+    wxTreeItemIdValue cookie;
+    for (wxTreeItemId item = m_slotTree->GetFirstChild(m_slotRoot, cookie); item.IsOk();
+         item = m_slotTree->GetNextChild(m_slotRoot, cookie)) {
+        slotTexts.Add(m_slotTree->GetItemText(item));
+    }
+    return slotTexts;
+}
+
+void NRVCMUFrm::OnDataObjectManager(wxCommandEvent&)
+{
+    OpenDataObjectManager(*this, SlotTexts());
+}
+
+void NRVCMUFrm::OnSecretKeyManager(wxCommandEvent&)
+{
+    OpenSecretKeyManager(*this, SlotTexts());
 }
 
 void NRVCMUFrm::OnClose(wxCloseEvent& event)

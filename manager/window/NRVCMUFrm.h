@@ -18,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+#include <wx/arrstr.h>
 #include <wx/frame.h>
 #include <wx/thread.h>
 #include <wx/timer.h>
@@ -163,6 +164,10 @@ private:
     void OnCertificateManager(wxCommandEvent& event);
     void OnSettings(wxCommandEvent& event);
     void OnAutoLogoutTimer(wxTimerEvent& event);
+    void OnDataObjectManager(wxCommandEvent& event);
+    void OnSecretKeyManager(wxCommandEvent& event);
+    // The slot tree's texts, one per slot, for the object managers.
+    wxArrayString SlotTexts() const;
     void OnClose(wxCloseEvent& event);
 
     NRVCMUApp* m_app;

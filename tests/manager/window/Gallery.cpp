@@ -14,14 +14,19 @@
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/objects/CertificateManagerDlg.h"
+#include "manager/objects/DataObjectManagerDlg.h"
+#include "manager/objects/SecretKeyManagerDlg.h"
+#include "manager/objects/SecretKeyPropertiesDlg.h"
 #include "manager/window/MySystemTrayIcon.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <wx/app.h>
 #include <wx/dcmemory.h>
@@ -141,7 +146,64 @@ public:
 };
 
 // The windows that need objects on the token, pictured beside the catalogue's.
-const char* const kObjectWindows[] = { "CertificateManagerDlg", "CertlensDlg" };
+const char* const kObjectWindows[] = { "CertificateManagerDlg", "CertlensDlg", "DataObjectManagerDlg",
+    "SecretKeyManagerDlg", "SecretKeyPropertiesDlg" };
+
+// Two secret keys and two data objects for the managers' pictures.
+void AddManagerObjects(NRVCMUCryptoki& cryptoki, CK_SESSION_HANDLE session)
+{
+    CK_OBJECT_CLASS keyClass = CKO_SECRET_KEY;
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    CK_BBOOL yes = CK_TRUE;
+    const struct {
+        CK_KEY_TYPE type;
+        std::vector<uint8_t> id;
+        size_t length;
+        const char* label;
+    } keys[] = { { CKK_DES, { 0x0A, 0x1B, 0x2C }, 8, "Door key" },
+        { CKK_AES, { 0x7F, 0x00, 0x01 }, 16, "Backup" } };
+    for (const auto& key : keys) {
+        CK_KEY_TYPE type = key.type;
+        std::vector<uint8_t> value(key.length, 0x42);
+        std::vector<uint8_t> id = key.id;
+        CK_ATTRIBUTE attributes[] = {
+            { CKA_CLASS, &keyClass, sizeof keyClass },
+            { CKA_KEY_TYPE, &type, sizeof type },
+            { CKA_TOKEN, &yes, 1 },
+            { CKA_LABEL, const_cast<char*>(key.label), static_cast<CK_ULONG>(std::strlen(key.label)) },
+            { CKA_ID, id.data(), static_cast<CK_ULONG>(id.size()) },
+            { CKA_VALUE, value.data(), static_cast<CK_ULONG>(value.size()) },
+        };
+        CK_OBJECT_HANDLE handle = 0;
+        cryptoki.CreateCryptoObject(session, attributes, std::size(attributes), &handle);
+    }
+    for (const char* label : { "Settings", "" }) {
+        char application[] = "Reader app";
+        CK_ATTRIBUTE attributes[] = {
+            { CKA_CLASS, &dataClass, sizeof dataClass },
+            { CKA_TOKEN, &yes, 1 },
+            { CKA_LABEL, const_cast<char*>(label), static_cast<CK_ULONG>(std::strlen(label)) },
+            { CKA_APPLICATION, application, static_cast<CK_ULONG>(std::strlen(label) == 0 ? 0 : 10) },
+        };
+        CK_OBJECT_HANDLE handle = 0;
+        cryptoki.CreateCryptoObject(session, attributes, std::size(attributes), &handle);
+    }
+}
+
+template <typename Dialog>
+void CaptureManager(TokenActionsTestHost& host, const std::function<void(wxDialog*)>& capture)
+{
+    wxArrayString slots;
+    slots.Add("VELA5 Virtual Reader 1 " + _("[Card Present]"));
+    slots.Add("VELA5 Virtual Reader 2 " + _("[No Card Present]"));
+    Dialog dialog(nullptr, host, 0, slots);
+    dialog.CallAfter([&] {
+        dialog.SelectRow(0);
+        capture(&dialog);
+        dialog.Close();
+    });
+    dialog.ShowModal();
+}
 
 // Puts a certificate with its keys, and a key of its own, on the token.
 void AddObjects(const std::string& serial, const std::filesystem::path& temp)
@@ -175,7 +237,22 @@ int RenderObjectWindow(const std::filesystem::path& folder, const std::string& n
             ++failures;
         }
     };
-    if (name == "CertificateManagerDlg") {
+    if (name == "DataObjectManagerDlg" || name == "SecretKeyManagerDlg" || name == "SecretKeyPropertiesDlg") {
+        AddManagerObjects(cryptoki, session);
+    }
+    if (name == "DataObjectManagerDlg") {
+        CaptureManager<DataObjectManagerDlg>(host, capture);
+    } else if (name == "SecretKeyManagerDlg") {
+        CaptureManager<SecretKeyManagerDlg>(host, capture);
+    } else if (name == "SecretKeyPropertiesDlg") {
+        SecretKeyPropertiesDlg form(nullptr, {}, -1, nullptr);
+        form.Randomize();
+        form.CallAfter([&] {
+            capture(&form);
+            form.EndModal(wxID_NO);
+        });
+        form.ShowModal();
+    } else if (name == "CertificateManagerDlg") {
         wxArrayString slots;
         slots.Add("VELA5 Virtual Reader 1 " + _("[Card Present]"));
         slots.Add("VELA5 Virtual Reader 2 " + _("[No Card Present]"));

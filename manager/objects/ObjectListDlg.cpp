@@ -1,0 +1,261 @@
+#include "ObjectListDlg.h"
+
+#include "ObjectManagerThread.h"
+#include "manager/core/CryptokiResultText.h"
+#include "manager/core/DialogIdentity.h"
+#include "manager/core/ModalRunner.h"
+#include "manager/core/NRVCMUCryptoki.h"
+#include "manager/pin/MessageBoxDlg.h"
+#include "manager/window/TokenActionHost.h"
+
+#include <algorithm>
+#include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/intl.h>
+#include <wx/listctrl.h>
+#include <wx/sizer.h>
+#include <wx/statbox.h>
+#include <wx/stattext.h>
+
+ObjectListDlg::ObjectListDlg(wxWindow* parent, TokenActionHost& host, int slotIndex,
+    const wxArrayString& slotTexts, int dialogId, const wxString& subject, const ControlIds& ids,
+    const std::vector<Column>& columns, const std::vector<ListButton>& buttons)
+    : wxDialog(parent, dialogId, wxString::Format(_("Pavix Manager - %s"), subject), wxDefaultPosition,
+        wxDefaultSize, wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER, DialogIdentity::NameOf(dialogId))
+    , m_host(host)
+    , m_slotIndex(slotIndex)
+{
+    auto* top = new wxBoxSizer(wxVERTICAL);
+    m_slots = new wxChoice(this, ids.slotChoice, wxDefaultPosition, wxDefaultSize, slotTexts);
+    if (m_slotIndex >= 0 && static_cast<size_t>(m_slotIndex) < slotTexts.size()) {
+        m_slots->SetSelection(m_slotIndex);
+    }
+    m_slots->Disable();
+    top->Add(m_slots, 0, wxEXPAND | wxALL, 8);
+
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    auto* items = new wxStaticBoxSizer(wxVERTICAL, this, _("Items"));
+    m_list = new wxListCtrl(
+        items->GetStaticBox(), ids.list, wxDefaultPosition, wxDefaultSize, wxLC_REPORT | wxLC_SINGLE_SEL);
+    int listWidth = 0;
+    for (const Column& column : columns) {
+        m_list->AppendColumn(column.title, wxLIST_FORMAT_CENTRE, column.width);
+        listWidth += column.width;
+    }
+    m_list->SetMinSize(wxSize(listWidth + 8, 240));
+    items->Add(m_list, 1, wxEXPAND | wxALL, 4);
+    row->Add(items, 1, wxEXPAND | wxLEFT | wxRIGHT, 8);
+
+    // One column of equal buttons, as wide as the longest label needs.
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    int width = 0;
+    for (const ListButton& entry : buttons) {
+        auto* button = new wxButton(this, entry.id, entry.label);
+        m_buttons.push_back(button);
+        width = std::max(width, button->GetBestSize().GetWidth());
+    }
+    column->AddSpacer(8);
+    for (wxButton* button : m_buttons) {
+        button->SetMinSize(wxSize(width, -1));
+        column->Add(button, 0, wxEXPAND | wxBOTTOM, 4);
+    }
+    row->Add(column, 0, wxRIGHT, 8);
+    top->Add(row, 1, wxEXPAND);
+
+    m_message = new wxStaticText(this, ids.message, wxString(), wxDefaultPosition, wxDefaultSize,
+        wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    top->Add(m_message, 0, wxEXPAND | wxALL, 8);
+    SetSizerAndFit(top);
+    SetMinSize(GetSize());
+
+    Bind(wxEVT_INIT_DIALOG, [this](wxInitDialogEvent& event) {
+        event.Skip();
+        Load();
+    });
+    Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent& event) {
+        // A worker holds the window's session until its outcome is applied.
+        if (m_working && event.CanVeto()) {
+            event.Veto();
+            return;
+        }
+        CloseWindow();
+    });
+    // Escape closes the window the way the close box does.
+    Bind(
+        wxEVT_BUTTON, [this](wxCommandEvent&) { Close(); }, wxID_CANCEL);
+    m_list->Bind(wxEVT_LIST_ITEM_SELECTED, [this](wxListEvent& event) {
+        event.Skip();
+        ApplyButtons();
+    });
+    m_list->Bind(wxEVT_LIST_ITEM_DESELECTED, [this](wxListEvent& event) {
+        event.Skip();
+        ApplyButtons();
+    });
+}
+
+ObjectListDlg::~ObjectListDlg()
+{
+    ObjectManagerThread::WaitUntilAllEnded();
+    // Closed from outside (the poller on a slot change): the session still goes.
+    if (m_session != CK_INVALID_HANDLE) {
+        Cryptoki().CloseSession(m_session);
+        m_session = CK_INVALID_HANDLE;
+    }
+    if (m_paused) {
+        m_host.ResumePolling();
+    }
+}
+
+NRVCMUCryptoki& ObjectListDlg::Cryptoki()
+{
+    return m_host.GetCryptoki();
+}
+
+wxButton* ObjectListDlg::GetButton(int id) const
+{
+    for (wxButton* button : m_buttons) {
+        if (button->GetId() == id) {
+            return button;
+        }
+    }
+    return nullptr;
+}
+
+wxString ObjectListDlg::GetMessage() const
+{
+    return m_message->GetLabelText();
+}
+
+void ObjectListDlg::SetMessage(const wxString& text)
+{
+    m_messages.push_back(text);
+    m_message->SetLabelText(text);
+    m_message->SetToolTip(text);
+}
+
+int ObjectListDlg::GetSelectedRow() const
+{
+    return static_cast<int>(m_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED));
+}
+
+void ObjectListDlg::SelectRow(int row)
+{
+    const long selected = m_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+    if (selected >= 0 && selected != row) {
+        m_list->SetItemState(selected, 0, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+    }
+    if (row >= 0 && row < m_list->GetItemCount()) {
+        m_list->SetItemState(
+            row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+    }
+    ApplyButtons();
+}
+
+bool ObjectListDlg::IsNoCardPresent() const
+{
+    return m_slots->GetStringSelection().Contains(_("No Card Present"));
+}
+
+CK_RV ObjectListDlg::RefreshTokenFlag()
+{
+    NRVCMUCryptoki& cryptoki = Cryptoki();
+    // The maker's refresh call exists only on the maker's module.
+    return cryptoki.HasVendorEntries() ? cryptoki.RefreshTokenFlag(m_host.GetSlotRecord(m_slotIndex).slot)
+                                       : CKR_OK;
+}
+
+CK_RV ObjectListDlg::OpenWindowSession()
+{
+    const CK_RV rv = RefreshTokenFlag();
+    if (rv != CKR_OK) {
+        return rv;
+    }
+    return Cryptoki().OpenSession(m_host.GetSlotRecord(m_slotIndex).slot, &m_session);
+}
+
+void ObjectListDlg::SetRows(const std::vector<std::vector<wxString>>& rows)
+{
+    m_list->DeleteAllItems();
+    for (const std::vector<wxString>& cells : rows) {
+        const long row = m_list->InsertItem(m_list->GetItemCount(), cells.empty() ? wxString() : cells[0]);
+        for (size_t column = 1; column < cells.size(); ++column) {
+            m_list->SetItem(row, static_cast<int>(column), cells[column]);
+        }
+    }
+}
+
+bool ObjectListDlg::Confirm(const wxString& title, const wxString& text)
+{
+    // TRANSLATORS: the action's warning, then the question
+    MessageBoxDlg box(
+        this, title, wxString::Format(_("%s\n%s"), text, _("Do you still want to continue?")), true);
+    return ModalRunner::ShowDialog(box) == wxID_OK;
+}
+
+void ObjectListDlg::EnableControls(bool enable)
+{
+    m_list->Enable(enable);
+    for (wxButton* button : m_buttons) {
+        button->Enable(enable);
+    }
+}
+
+void ObjectListDlg::BeginOperation(bool worker)
+{
+    EnableControls(false);
+    if (worker) {
+        Enable(false);
+    }
+    if (!m_paused) {
+        m_host.PausePolling();
+        m_paused = true;
+    }
+}
+
+void ObjectListDlg::EndOperation()
+{
+    m_working = false;
+    EnableControls(true);
+    ApplyButtons();
+    Enable(true);
+    if (m_paused) {
+        m_host.ResumePolling();
+        m_paused = false;
+    }
+}
+
+bool ObjectListDlg::StartWorker(wxThread* worker, const wxString& failure)
+{
+    m_working = true;
+    const wxThreadError error = worker->Run();
+    if (error != wxTHREAD_NO_ERROR) {
+        delete worker;
+        SetMessage(GetThreadErrorMessage(static_cast<int>(error), failure));
+        EndOperation();
+        return false;
+    }
+    return true;
+}
+
+void ObjectListDlg::FinishWorker(bool succeeded, const wxString& text)
+{
+    if (succeeded) {
+        SetMessage(_("Retrieving token information . . ."));
+        m_host.ShowTokenInfo(m_slotIndex);
+    }
+    SetMessage(text);
+    EndOperation();
+}
+
+void ObjectListDlg::CloseWindow()
+{
+    if (m_session != CK_INVALID_HANDLE) {
+        Cryptoki().CloseSession(m_session);
+        m_session = CK_INVALID_HANDLE;
+    }
+    if (IsModal()) {
+        EndModal(wxID_OK);
+    } else {
+        Destroy();
+    }
+}
