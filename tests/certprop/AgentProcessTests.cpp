@@ -256,7 +256,7 @@ TEST_F(Agent, SecondInstanceLeavesAtOnceWithoutTouchingTheFlag)
 
     AgentProcess second;
     int status = -1;
-    ASSERT_TRUE(second.WaitExit(1s, status));
+    ASSERT_TRUE(second.WaitExit(10s, status));
     EXPECT_EQ(status, 0);
     SharedWord::Word reopened;
     ASSERT_EQ(SharedWord::Word::Open("VCPSFLAG", SharedWord::Access::Read, reopened), 0);
