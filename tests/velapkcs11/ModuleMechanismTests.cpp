@@ -475,6 +475,15 @@ TEST_F(TokenMechanisms, AFailedCallEndsTheOperation)
             CKR_ENCRYPTED_DATA_LEN_RANGE },
         { "C_DigestUpdate without data", [&] { return p11->C_DigestInit(session, &sha256); },
             [&] { return p11->C_DigestUpdate(session, nullptr, 4); }, CKR_ARGUMENTS_BAD },
+        { "C_Sign failed by a reader switch", signInit(&rsaPkcs),
+            [&] {
+                length = out.size();
+                EXPECT_EQ(RunTool("reader fail " + kReader + " C_Sign 0x30"), 0);
+                const CK_RV rv = p11->C_Sign(session, data.data(), 4, out.data(), &length);
+                EXPECT_EQ(RunTool("reader fail " + kReader + " C_Sign off"), 0);
+                return rv;
+            },
+            CKR_DEVICE_ERROR },
     };
     for (const EndingFault& f : faults) {
         SCOPED_TRACE(f.fault);
