@@ -12,7 +12,6 @@
 #include "ksp/RsaOperation.h"
 #include "platform/cng/WideText.h"
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -427,8 +426,8 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPExportKey(NCRYPT_PROV_HANDLE hProvider,
             EntryLog().WriteHex("Reading the public key failed: ", static_cast<std::uint64_t>(read));
             return frame.Fail(NTE_INTERNAL_ERROR, "NTE_INTERNAL_ERROR: The public key could not be read");
         }
-        // The blob carries the exponent in the reverse order of the token's.
-        std::reverse(exponent.begin(), exponent.end());
+        // Blob and token both hold the exponent big-endian, so it is copied as
+        // read; turning it round would change any exponent but a palindrome.
         const std::size_t size = RsaKeyBlob::PublicSize(exponent.size(), modulus.size());
         if (pbOutput == nullptr) {
             EntryLog().WriteInt("pbOutput is NULL. Querying key blob size... ", static_cast<long>(size));

@@ -466,7 +466,7 @@ TEST_F(CryptoTest, ExportRefusesWhatItDoesNotOffer)
         NTE_INVALID_PARAMETER);
 }
 
-TEST_F(CryptoTest, TheExponentIsExportedInTheReverseOfTheTokensOrder)
+TEST_F(CryptoTest, AnExponentThatIsNoPalindromeIsExportedAsTheTokenHoldsIt)
 {
     CK_FUNCTION_LIST_PTR p11 = Module();
     CK_SESSION_HANDLE session = 0;
@@ -496,7 +496,7 @@ TEST_F(CryptoTest, TheExponentIsExportedInTheReverseOfTheTokensOrder)
     ASSERT_EQ(Table().ExportKey(m_provider, key, 0, u"RSAPUBLICBLOB", nullptr, blob.data(),
                   static_cast<DWORD>(blob.size()), &length, 0),
         ERROR_SUCCESS);
-    EXPECT_EQ(Bytes(blob.begin() + 24, blob.begin() + 27), (Bytes { 0x03, 0x00, 0x01 }));
+    EXPECT_EQ(Bytes(blob.begin() + 24, blob.begin() + 27), (Bytes { 0x01, 0x00, 0x03 }));
     EXPECT_EQ(Table().FreeKey(m_provider, key), ERROR_SUCCESS);
 }
 
