@@ -2,29 +2,15 @@
 
 namespace KeyBlob {
 
-namespace {
-
-std::uint32_t ReadLittleEndian(const std::uint8_t* bytes)
-{
-    return static_cast<std::uint32_t>(bytes[0]) | (static_cast<std::uint32_t>(bytes[1]) << 8)
-        | (static_cast<std::uint32_t>(bytes[2]) << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
-}
-
-} // namespace
-
 Fault Parse(const std::uint8_t* data, std::size_t size, Kind kind, View& out)
 {
     out = View {};
+    constexpr std::size_t kHeaderSize = RsaKeyBlob::kHeaderSize;
     if (data == nullptr || size < kHeaderSize) {
         return Fault::TooSmall;
     }
     View view;
-    view.magic = ReadLittleEndian(data);
-    view.bitLength = ReadLittleEndian(data + 4);
-    view.cbPublicExp = ReadLittleEndian(data + 8);
-    view.cbModulus = ReadLittleEndian(data + 12);
-    view.cbPrime1 = ReadLittleEndian(data + 16);
-    view.cbPrime2 = ReadLittleEndian(data + 20);
+    static_cast<RsaBlobHeader&>(view) = RsaKeyBlob::ReadWords(data);
     // Four 32-bit lengths summed in 64 bits cannot wrap.
     const std::uint64_t needed = kHeaderSize + static_cast<std::uint64_t>(view.cbPublicExp) + view.cbModulus
         + view.cbPrime1 + view.cbPrime2;
@@ -34,7 +20,7 @@ Fault Parse(const std::uint8_t* data, std::size_t size, Kind kind, View& out)
     if (view.cbPublicExp > 4) {
         return Fault::ExponentTooLong;
     }
-    if (view.magic != (kind == Kind::Public ? kPublicMagic : kPrivateMagic)) {
+    if (view.magic != (kind == Kind::Public ? kRsaPublicMagic : kRsaPrivateMagic)) {
         return Fault::WrongMagic;
     }
     // Components are read at the key's length: the modulus must be exactly

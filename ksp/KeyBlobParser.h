@@ -5,14 +5,13 @@
 // allocates, so it can be fuzzed on its own.
 #pragma once
 
+#include "ksp/RsaKeyBlob.h"
+
 #include <cstddef>
 #include <cstdint>
 
 namespace KeyBlob {
 
-constexpr std::uint32_t kPublicMagic = 0x31415352; // "RSA1"
-constexpr std::uint32_t kPrivateMagic = 0x32415352; // "RSA2"
-constexpr std::size_t kHeaderSize = 24;
 // The clear part of a wrapped blob: Magic and BitLength.
 constexpr std::size_t kClearPrefix = 8;
 
@@ -28,14 +27,9 @@ enum class Fault {
     PrimeLengths, // a private blob's primes are missing or longer than the modulus
 };
 
-// Pointers into the parsed bytes; big-endian numbers as the blob holds them.
-struct View {
-    std::uint32_t magic = 0;
-    std::uint32_t bitLength = 0;
-    std::uint32_t cbPublicExp = 0;
-    std::uint32_t cbModulus = 0;
-    std::uint32_t cbPrime1 = 0;
-    std::uint32_t cbPrime2 = 0;
+// The header, and pointers into the parsed bytes; big-endian numbers as the
+// blob holds them.
+struct View : RsaBlobHeader {
     const std::uint8_t* publicExponent = nullptr;
     const std::uint8_t* modulus = nullptr;
     const std::uint8_t* prime1 = nullptr; // private blobs only

@@ -27,15 +27,37 @@ std::size_t RsaKeyBlob::PublicSize(std::size_t exponentLength, std::size_t modul
     return kHeaderSize + exponentLength + modulusLength;
 }
 
+RsaBlobHeader RsaKeyBlob::ReadWords(const std::uint8_t* blob)
+{
+    RsaBlobHeader header;
+    header.magic = GetWord(blob);
+    header.bitLength = GetWord(blob + 4);
+    header.cbPublicExp = GetWord(blob + 8);
+    header.cbModulus = GetWord(blob + 12);
+    header.cbPrime1 = GetWord(blob + 16);
+    header.cbPrime2 = GetWord(blob + 20);
+    return header;
+}
+
+void RsaKeyBlob::WriteWords(const RsaBlobHeader& header, std::uint8_t* output)
+{
+    PutWord(output, header.magic);
+    PutWord(output + 4, header.bitLength);
+    PutWord(output + 8, header.cbPublicExp);
+    PutWord(output + 12, header.cbModulus);
+    PutWord(output + 16, header.cbPrime1);
+    PutWord(output + 20, header.cbPrime2);
+}
+
 void RsaKeyBlob::WritePublic(const std::uint8_t* exponent, std::size_t exponentLength,
     const std::uint8_t* modulus, std::size_t modulusLength, std::uint8_t* output)
 {
-    PutWord(output, kRsaPublicMagic);
-    PutWord(output + 4, static_cast<std::uint32_t>(modulusLength * 8));
-    PutWord(output + 8, static_cast<std::uint32_t>(exponentLength));
-    PutWord(output + 12, static_cast<std::uint32_t>(modulusLength));
-    PutWord(output + 16, 0);
-    PutWord(output + 20, 0);
+    RsaBlobHeader header;
+    header.magic = kRsaPublicMagic;
+    header.bitLength = static_cast<std::uint32_t>(modulusLength * 8);
+    header.cbPublicExp = static_cast<std::uint32_t>(exponentLength);
+    header.cbModulus = static_cast<std::uint32_t>(modulusLength);
+    WriteWords(header, output);
     if (exponentLength > 0) {
         std::memcpy(output + kHeaderSize, exponent, exponentLength);
     }
@@ -49,12 +71,7 @@ bool RsaKeyBlob::ReadHeader(const std::uint8_t* blob, std::size_t size, RsaBlobH
     if (blob == nullptr || size < kHeaderSize) {
         return false;
     }
-    header.magic = GetWord(blob);
-    header.bitLength = GetWord(blob + 4);
-    header.cbPublicExp = GetWord(blob + 8);
-    header.cbModulus = GetWord(blob + 12);
-    header.cbPrime1 = GetWord(blob + 16);
-    header.cbPrime2 = GetWord(blob + 20);
+    header = ReadWords(blob);
     if (header.magic != kRsaPublicMagic && header.magic != kRsaPrivateMagic
         && header.magic != kRsaFullPrivateMagic) {
         return false;

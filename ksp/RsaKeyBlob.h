@@ -27,6 +27,12 @@ class RsaKeyBlob final {
 public:
     static constexpr std::size_t kHeaderSize = 24;
 
+    // The six header words of blob, which holds at least kHeaderSize bytes;
+    // nothing is checked.
+    static RsaBlobHeader ReadWords(const std::uint8_t* blob);
+    // Writes the six header words into output, which holds kHeaderSize bytes.
+    static void WriteWords(const RsaBlobHeader& header, std::uint8_t* output);
+
     // Bytes of a public blob with these lengths.
     static std::size_t PublicSize(std::size_t exponentLength, std::size_t modulusLength);
 

@@ -35,21 +35,21 @@ void Check(const std::uint8_t* data, std::size_t size, KeyBlob::Kind kind)
         Require(view.modulus == nullptr && view.publicExponent == nullptr);
         return;
     }
-    Require(size >= KeyBlob::kHeaderSize);
+    Require(size >= RsaKeyBlob::kHeaderSize);
     Require(view.cbPublicExp >= 1 && view.cbPublicExp <= 4 && KeyBlob::ExponentValue(view) != 0);
     Require(view.cbModulus == (static_cast<std::uint64_t>(view.bitLength) + 7) / 8 && view.cbModulus != 0);
-    Require(view.publicExponent == data + KeyBlob::kHeaderSize);
+    Require(view.publicExponent == data + RsaKeyBlob::kHeaderSize);
     Require(view.modulus == view.publicExponent + view.cbPublicExp);
     unsigned sum = Touch(view.publicExponent, view.cbPublicExp, data, size);
     sum += Touch(view.modulus, view.cbModulus, data, size);
     if (kind == KeyBlob::Kind::Private) {
-        Require(view.magic == KeyBlob::kPrivateMagic);
+        Require(view.magic == kRsaPrivateMagic);
         Require(view.cbPrime1 != 0 && view.cbPrime2 != 0);
         Require(view.prime1 == view.modulus + view.cbModulus && view.prime2 == view.prime1 + view.cbPrime1);
         sum += Touch(view.prime1, view.cbPrime1, data, size);
         sum += Touch(view.prime2, view.cbPrime2, data, size);
     } else {
-        Require(view.magic == KeyBlob::kPublicMagic && view.prime1 == nullptr);
+        Require(view.magic == kRsaPublicMagic && view.prime1 == nullptr);
     }
     // Keeps the reads from being optimised away.
     Require(sum != 0xFFFFFFFFu);

@@ -22,8 +22,8 @@ Bytes Blob(std::uint32_t magic, std::uint32_t bits, std::uint32_t cbExp, std::ui
     return blob;
 }
 
-constexpr std::uint32_t kPub = KeyBlob::kPublicMagic;
-constexpr std::uint32_t kPriv = KeyBlob::kPrivateMagic;
+constexpr std::uint32_t kPub = kRsaPublicMagic;
+constexpr std::uint32_t kPriv = kRsaPrivateMagic;
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "ksp/KeyNames.h"
 #include "ksp/Records.h"
+#include "ksp/RsaKeyBlob.h"
 #include "platform/cng/WideText.h"
 
 #include <algorithm>
@@ -41,9 +42,6 @@ const char* const kHelp
       "                 SmartCardKeyCertificate, DER or PEM)\n";
 
 namespace {
-
-constexpr DWORD kPublicMagic = 0x31415352;
-constexpr DWORD kPrivateMagic = 0x32415352;
 
 int Fail(const std::string& line)
 {
@@ -189,13 +187,6 @@ bool Component(const EVP_PKEY* key, const char* name, std::vector<BYTE>& out)
     return true;
 }
 
-void Append32(std::vector<BYTE>& out, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<BYTE>(value >> (8 * i)));
-    }
-}
-
 // The key as an RSA key blob; false when a component cannot be read.
 bool ToBlob(const EVP_PKEY* key, bool isPrivate, std::vector<BYTE>& blob)
 {
@@ -208,13 +199,15 @@ bool ToBlob(const EVP_PKEY* key, bool isPrivate, std::vector<BYTE>& blob)
             || !Component(key, OSSL_PKEY_PARAM_RSA_FACTOR2, q))) {
         return false;
     }
-    blob.clear();
-    for (const std::uint32_t field :
-        { isPrivate ? kPrivateMagic : kPublicMagic, static_cast<std::uint32_t>(EVP_PKEY_get_bits(key)),
-            static_cast<std::uint32_t>(e.size()), static_cast<std::uint32_t>(n.size()),
-            static_cast<std::uint32_t>(p.size()), static_cast<std::uint32_t>(q.size()) }) {
-        Append32(blob, field);
-    }
+    RsaBlobHeader header;
+    header.magic = isPrivate ? kRsaPrivateMagic : kRsaPublicMagic;
+    header.bitLength = static_cast<std::uint32_t>(EVP_PKEY_get_bits(key));
+    header.cbPublicExp = static_cast<std::uint32_t>(e.size());
+    header.cbModulus = static_cast<std::uint32_t>(n.size());
+    header.cbPrime1 = static_cast<std::uint32_t>(p.size());
+    header.cbPrime2 = static_cast<std::uint32_t>(q.size());
+    blob.assign(RsaKeyBlob::kHeaderSize, 0);
+    RsaKeyBlob::WriteWords(header, blob.data());
     for (const std::vector<BYTE>* part : { &e, &n, &p, &q }) {
         blob.insert(blob.end(), part->begin(), part->end());
     }
@@ -312,7 +305,7 @@ int Import(const Arguments& a, const Opener& open)
         }
         // Anything but a private magic is offered as a public blob; the
         // provider judges it.
-        isPrivate = magic == kPrivateMagic;
+        isPrivate = magic == kRsaPrivateMagic;
     } else {
         const Pkey key = ReadKey(file, isPrivate);
         if (!key || !ToBlob(key.get(), isPrivate, blob)) {
