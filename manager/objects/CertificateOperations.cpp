@@ -1,6 +1,6 @@
 #include "CertificateOperations.h"
 
-#include "ObjectSweep.h"
+#include "ObjectDeleteAll.h"
 #include "TokenObjectGuard.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/NRVCMUCryptoki.h"
@@ -271,23 +271,24 @@ Outcome DeleteAll(const Context& context, bool all)
     Report(context, all ? _("Deleting all certificates . . .") : _("Deleting the certificate . . ."));
     // Certificates, then public keys, then private keys, as listed; listed
     // again until nothing is left, since one listing sees only a few.
-    const SweepResult swept
-        = SweepObjects(context.cryptoki, context.session, [&](std::vector<CK_OBJECT_HANDLE>& handles) {
-              CertificateTables tables;
-              const CK_RV rv = ListAll(context.cryptoki, context.session, tables);
-              for (const CertificateEntry& certificate : tables.certificates) {
-                  handles.push_back(certificate.handle);
-              }
-              for (const std::vector<KeyEntry>* keys : { &tables.publicKeys, &tables.privateKeys }) {
-                  for (const KeyEntry& key : *keys) {
-                      handles.push_back(key.handle);
-                  }
-              }
-              return rv;
-          });
-    if (swept.rv != CKR_OK) {
-        Outcome outcome = Failed(GetResultMessage(swept.rv,
-            all ? _("Failed to delete all certificates.") : _("Failed to delete the certificate.")));
+    ObjectDeleteAll deleteAll(
+        [&](std::vector<CK_OBJECT_HANDLE>& handles) {
+            CertificateTables tables;
+            const CK_RV rv = ListAll(context.cryptoki, context.session, tables);
+            for (const CertificateEntry& certificate : tables.certificates) {
+                handles.push_back(certificate.handle);
+            }
+            for (const std::vector<KeyEntry>* keys : { &tables.publicKeys, &tables.privateKeys }) {
+                for (const KeyEntry& key : *keys) {
+                    handles.push_back(key.handle);
+                }
+            }
+            return rv;
+        },
+        [&](CK_OBJECT_HANDLE handle) { return context.cryptoki.DestroyObject(context.session, handle); });
+    if (const CK_RV swept = deleteAll.Run(); swept != CKR_OK) {
+        Outcome outcome = Failed(GetResultMessage(
+            swept, all ? _("Failed to delete all certificates.") : _("Failed to delete the certificate.")));
         Relist(context, outcome);
         return outcome;
     }

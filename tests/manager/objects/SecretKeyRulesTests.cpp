@@ -1,6 +1,5 @@
 // The secret key form's decisions without a display: hex reading, the key
 // type table, the label sent to the token, the checks in their order.
-#include "manager/objects/ObjectDeleteAll.h"
 #include "manager/objects/SecretKeyRules.h"
 
 #include <gtest/gtest.h>
@@ -188,65 +187,4 @@ TEST(SecretKeyRules, ButtonsFollowSelectionAndCount)
     EXPECT_EQ(CountMessage(0), "There is no secret key in the token.");
     EXPECT_EQ(CountMessage(1), "There is only 1 secret key found in the token.");
     EXPECT_EQ(CountMessage(7), "There are 7 secret keys found in the token.");
-}
-
-// A token that lists ten objects at a time.
-class PagedToken {
-public:
-    explicit PagedToken(size_t objects)
-    {
-        for (size_t i = 0; i < objects; ++i) {
-            m_objects.push_back(100 + i);
-        }
-    }
-    ObjectDeleteAll::Lister Lister()
-    {
-        return [this](std::vector<CK_OBJECT_HANDLE>& handles) {
-            ++listings;
-            handles.assign(m_objects.begin(), m_objects.begin() + std::min<size_t>(10, m_objects.size()));
-            return CKR_OK;
-        };
-    }
-    ObjectDeleteAll::Destroyer Destroyer(CK_OBJECT_HANDLE failing = 0, bool failQuietly = false)
-    {
-        return [this, failing, failQuietly](CK_OBJECT_HANDLE handle) {
-            if (handle == failing) {
-                return failQuietly ? CKR_OK : CKR_OBJECT_HANDLE_INVALID;
-            }
-            m_objects.erase(std::find(m_objects.begin(), m_objects.end(), handle));
-            return CKR_OK;
-        };
-    }
-    size_t Left() const { return m_objects.size(); }
-    int listings = 0;
-
-private:
-    std::vector<CK_OBJECT_HANDLE> m_objects;
-};
-
-TEST(ObjectDeleteAll, ListsAgainUntilNothingIsLeft)
-{
-    const struct {
-        const char* name;
-        size_t objects;
-        CK_OBJECT_HANDLE failing;
-        bool failQuietly;
-        CK_RV rv;
-        size_t deleted;
-        size_t left;
-    } cases[] = {
-        { "nothing", 0, 0, false, CKR_OK, 0, 0 },
-        { "one", 1, 0, false, CKR_OK, 1, 0 },
-        { "more than one listing shows", 25, 0, false, CKR_OK, 25, 0 },
-        { "the first failure stops it", 25, 113, false, CKR_OBJECT_HANDLE_INVALID, 13, 12 },
-        // A destroy that reports success but leaves the object must not loop.
-        { "an object that stays", 12, 104, true, CKR_GENERAL_ERROR, 10, 3 },
-    };
-    for (const auto& c : cases) {
-        PagedToken token(c.objects);
-        ObjectDeleteAll deleteAll(token.Lister(), token.Destroyer(c.failing, c.failQuietly));
-        EXPECT_EQ(deleteAll.Run(), c.rv) << c.name;
-        EXPECT_EQ(deleteAll.Deleted(), c.deleted) << c.name;
-        EXPECT_EQ(token.Left(), c.left) << c.name;
-    }
 }
