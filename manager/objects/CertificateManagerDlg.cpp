@@ -121,7 +121,7 @@ CertificateManagerDlg::~CertificateManagerDlg()
     log.WriteLine(m_shownModal ? "\t>> EndModal()" : "\t>> Destroy()");
     // A worker still using the session ends first; its posted outcome then
     // finds the window gone and is dropped.
-    CertificateWorkerThread::WaitUntilAllEnded();
+    ObjectManagerThread::WaitUntilAllEnded();
     m_workerBracket.reset();
     // Closed from outside (the poller on a slot change): the session still goes.
     if (m_session != CK_INVALID_HANDLE) {
@@ -562,7 +562,7 @@ void CertificateManagerDlg::OnClose(wxCloseEvent& event)
             event.Veto();
             return;
         }
-        CertificateWorkerThread::WaitUntilAllEnded();
+        ObjectManagerThread::WaitUntilAllEnded();
         m_workerBracket.reset();
     }
     CloseWindow();

@@ -1,62 +1,25 @@
 #include "CertificateThreads.h"
 
-
 #include <utility>
-#include <wx/app.h>
-#include <wx/utils.h>
-
-std::atomic<int> CertificateWorkerThread::s_alive { 0 };
 
 CertificateWorkerThread::CertificateWorkerThread(Link link)
-    : wxThread(wxTHREAD_DETACHED)
+    : ObjectManagerWorker(link.window, std::move(link.progress),
+        [completion = std::move(link.completion)](CertificateOperations::Outcome& outcome) {
+            if (completion) {
+                completion(outcome);
+            }
+        })
     , m_cryptoki(*link.cryptoki)
     , m_session(link.session)
     , m_slot(link.slot)
-    , m_guard(std::make_shared<WindowGuard>())
 {
-    m_guard->window = link.window;
-    m_guard->progress = std::move(link.progress);
-    m_guard->completion = std::move(link.completion);
-    ++s_alive;
 }
 
-CertificateWorkerThread::~CertificateWorkerThread()
+CertificateOperations::Outcome CertificateWorkerThread::Work()
 {
-    --s_alive;
-}
-
-void CertificateWorkerThread::WaitUntilAllEnded()
-{
-    while (s_alive.load() > 0) {
-        wxMilliSleep(10);
-    }
-}
-
-wxThread::ExitCode CertificateWorkerThread::Entry()
-{
-    // Progress posts share the guard; m_guard keeps a share until the end,
-    // so none of those copies is ever the last one on this thread.
-    CertificateOperations::Context context { m_cryptoki, m_session, m_slot, {} };
-    context.progress = [guard = m_guard](const wxString& text) {
-        wxTheApp->CallAfter([guard, text] {
-            if (guard->window && guard->progress) {
-                guard->progress(text);
-            }
-        });
-    };
-    auto outcome = std::make_shared<CertificateOperations::Outcome>(Work(context));
-    context.progress = nullptr;
-    // The last share this thread holds travels inside the completion post
-    // and is released there, so the weak reference dies on the GUI thread.
-    auto* const last = new std::shared_ptr<WindowGuard>(std::move(m_guard));
-    wxTheApp->CallAfter([last, outcome]() {
-        const std::unique_ptr<std::shared_ptr<WindowGuard>> owned(last);
-        const WindowGuard& guard = **owned;
-        if (guard.window && guard.completion) {
-            guard.completion(*outcome);
-        }
-    });
-    return nullptr;
+    const CertificateOperations::Context context { m_cryptoki, m_session, m_slot,
+        [this](const wxString& text) { Report(text); } };
+    return Operate(context);
 }
 
 CertificateImportThread::CertificateImportThread(
@@ -70,7 +33,7 @@ CertificateImportThread::CertificateImportThread(
 
 CertificateImportThread::~CertificateImportThread() = default;
 
-CertificateOperations::Outcome CertificateImportThread::Work(const CertificateOperations::Context& context)
+CertificateOperations::Outcome CertificateImportThread::Operate(const CertificateOperations::Context& context)
 {
     return CertificateOperations::Import(context, m_fileType, m_path, m_password);
 }
@@ -81,7 +44,7 @@ CertificateDeleteThread::CertificateDeleteThread(Link link, const CertificateOpe
 {
 }
 
-CertificateOperations::Outcome CertificateDeleteThread::Work(const CertificateOperations::Context& context)
+CertificateOperations::Outcome CertificateDeleteThread::Operate(const CertificateOperations::Context& context)
 {
     return CertificateOperations::Delete(context, m_target);
 }
@@ -92,7 +55,8 @@ CertificateDeleteAllThread::CertificateDeleteAllThread(Link link, bool all)
 {
 }
 
-CertificateOperations::Outcome CertificateDeleteAllThread::Work(const CertificateOperations::Context& context)
+CertificateOperations::Outcome CertificateDeleteAllThread::Operate(
+    const CertificateOperations::Context& context)
 {
     return CertificateOperations::DeleteAll(context, m_all);
 }
@@ -103,7 +67,7 @@ CertificateSetDefaultThread::CertificateSetDefaultThread(Link link, CK_OBJECT_HA
 {
 }
 
-CertificateOperations::Outcome CertificateSetDefaultThread::Work(
+CertificateOperations::Outcome CertificateSetDefaultThread::Operate(
     const CertificateOperations::Context& context)
 {
     return CertificateOperations::SetDefault(context, m_certificate);

@@ -5,19 +5,13 @@
 #pragma once
 
 #include "CertificateOperations.h"
+#include "ObjectManagerThread.h"
 #include "manager/core/SecretString.h"
 
-#include <atomic>
-#include <functional>
-#include <memory>
-#include <wx/thread.h>
-#include <wx/weakref.h>
-#include <wx/window.h>
-
-class CertificateWorkerThread : public wxThread {
+// The shared worker mechanism with the certificate manager's token link.
+class CertificateWorkerThread : public ObjectManagerWorker<CertificateOperations::Outcome> {
 public:
     // Both run on the GUI thread, only while the window lives.
-    using Progress = std::function<void(const wxString& text)>;
     using Completion = std::function<void(const CertificateOperations::Outcome& outcome)>;
 
     struct Link {
@@ -29,35 +23,16 @@ public:
         Completion completion;
     };
 
-    ~CertificateWorkerThread() override;
-
-    // Blocks until every certificate worker has ended, so the window never
-    // closes its session under one.
-    static void WaitUntilAllEnded();
-    static bool AnyRunning() { return s_alive.load() > 0; }
-
 protected:
-    // Created on the GUI thread; the thread deletes itself when it ends.
     explicit CertificateWorkerThread(Link link);
-    virtual CertificateOperations::Outcome Work(const CertificateOperations::Context& context) = 0;
+    virtual CertificateOperations::Outcome Operate(const CertificateOperations::Context& context) = 0;
 
 private:
-    ExitCode Entry() final;
-
-    // Lives on the GUI thread only: every posted call holds a share, and the
-    // worker gives its own away with the last post.
-    struct WindowGuard {
-        wxWeakRef<wxWindow> window;
-        Progress progress;
-        Completion completion;
-    };
+    CertificateOperations::Outcome Work() final;
 
     NRVCMUCryptoki& m_cryptoki;
     CK_SESSION_HANDLE m_session;
     CK_SLOT_ID m_slot;
-    std::shared_ptr<WindowGuard> m_guard;
-
-    static std::atomic<int> s_alive;
 };
 
 class CertificateImportThread final : public CertificateWorkerThread {
@@ -66,7 +41,7 @@ public:
     ~CertificateImportThread() override;
 
 private:
-    CertificateOperations::Outcome Work(const CertificateOperations::Context& context) override;
+    CertificateOperations::Outcome Operate(const CertificateOperations::Context& context) override;
 
     int m_fileType;
     wxString m_path;
@@ -78,7 +53,7 @@ public:
     CertificateDeleteThread(Link link, const CertificateOperations::DeleteTarget& target);
 
 private:
-    CertificateOperations::Outcome Work(const CertificateOperations::Context& context) override;
+    CertificateOperations::Outcome Operate(const CertificateOperations::Context& context) override;
 
     CertificateOperations::DeleteTarget m_target;
 };
@@ -88,7 +63,7 @@ public:
     CertificateDeleteAllThread(Link link, bool all);
 
 private:
-    CertificateOperations::Outcome Work(const CertificateOperations::Context& context) override;
+    CertificateOperations::Outcome Operate(const CertificateOperations::Context& context) override;
 
     bool m_all;
 };
@@ -98,7 +73,7 @@ public:
     CertificateSetDefaultThread(Link link, CK_OBJECT_HANDLE certificate);
 
 private:
-    CertificateOperations::Outcome Work(const CertificateOperations::Context& context) override;
+    CertificateOperations::Outcome Operate(const CertificateOperations::Context& context) override;
 
     CK_OBJECT_HANDLE m_certificate;
 };

@@ -32,7 +32,7 @@ void ObjectManagerThread::Report(const wxString& text)
 {
     WindowGuard* const guard = m_guardView;
     wxTheApp->CallAfter([guard, progress = m_progress, text = text.Clone()] {
-        if (guard->window) {
+        if (guard->window && progress) {
             progress(text);
         }
     });

@@ -1,5 +1,5 @@
-// The worker of one secret key or data object operation. It touches no
-// control: its progress texts and its outcome are posted to the GUI thread
+// The worker of one operation of a manager window (certificates, secret keys,
+// data objects). It touches no control: its progress texts and its outcome are posted to the GUI thread
 // and applied there only while the window still exists, in the order they
 // were posted.
 #pragma once
@@ -30,8 +30,8 @@ public:
 
     ~ObjectManagerThread() override;
 
-    // Blocks until every worker of this kind has ended, so a window never
-    // closes its session under one.
+    // Blocks until every manager worker has ended, so a window never closes
+    // its session under one.
     static void WaitUntilAllEnded();
 
 protected:
