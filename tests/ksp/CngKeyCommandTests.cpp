@@ -4,7 +4,6 @@
 #include "KeyCreationFixture.h"
 #include "RunProgram.h"
 
-#include <regex>
 
 namespace {
 
@@ -13,8 +12,17 @@ const std::string kProvider = "'Nurvon KSP v1.0'";
 // The CKA_ID a create or import line printed.
 std::string PrintedId(const std::string& out)
 {
-    std::smatch match;
-    return std::regex_search(out, match, std::regex("CKA_ID ([0-9A-F]+),")) ? match[1].str() : std::string();
+    const std::string mark = "CKA_ID ";
+    const size_t from = out.find(mark);
+    if (from == std::string::npos) {
+        return std::string();
+    }
+    const size_t begin = from + mark.size();
+    const size_t end = out.find_first_not_of("0123456789ABCDEF", begin);
+    if (end == std::string::npos || end == begin || out[end] != ',') {
+        return std::string();
+    }
+    return out.substr(begin, end - begin);
 }
 
 KeyId IdBytes(const std::string& hex)
