@@ -317,7 +317,10 @@ TEST_F(PropertyTest, CertificateIsStoredBesideItsKeyPairOnce)
 
     // A key with only its private half: the check needs both and says so.
     PutKey(kReader, KeyId { 'P', 'O' }, Halves::PrivateOnly);
-    reinterpret_cast<ProviderContext*>(provider)->pszPin = new char16_t[5] { u'1', u'2', u'3', u'4', 0 };
+    // The provider owns the PIN buffer: the one given at opening is replaced.
+    LPWSTR& pin = reinterpret_cast<ProviderContext*>(provider)->pszPin;
+    delete[] pin;
+    pin = new char16_t[5] { u'1', u'2', u'3', u'4', 0 };
     ASSERT_EQ(OpenKey(provider, u"PO", key), ERROR_SUCCESS);
     EXPECT_EQ(Table().SetKeyProperty(provider, key, u"SmartCardKeyCertificate", certificate.data(),
                   static_cast<DWORD>(certificate.size()), 0),
