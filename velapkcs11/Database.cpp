@@ -107,15 +107,14 @@ std::filesystem::path StateDirectory()
 
 Statement::Statement(Database& db, const char* sql)
     : m_db(db)
+    , m_sql(sql)
+    , m_stmt(db.TakeStatement(m_sql))
 {
-    if (sqlite3_prepare_v2(db.Handle(), sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
-        db.Fail("prepare");
-    }
 }
 
 Statement::~Statement()
 {
-    sqlite3_finalize(m_stmt);
+    m_db.ReturnStatement(m_sql, m_stmt);
 }
 
 Statement& Statement::Bind(int index, int64_t value)
@@ -237,6 +236,7 @@ Database::Database(const std::filesystem::path& file)
             Fail("prepare");
         }
     } catch (const CkError& error) {
+        FinalizeStatements();
         sqlite3_finalize(m_versionStmt);
         sqlite3_close(m_db);
         m_db = nullptr;
@@ -320,8 +320,47 @@ void Database::RestrictStateFiles(const std::filesystem::path& file)
 
 Database::~Database()
 {
+    FinalizeStatements();
     sqlite3_finalize(m_versionStmt);
     sqlite3_close(m_db);
+}
+
+sqlite3_stmt* Database::TakeStatement(const std::string& sql)
+{
+    const auto kept = m_statements.find(sql);
+    if (kept != m_statements.end()) {
+        sqlite3_stmt* const statement = kept->second;
+        m_statements.erase(kept);
+        return statement;
+    }
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v3(m_db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr)
+        != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        Fail("prepare");
+    }
+    return statement;
+}
+
+void Database::ReturnStatement(const std::string& sql, sqlite3_stmt* statement)
+{
+    // Reset ends any read it holds; the bindings go, PIN hashes included.
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    // The module's SQL texts are a few dozen; the bound keeps texts built at
+    // run time from growing the cache without end.
+    constexpr std::size_t kMaxKept = 128;
+    if (m_statements.size() >= kMaxKept || !m_statements.emplace(sql, statement).second) {
+        sqlite3_finalize(statement);
+    }
+}
+
+void Database::FinalizeStatements()
+{
+    for (const auto& [sql, statement] : m_statements) {
+        sqlite3_finalize(statement);
+    }
+    m_statements.clear();
 }
 
 void Database::CreateOrCheckSchema()

@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 #include <string>
 #include <sys/types.h>
+#include <unordered_map>
 #include <vector>
 
 namespace velatoken {
@@ -44,6 +45,7 @@ public:
 
 private:
     Database& m_db;
+    std::string m_sql;
     sqlite3_stmt* m_stmt = nullptr;
 };
 
@@ -84,6 +86,12 @@ public:
     // The last error text, for the command-line tool.
     std::string LastMessage() const;
 
+    // Prepared statements are kept by their SQL text, since preparing costs
+    // more than most of the module's queries. A statement in use is taken
+    // out, so a nested use of the same text prepares its own.
+    sqlite3_stmt* TakeStatement(const std::string& sql);
+    void ReturnStatement(const std::string& sql, sqlite3_stmt* statement);
+
 private:
     static void CreateState(const std::filesystem::path& file);
     static void RestrictStateFiles(const std::filesystem::path& file);
@@ -94,10 +102,12 @@ private:
     void MigrateFixedCostState();
     void MigrateUnsealedState();
     void AddSessionStartColumn();
+    void FinalizeStatements();
 
     std::filesystem::path m_file;
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_versionStmt = nullptr;
+    std::unordered_map<std::string, sqlite3_stmt*> m_statements;
     int64_t m_dataVersion = -1;
     bool m_ownChange = true;
     dev_t m_device = 0;
