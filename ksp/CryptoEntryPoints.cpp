@@ -18,18 +18,6 @@
 
 namespace {
 
-// Handles first, provider before key.
-bool Handles(EntryFrame& frame, NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
-    ProviderContext*& provider, KeyContext*& key, SECURITY_STATUS& result)
-{
-    provider = CheckProvider(frame, hProvider, result);
-    if (provider == nullptr) {
-        return false;
-    }
-    key = CheckKey(frame, hKey, result);
-    return key != nullptr;
-}
-
 bool SignatureFlagsAllowed(EntryFrame& frame, DWORD flags, SECURITY_STATUS& result)
 {
     if ((flags & ~(NCRYPT_PAD_PKCS1_FLAG | NCRYPT_PAD_PSS_FLAG | NCRYPT_SILENT_FLAG)) != 0) {
@@ -120,7 +108,7 @@ SECURITY_STATUS Crypt(RsaOperation::Kind kind, const char* name, NCRYPT_PROV_HAN
         ProviderContext* provider = nullptr;
         KeyContext* key = nullptr;
         SECURITY_STATUS result = ERROR_SUCCESS;
-        if (!Handles(frame, hProvider, hKey, provider, key, result)) {
+        if (!CheckHandles(frame, hProvider, hKey, provider, key, result)) {
             return result;
         }
         if (pbInput == nullptr) {
@@ -235,7 +223,7 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPSignHash(NCRYPT_PROV_HANDLE hProvider, 
         ProviderContext* provider = nullptr;
         KeyContext* key = nullptr;
         SECURITY_STATUS result = ERROR_SUCCESS;
-        if (!Handles(frame, hProvider, hKey, provider, key, result)) {
+        if (!CheckHandles(frame, hProvider, hKey, provider, key, result)) {
             return result;
         }
         if (pbHashValue == nullptr) {
@@ -306,7 +294,7 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPVerifySignature(NCRYPT_PROV_HANDLE hPro
         ProviderContext* provider = nullptr;
         KeyContext* key = nullptr;
         SECURITY_STATUS result = ERROR_SUCCESS;
-        if (!Handles(frame, hProvider, hKey, provider, key, result)) {
+        if (!CheckHandles(frame, hProvider, hKey, provider, key, result)) {
             return result;
         }
         if (pbHashValue == nullptr) {
@@ -380,7 +368,7 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPExportKey(NCRYPT_PROV_HANDLE hProvider,
         ProviderContext* provider = nullptr;
         KeyContext* key = nullptr;
         SECURITY_STATUS result = ERROR_SUCCESS;
-        if (!Handles(frame, hProvider, hKey, provider, key, result)) {
+        if (!CheckHandles(frame, hProvider, hKey, provider, key, result)) {
             return result;
         }
         if (pcbResult == nullptr) {

@@ -95,3 +95,14 @@ KeyContext* CheckKey(EntryFrame& frame, NCRYPT_KEY_HANDLE handle, SECURITY_STATU
         = key != nullptr ? ERROR_SUCCESS : frame.Fail(NTE_INVALID_HANDLE, "NTE_INVALID_HANDLE: pKey is NULL");
     return key;
 }
+
+bool CheckHandles(EntryFrame& frame, NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
+    ProviderContext*& provider, KeyContext*& key, SECURITY_STATUS& result)
+{
+    provider = CheckProvider(frame, hProvider, result);
+    if (provider == nullptr) {
+        return false;
+    }
+    key = CheckKey(frame, hKey, result);
+    return key != nullptr;
+}

@@ -65,3 +65,6 @@ struct ProviderContext;
 struct KeyContext;
 ProviderContext* CheckProvider(EntryFrame& frame, NCRYPT_PROV_HANDLE handle, SECURITY_STATUS& result);
 KeyContext* CheckKey(EntryFrame& frame, NCRYPT_KEY_HANDLE handle, SECURITY_STATUS& result);
+// Both handles of a key call, provider before key: false with result set on the first bad one.
+bool CheckHandles(EntryFrame& frame, NCRYPT_PROV_HANDLE hProvider, NCRYPT_KEY_HANDLE hKey,
+    ProviderContext*& provider, KeyContext*& key, SECURITY_STATUS& result);

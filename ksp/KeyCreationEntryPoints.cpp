@@ -242,12 +242,9 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPFinalizeKey(
         frame.Hex("hKey", hKey);
         frame.Hex("dwFlags", dwFlags);
         SECURITY_STATUS result = ERROR_SUCCESS;
-        ProviderContext* provider = CheckProvider(frame, hProvider, result);
-        if (provider == nullptr) {
-            return result;
-        }
-        KeyContext* key = CheckKey(frame, hKey, result);
-        if (key == nullptr) {
+        ProviderContext* provider = nullptr;
+        KeyContext* key = nullptr;
+        if (!CheckHandles(frame, hProvider, hKey, provider, key, result)) {
             return result;
         }
         if ((dwFlags

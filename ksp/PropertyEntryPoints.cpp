@@ -336,12 +336,9 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPSetKeyProperty(NCRYPT_PROV_HANDLE hProv
         frame.Hex("cbInput", cbInput);
         frame.Hex("dwFlags", dwFlags);
         SECURITY_STATUS result = ERROR_SUCCESS;
-        ProviderContext* provider = CheckProvider(frame, hProvider, result);
-        if (provider == nullptr) {
-            return result;
-        }
-        KeyContext* key = CheckKey(frame, hKey, result);
-        if (key == nullptr) {
+        ProviderContext* provider = nullptr;
+        KeyContext* key = nullptr;
+        if (!CheckHandles(frame, hProvider, hKey, provider, key, result)) {
             return result;
         }
         if (pszProperty == nullptr) {
