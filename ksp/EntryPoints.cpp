@@ -63,4 +63,3 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPFreeBuffer(PVOID pvInput)
         return ERROR_SUCCESS;
     });
 }
-

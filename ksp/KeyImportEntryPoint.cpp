@@ -8,6 +8,7 @@
 #include "ksp/KeyObjects.h"
 #include "ksp/KeyTemplates.h"
 #include "ksp/LoginToToken.h"
+#include "ksp/RecordBuffers.h"
 #include "ksp/RsaComponents.h"
 #include "platform/cng/WideText.h"
 #include "platform/secure_memory/SecureMemory.h"
@@ -284,11 +285,7 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPImportKey(NCRYPT_PROV_HANDLE hProvider,
         if (loggedOut != CKR_OK && loggedOut != CKR_USER_NOT_LOGGED_IN) {
             EntryLog().Write("Logout after import failed: " + HexCode(loggedOut));
         }
-        if (provider->pszPin != nullptr) {
-            SecureMemory::Wipe(provider->pszPin, Cng::WideLength(provider->pszPin) * sizeof(char16_t));
-            delete[] provider->pszPin;
-            provider->pszPin = nullptr;
-        }
+        WipeAndRelease(provider->pszPin);
         return ERROR_SUCCESS;
     });
 }

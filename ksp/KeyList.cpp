@@ -1,28 +1,17 @@
 #include "ksp/KeyList.h"
 
-#include <cstring>
+#include "ksp/RecordBuffers.h"
 
-namespace {
-void WipeAndRelease(PBYTE& buffer, DWORD size)
-{
-    if (buffer != nullptr) {
-        volatile BYTE* wipe = buffer;
-        for (DWORD i = 0; i < size; ++i) {
-            wipe[i] = 0;
-        }
-        delete[] buffer;
-        buffer = nullptr;
-    }
-}
-} // namespace
+#include <cstring>
 
 void ReleaseKeyList(KeyContext*& list, DWORD& count)
 {
     if (list != nullptr) {
         for (DWORD i = 0; i < count; ++i) {
             KeyContext& key = list[i];
-            delete[] key.pszKeyName;
-            WipeAndRelease(key.pbKeyFile, 0);
+            WipeAndRelease(key.pszKeyName);
+            DWORD none = 0;
+            WipeAndRelease(key.pbKeyFile, none);
             WipeAndRelease(key.pbKeyFileData, key.cbKeyFileData);
             WipeAndRelease(key.pbPrivateKey, key.cbPrivateKey);
             WipeAndRelease(key.pbSecurityDescriptor, key.cbSecurityDescriptor);

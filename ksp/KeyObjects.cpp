@@ -4,10 +4,10 @@
 #include "ksp/KeyList.h"
 #include "ksp/KeyNames.h"
 #include "ksp/LoginToToken.h"
+#include "ksp/RecordBuffers.h"
 #include "ksp/ResultCodes.h"
 #include "platform/cng/BCrypt.h"
 #include "platform/cng/WideText.h"
-#include "platform/secure_memory/SecureMemory.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -41,35 +41,6 @@ SECURITY_STATUS SharedAlgorithm(BCRYPT_ALG_HANDLE& handle)
     }
     handle = shared;
     return ERROR_SUCCESS;
-}
-
-LPWSTR CopyName(std::u16string_view name)
-{
-    auto* copy = new (std::nothrow) char16_t[name.size() + 1];
-    if (copy != nullptr) {
-        std::copy(name.begin(), name.end(), copy);
-        copy[name.size()] = 0;
-    }
-    return copy;
-}
-
-void WipeName(LPWSTR& name, std::size_t units)
-{
-    if (name != nullptr) {
-        SecureMemory::Wipe(name, units * sizeof(char16_t));
-        delete[] name;
-        name = nullptr;
-    }
-}
-
-void WipeBuffer(PBYTE& buffer, DWORD& size)
-{
-    if (buffer != nullptr) {
-        SecureMemory::Wipe(buffer, size);
-        delete[] buffer;
-        buffer = nullptr;
-    }
-    size = 0;
 }
 
 // Every handle matching the template; false when a call fails.
@@ -118,7 +89,7 @@ SECURITY_STATUS CreateKeyContext(LPCWSTR name, KeyContext& key)
             Log().Write("NTE_INVALID_PARAMETER: Length of key name exceeds MAX_PATH");
             return NTE_INVALID_PARAMETER;
         }
-        key.pszKeyName = CopyName(std::u16string_view(name, length));
+        key.pszKeyName = CopyWide(std::u16string_view(name, length));
         if (key.pszKeyName == nullptr) {
             return NTE_NO_MEMORY;
         }
@@ -132,13 +103,13 @@ SECURITY_STATUS CreateKeyContext(LPCWSTR name, KeyContext& key)
 
 void ReleaseKeyBuffers(KeyContext& key)
 {
-    WipeName(key.pszKeyName, key.cbKeyName);
+    WipeAndRelease(key.pszKeyName);
     key.cbKeyName = 0;
     DWORD none = 0;
-    WipeBuffer(key.pbKeyFile, none);
-    WipeBuffer(key.pbKeyFileData, key.cbKeyFileData);
-    WipeBuffer(key.pbPrivateKey, key.cbPrivateKey);
-    WipeBuffer(key.pbSecurityDescriptor, key.cbSecurityDescriptor);
+    WipeAndRelease(key.pbKeyFile, none);
+    WipeAndRelease(key.pbKeyFileData, key.cbKeyFileData);
+    WipeAndRelease(key.pbPrivateKey, key.cbPrivateKey);
+    WipeAndRelease(key.pbSecurityDescriptor, key.cbSecurityDescriptor);
 }
 
 SECURITY_STATUS AddKeyToObjectList(ProviderContext* provider, CK_OBJECT_HANDLE handle, bool isPublic,
@@ -302,7 +273,7 @@ SECURITY_STATUS FindKeyFromObjectList(ProviderContext* provider, LPCWSTR name, K
     target.cbLength = sizeof(KeyContext);
     target.dwMagic = BCRYPT_RSAPUBLIC_MAGIC;
     Log().Write("- key name");
-    target.pszKeyName = CopyName(std::u16string_view(entry.pszKeyName));
+    target.pszKeyName = CopyWide(std::u16string_view(entry.pszKeyName));
     if (target.pszKeyName == nullptr) {
         return NTE_NO_MEMORY;
     }

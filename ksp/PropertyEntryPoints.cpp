@@ -6,9 +6,9 @@
 #include "ksp/Exports.h"
 #include "ksp/KeyCertificate.h"
 #include "ksp/LoginToToken.h"
+#include "ksp/RecordBuffers.h"
 #include "ksp/Records.h"
 #include "platform/cng/WideText.h"
-#include "platform/secure_memory/SecureMemory.h"
 
 #include <cstring>
 #include <new>
@@ -390,10 +390,7 @@ VELA5_KSP_EXPORT SECURITY_STATUS VELA5KSPSetKeyProperty(NCRYPT_PROV_HANDLE hProv
                 return frame.Done(NTE_NO_MEMORY);
             }
             std::memcpy(renamed, pbInput, cbInput);
-            if (key->pszKeyName != nullptr) {
-                SecureMemory::Wipe(key->pszKeyName, key->cbKeyName * sizeof(char16_t));
-                delete[] key->pszKeyName;
-            }
+            WipeAndRelease(key->pszKeyName);
             key->pszKeyName = renamed;
             key->cbKeyName = static_cast<DWORD>(units);
             EntryLog().WriteWide("pKey->pszKeyName = ", key->pszKeyName);

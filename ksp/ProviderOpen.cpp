@@ -4,6 +4,7 @@
 #include "ksp/Exports.h"
 #include "ksp/KeyList.h"
 #include "ksp/ReaderSelection.h"
+#include "ksp/RecordBuffers.h"
 #include "ksp/Records.h"
 #include "platform/cng/WideText.h"
 #include "platform/registry/Registry.h"
@@ -112,34 +113,6 @@ std::u16string ReaderNameOf(const CK_SLOT_INFO& info)
     return name;
 }
 
-LPWSTR CopyText(std::u16string_view text)
-{
-    auto* copy = new (std::nothrow) char16_t[text.size() + 1];
-    if (copy != nullptr) {
-        std::copy(text.begin(), text.end(), copy);
-        copy[text.size()] = 0;
-    }
-    return copy;
-}
-
-void WipeAndRelease(LPWSTR& text)
-{
-    if (text != nullptr) {
-        volatile char16_t* wipe = text;
-        for (std::size_t i = 0; text[i] != 0; ++i) {
-            wipe[i] = 0;
-        }
-        delete[] text;
-        text = nullptr;
-    }
-}
-
-void Release(LPWSTR& text)
-{
-    delete[] text;
-    text = nullptr;
-}
-
 // Releases what an open that failed had put into the record.
 void Discard(ProviderContext* provider)
 {
@@ -203,7 +176,7 @@ SECURITY_STATUS OpenProvider(
     if (provider != nullptr) {
         provider->cbLength = static_cast<DWORD>(cbProvider + kProviderHeaderSize);
         provider->dwMagic = kProviderMagic;
-        provider->pszProviderName = CopyText(std::u16string_view(pszProviderName, nameLength));
+        provider->pszProviderName = CopyWide(std::u16string_view(pszProviderName, nameLength));
         provider->lock = new (std::nothrow) std::mutex;
     }
     if (provider == nullptr || provider->pszProviderName == nullptr || provider->lock == nullptr) {
@@ -308,7 +281,7 @@ SECURITY_STATUS BindToSlot(EntryFrame& frame, ProviderContext* provider, bool si
             return frame.Fail(NTE_INTERNAL_ERROR, "NTE_INTERNAL_ERROR: Selected reader not found.");
         }
     }
-    provider->pszReaderName = CopyText(std::u16string_view(readerName).substr(0, kReaderNameLength));
+    provider->pszReaderName = CopyWide(std::u16string_view(readerName).substr(0, kReaderNameLength));
     if (provider->pszReaderName == nullptr) {
         return frame.Fail(NTE_NO_MEMORY, "NTE_NO_MEMORY: Not enough memory to allocate for pProvider");
     }
