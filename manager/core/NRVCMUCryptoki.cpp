@@ -260,6 +260,11 @@ CK_RV NRVCMUCryptoki::RefreshTokenFlag(CK_SLOT_ID slotID)
     return NRV_CALL_VENDOR(C_NRV_RefreshTokenFlag, false, slotID);
 }
 
+CK_RV NRVCMUCryptoki::RefreshBeforeListing(CK_SLOT_ID slotID)
+{
+    return m_vendorEntries ? RefreshTokenFlag(slotID) : CKR_OK;
+}
+
 CK_RV NRVCMUCryptoki::IsTokenReady(CK_SLOT_ID slotID)
 {
     const EnterExit log("IsTokenReady");

@@ -49,6 +49,9 @@ public:
     CK_RV ChangeTokenName(CK_SESSION_HANDLE session, const wxString& label);
     CK_RV UnblockUserPIN(CK_SESSION_HANDLE session, const wxString& soPIN, const wxString& newUserPIN);
     CK_RV RefreshTokenFlag(CK_SLOT_ID slotID);
+    // Before objects are listed: the maker's module refreshes its token
+    // flags; any other module has nothing to refresh and answers CKR_OK.
+    CK_RV RefreshBeforeListing(CK_SLOT_ID slotID);
     CK_RV IsTokenReady(CK_SLOT_ID slotID);
     // Always a serial read/write session.
     CK_RV OpenSession(CK_SLOT_ID slotID, CK_SESSION_HANDLE* session);

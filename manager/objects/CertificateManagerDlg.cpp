@@ -253,8 +253,7 @@ void CertificateManagerDlg::Load()
     SetMessage(_("Searching for certificates . . ."));
     NRVCMUCryptoki& cryptoki = m_host.GetCryptoki();
     const CK_SLOT_ID slot = m_host.GetSlotRecord(m_slotIndex).slot;
-    // The maker's refresh call exists only on the maker's module.
-    CK_RV rv = cryptoki.HasVendorEntries() ? cryptoki.RefreshTokenFlag(slot) : CKR_OK;
+    CK_RV rv = cryptoki.RefreshBeforeListing(slot);
     if (rv == CKR_OK) {
         rv = cryptoki.OpenSession(slot, &m_session);
     }
@@ -280,13 +279,11 @@ CK_RV CertificateManagerDlg::RefreshList()
     m_tables.Reset();
     m_tree->DeleteChildren(m_root);
     NRVCMUCryptoki& cryptoki = m_host.GetCryptoki();
-    if (cryptoki.HasVendorEntries()) {
-        const CK_RV rv = cryptoki.RefreshTokenFlag(m_host.GetSlotRecord(m_slotIndex).slot);
-        if (rv != CKR_OK) {
-            return rv;
-        }
+    CK_RV rv = cryptoki.RefreshBeforeListing(m_host.GetSlotRecord(m_slotIndex).slot);
+    if (rv != CKR_OK) {
+        return rv;
     }
-    const CK_RV rv = ListAll(cryptoki, m_session, m_tables);
+    rv = ListAll(cryptoki, m_session, m_tables);
     ShowTables();
     return rv;
 }

@@ -176,12 +176,10 @@ CK_RV ImportCertificateFile(
 
 CK_RV ReadTables(const Context& context, CertificateTables& tables)
 {
-    if (context.cryptoki.HasVendorEntries()) {
-        const CK_RV rv = context.cryptoki.RefreshTokenFlag(context.slot);
-        if (rv != CKR_OK) {
-            tables.Reset();
-            return rv;
-        }
+    const CK_RV rv = context.cryptoki.RefreshBeforeListing(context.slot);
+    if (rv != CKR_OK) {
+        tables.Reset();
+        return rv;
     }
     return ListAll(context.cryptoki, context.session, tables);
 }

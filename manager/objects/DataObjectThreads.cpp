@@ -9,13 +9,8 @@
 CK_RV RefreshDataObjects(const ManagerTarget& target, std::vector<DataObjectEntry>& objects)
 {
     objects.clear();
-    if (target.cryptoki->HasVendorEntries()) {
-        const CK_RV rv = target.cryptoki->RefreshTokenFlag(target.slot);
-        if (rv != CKR_OK) {
-            return rv;
-        }
-    }
-    return ListDataObjects(*target.cryptoki, target.session, objects);
+    const CK_RV rv = target.cryptoki->RefreshBeforeListing(target.slot);
+    return rv != CKR_OK ? rv : ListDataObjects(*target.cryptoki, target.session, objects);
 }
 
 DataObjectDeleteThread::DataObjectDeleteThread(wxWindow* window, const ManagerTarget& target,

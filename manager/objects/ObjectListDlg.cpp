@@ -158,10 +158,7 @@ bool ObjectListDlg::IsNoCardPresent() const
 
 CK_RV ObjectListDlg::RefreshTokenFlag()
 {
-    NRVCMUCryptoki& cryptoki = Cryptoki();
-    // The maker's refresh call exists only on the maker's module.
-    return cryptoki.HasVendorEntries() ? cryptoki.RefreshTokenFlag(m_host.GetSlotRecord(m_slotIndex).slot)
-                                       : CKR_OK;
+    return Cryptoki().RefreshBeforeListing(m_host.GetSlotRecord(m_slotIndex).slot);
 }
 
 CK_RV ObjectListDlg::OpenWindowSession()

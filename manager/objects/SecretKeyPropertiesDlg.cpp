@@ -3,8 +3,8 @@
 #include "SecretKeyRules.h"
 #include "manager/core/DialogIdentity.h"
 #include "manager/core/ModalRunner.h"
-#include "manager/pin/PinDialogBase.h"
 #include "manager/core/SecretString.h"
+#include "manager/pin/PinDialogBase.h"
 #include "platform/random/Random.h"
 
 #include <algorithm>

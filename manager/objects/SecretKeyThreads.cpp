@@ -33,13 +33,8 @@ void RefreshInto(const ManagerTarget& target, SecretKeyOutcome& outcome, CK_RV& 
 CK_RV RefreshSecretKeys(const ManagerTarget& target, std::vector<SecretKeyEntry>& keys)
 {
     keys.clear();
-    if (target.cryptoki->HasVendorEntries()) {
-        const CK_RV rv = target.cryptoki->RefreshTokenFlag(target.slot);
-        if (rv != CKR_OK) {
-            return rv;
-        }
-    }
-    return ListSecretKeys(*target.cryptoki, target.session, keys);
+    const CK_RV rv = target.cryptoki->RefreshBeforeListing(target.slot);
+    return rv != CKR_OK ? rv : ListSecretKeys(*target.cryptoki, target.session, keys);
 }
 
 SecretKeyAddThread::SecretKeyAddThread(wxWindow* window, const ManagerTarget& target, SecretKeyEntry entry,

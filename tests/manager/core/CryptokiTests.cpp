@@ -147,6 +147,10 @@ TEST_F(CryptokiTest, VendorEntriesAreReadOnlyFromTheMakersModule)
     ASSERT_EQ(makers.CheckFunctionList(), CKR_OK);
     ASSERT_EQ(makers.Initialize(), CKR_OK);
     EXPECT_TRUE(makers.HasVendorEntries());
+    FakeModuleControl makersFake(FakePath("fake_module.so"));
+    makersFake.Reset();
+    EXPECT_EQ(makers.RefreshBeforeListing(3), CKR_OK);
+    EXPECT_EQ(makersFake.Journal(), "C_NRV_RefreshTokenFlag(3)\n");
 
     // The other module's list is poisoned past entry 67: a vendor call
     // reaching it would crash this test.
@@ -173,6 +177,8 @@ TEST_F(CryptokiTest, VendorEntriesAreReadOnlyFromTheMakersModule)
     for (const CK_RV rv : results) {
         EXPECT_EQ(rv, CKR_FUNCTION_NOT_SUPPORTED);
     }
+    // Before a listing there is nothing to refresh on it.
+    EXPECT_EQ(other.RefreshBeforeListing(1), CKR_OK);
     // Logging in still works, through the standard call.
     EXPECT_EQ(other.LogIn(CKU_USER, 7, wxS("1234")), CKR_OK);
     EXPECT_EQ(fake.Journal(), "C_Login(7,1,1234,4)\n");
