@@ -19,6 +19,7 @@
 namespace {
 
 enum class KeyType { Bool, Long, Text };
+enum class KeyDefault { Value, LogFile };
 
 struct KeyInfo {
     const char* name;
@@ -27,54 +28,10 @@ struct KeyInfo {
     bool isLogLocation;
 };
 
-// The 45 keys in the order the digest covers them.
-constexpr KeyInfo kKeys[] = {
-    { "DefaultLanguage", KeyType::Text, "Bulgarian", false },
-    { "IsLaunchAtStartup", KeyType::Bool, "0", false },
-    { "IsMinimizeToTray", KeyType::Bool, "0", false },
-    { "IsAskOnExit", KeyType::Bool, "1", false },
-    { "IsAskChangeDefaultPin", KeyType::Bool, "1", false },
-    { "IsAutoLogout", KeyType::Bool, "0", false },
-    { "AutoLogoutTime", KeyType::Long, "1", false },
-    { "IsInstallCertificate", KeyType::Bool, "1", false },
-    { "IsRemoveCertificate", KeyType::Bool, "1", false },
-    { "TokenLabel", KeyType::Text, "NRV Card OS 5", false },
-    { "IsAppendSerialNumberToLabel", KeyType::Bool, "0", false },
-    { "UserPINType", KeyType::Long, "0", false },
-    { "UserPINDefaultValue", KeyType::Text, "73920518", false },
-    { "UserPINMinLength", KeyType::Long, "4", false },
-    { "UserPINMaxLength", KeyType::Long, "8", false },
-    { "UserPINErrorLimit", KeyType::Long, "8", false },
-    { "RandomUserPINLength", KeyType::Long, "8", false },
-    { "IsRandomUserPINUseNumbers", KeyType::Bool, "1", false },
-    { "IsRandomUserPINUseUppercaseLetters", KeyType::Bool, "1", false },
-    { "IsRandomUserPINUseLowercaseLetters", KeyType::Bool, "1", false },
-    { "IsRandomUserPINUseSymbols", KeyType::Bool, "1", false },
-    { "SOPINType", KeyType::Long, "0", false },
-    { "SOPINDefaultValue", KeyType::Text, "73920518", false },
-    { "SOPINMinLength", KeyType::Long, "4", false },
-    { "SOPINMaxLength", KeyType::Long, "8", false },
-    { "SOPINErrorLimit", KeyType::Long, "8", false },
-    { "RandomSOPINLength", KeyType::Long, "8", false },
-    { "IsRandomSOPINUseNumbers", KeyType::Bool, "1", false },
-    { "IsRandomSOPINUseUppercaseLetters", KeyType::Bool, "1", false },
-    { "IsRandomSOPINUseLowercaseLetters", KeyType::Bool, "1", false },
-    { "IsRandomSOPINUseSymbols", KeyType::Bool, "1", false },
-    { "MaxRSAKeyPairs", KeyType::Long, "10", false },
-    { "IsCSPx86LogEnabled", KeyType::Bool, "0", false },
-    { "CSPx86LogLocation", KeyType::Text, "CSP_x86.LOG", true },
-    { "IsCSPx64LogEnabled", KeyType::Bool, "0", false },
-    { "CSPx64LogLocation", KeyType::Text, "CSP_x64.LOG", true },
-    { "IsKSPx86LogEnabled", KeyType::Bool, "0", false },
-    { "KSPx86LogLocation", KeyType::Text, "KSP_x86.LOG", true },
-    { "IsKSPx64LogEnabled", KeyType::Bool, "0", false },
-    { "KSPx64LogLocation", KeyType::Text, "KSP_x64.LOG", true },
-    { "IsPKCS11x86LogEnabled", KeyType::Bool, "0", false },
-    { "PKCS11x86LogLocation", KeyType::Text, "PKCS_x86.LOG", true },
-    { "IsPKCS11x64LogEnabled", KeyType::Bool, "0", false },
-    { "PKCS11x64LogLocation", KeyType::Text, "PKCS_x64.LOG", true },
-    { "IsPINCacheEnabled", KeyType::Bool, "1", false },
-};
+#define VELA5_SETTING_INFO(type, name, fallback, where)                                                      \
+    { #name, KeyType::type, fallback, KeyDefault::where == KeyDefault::LogFile },
+constexpr KeyInfo kKeys[] = { VELA5_SETTINGS_KEYS(VELA5_SETTING_INFO) };
+#undef VELA5_SETTING_INFO
 static_assert(std::size(kKeys) == 45);
 
 const KeyInfo* FindKeyInfo(const wxString& key)
@@ -368,78 +325,34 @@ void NRVCMUSettings::ApplyLogging(int component)
 }
 
 // One getter and one setter per key, reading with the table's default.
-#define NRV_BOOL_KEY(Name)                                                                                   \
+#define VELA5_SETTING_Bool(Name, fallback, where)                                                            \
     bool NRVCMUSettings::Name() const                                                                        \
     {                                                                                                        \
-        return ReadBool(#Name, wxString(FindKeyInfo(#Name)->fallback) == "1");                               \
+        return ReadBool(#Name, wxString(fallback) == "1");                                                   \
     }                                                                                                        \
     void NRVCMUSettings::Set##Name(bool value)                                                               \
     {                                                                                                        \
         WriteBool(#Name, value);                                                                             \
     }
-#define NRV_LONG_KEY(Name)                                                                                   \
+#define VELA5_SETTING_Long(Name, fallback, where)                                                            \
     long NRVCMUSettings::Get##Name() const                                                                   \
     {                                                                                                        \
-        return ReadLong(#Name, wxAtol(FindKeyInfo(#Name)->fallback));                                        \
+        return ReadLong(#Name, wxAtol(fallback));                                                            \
     }                                                                                                        \
     void NRVCMUSettings::Set##Name(long value)                                                               \
     {                                                                                                        \
         WriteLong(#Name, value);                                                                             \
     }
-#define NRV_TEXT_KEY(Name)                                                                                   \
+#define VELA5_SETTING_Text(Name, fallback, where)                                                            \
     wxString NRVCMUSettings::Get##Name() const                                                               \
     {                                                                                                        \
-        const KeyInfo* info = FindKeyInfo(#Name);                                                            \
         return ReadText(                                                                                     \
-            #Name, info->isLogLocation ? m_logFolder + info->fallback : wxString(info->fallback));           \
+            #Name, KeyDefault::where == KeyDefault::LogFile ? m_logFolder + fallback : wxString(fallback));  \
     }                                                                                                        \
     void NRVCMUSettings::Set##Name(const wxString& value)                                                    \
     {                                                                                                        \
         WriteText(#Name, value);                                                                             \
     }
 
-NRV_TEXT_KEY(DefaultLanguage)
-NRV_BOOL_KEY(IsLaunchAtStartup)
-NRV_BOOL_KEY(IsMinimizeToTray)
-NRV_BOOL_KEY(IsAskOnExit)
-NRV_BOOL_KEY(IsAskChangeDefaultPin)
-NRV_BOOL_KEY(IsAutoLogout)
-NRV_LONG_KEY(AutoLogoutTime)
-NRV_BOOL_KEY(IsInstallCertificate)
-NRV_BOOL_KEY(IsRemoveCertificate)
-NRV_TEXT_KEY(TokenLabel)
-NRV_BOOL_KEY(IsAppendSerialNumberToLabel)
-NRV_LONG_KEY(UserPINType)
-NRV_TEXT_KEY(UserPINDefaultValue)
-NRV_LONG_KEY(UserPINMinLength)
-NRV_LONG_KEY(UserPINMaxLength)
-NRV_LONG_KEY(UserPINErrorLimit)
-NRV_LONG_KEY(RandomUserPINLength)
-NRV_BOOL_KEY(IsRandomUserPINUseNumbers)
-NRV_BOOL_KEY(IsRandomUserPINUseUppercaseLetters)
-NRV_BOOL_KEY(IsRandomUserPINUseLowercaseLetters)
-NRV_BOOL_KEY(IsRandomUserPINUseSymbols)
-NRV_LONG_KEY(SOPINType)
-NRV_TEXT_KEY(SOPINDefaultValue)
-NRV_LONG_KEY(SOPINMinLength)
-NRV_LONG_KEY(SOPINMaxLength)
-NRV_LONG_KEY(SOPINErrorLimit)
-NRV_LONG_KEY(RandomSOPINLength)
-NRV_BOOL_KEY(IsRandomSOPINUseNumbers)
-NRV_BOOL_KEY(IsRandomSOPINUseUppercaseLetters)
-NRV_BOOL_KEY(IsRandomSOPINUseLowercaseLetters)
-NRV_BOOL_KEY(IsRandomSOPINUseSymbols)
-NRV_LONG_KEY(MaxRSAKeyPairs)
-NRV_BOOL_KEY(IsCSPx86LogEnabled)
-NRV_TEXT_KEY(CSPx86LogLocation)
-NRV_BOOL_KEY(IsCSPx64LogEnabled)
-NRV_TEXT_KEY(CSPx64LogLocation)
-NRV_BOOL_KEY(IsKSPx86LogEnabled)
-NRV_TEXT_KEY(KSPx86LogLocation)
-NRV_BOOL_KEY(IsKSPx64LogEnabled)
-NRV_TEXT_KEY(KSPx64LogLocation)
-NRV_BOOL_KEY(IsPKCS11x86LogEnabled)
-NRV_TEXT_KEY(PKCS11x86LogLocation)
-NRV_BOOL_KEY(IsPKCS11x64LogEnabled)
-NRV_TEXT_KEY(PKCS11x64LogLocation)
-NRV_BOOL_KEY(IsPINCacheEnabled)
+#define VELA5_SETTING_DEFINITIONS(type, name, fallback, where) VELA5_SETTING_##type(name, fallback, where)
+VELA5_SETTINGS_KEYS(VELA5_SETTING_DEFINITIONS)

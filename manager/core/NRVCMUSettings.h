@@ -3,6 +3,8 @@
 // middleware read from the registry.
 #pragma once
 
+#include "SettingsKeys.h"
+
 #include <memory>
 #include <wx/string.h>
 
@@ -40,96 +42,23 @@ public:
     // locations with the log folder); empty for an unknown key.
     wxString GetDefaultValue(const wxString& key) const;
 
-    wxString GetDefaultLanguage() const;
-    void SetDefaultLanguage(const wxString& value);
-    bool IsLaunchAtStartup() const;
-    void SetIsLaunchAtStartup(bool value);
-    bool IsMinimizeToTray() const;
-    void SetIsMinimizeToTray(bool value);
-    bool IsAskOnExit() const;
-    void SetIsAskOnExit(bool value);
-    bool IsAskChangeDefaultPin() const;
-    void SetIsAskChangeDefaultPin(bool value);
-    bool IsAutoLogout() const;
-    void SetIsAutoLogout(bool value);
-    long GetAutoLogoutTime() const;
-    void SetAutoLogoutTime(long value);
-    bool IsInstallCertificate() const;
-    void SetIsInstallCertificate(bool value);
-    bool IsRemoveCertificate() const;
-    void SetIsRemoveCertificate(bool value);
-    wxString GetTokenLabel() const;
-    void SetTokenLabel(const wxString& value);
-    bool IsAppendSerialNumberToLabel() const;
-    void SetIsAppendSerialNumberToLabel(bool value);
-    long GetUserPINType() const;
-    void SetUserPINType(long value);
-    wxString GetUserPINDefaultValue() const;
-    void SetUserPINDefaultValue(const wxString& value);
-    long GetUserPINMinLength() const;
-    void SetUserPINMinLength(long value);
-    long GetUserPINMaxLength() const;
-    void SetUserPINMaxLength(long value);
-    long GetUserPINErrorLimit() const;
-    void SetUserPINErrorLimit(long value);
-    long GetRandomUserPINLength() const;
-    void SetRandomUserPINLength(long value);
-    bool IsRandomUserPINUseNumbers() const;
-    void SetIsRandomUserPINUseNumbers(bool value);
-    bool IsRandomUserPINUseUppercaseLetters() const;
-    void SetIsRandomUserPINUseUppercaseLetters(bool value);
-    bool IsRandomUserPINUseLowercaseLetters() const;
-    void SetIsRandomUserPINUseLowercaseLetters(bool value);
-    bool IsRandomUserPINUseSymbols() const;
-    void SetIsRandomUserPINUseSymbols(bool value);
-    long GetSOPINType() const;
-    void SetSOPINType(long value);
-    wxString GetSOPINDefaultValue() const;
-    void SetSOPINDefaultValue(const wxString& value);
-    long GetSOPINMinLength() const;
-    void SetSOPINMinLength(long value);
-    long GetSOPINMaxLength() const;
-    void SetSOPINMaxLength(long value);
-    long GetSOPINErrorLimit() const;
-    void SetSOPINErrorLimit(long value);
-    long GetRandomSOPINLength() const;
-    void SetRandomSOPINLength(long value);
-    bool IsRandomSOPINUseNumbers() const;
-    void SetIsRandomSOPINUseNumbers(bool value);
-    bool IsRandomSOPINUseUppercaseLetters() const;
-    void SetIsRandomSOPINUseUppercaseLetters(bool value);
-    bool IsRandomSOPINUseLowercaseLetters() const;
-    void SetIsRandomSOPINUseLowercaseLetters(bool value);
-    bool IsRandomSOPINUseSymbols() const;
-    void SetIsRandomSOPINUseSymbols(bool value);
-    long GetMaxRSAKeyPairs() const;
-    void SetMaxRSAKeyPairs(long value);
-    bool IsCSPx86LogEnabled() const;
-    void SetIsCSPx86LogEnabled(bool value);
-    wxString GetCSPx86LogLocation() const;
-    void SetCSPx86LogLocation(const wxString& value);
-    bool IsCSPx64LogEnabled() const;
-    void SetIsCSPx64LogEnabled(bool value);
-    wxString GetCSPx64LogLocation() const;
-    void SetCSPx64LogLocation(const wxString& value);
-    bool IsKSPx86LogEnabled() const;
-    void SetIsKSPx86LogEnabled(bool value);
-    wxString GetKSPx86LogLocation() const;
-    void SetKSPx86LogLocation(const wxString& value);
-    bool IsKSPx64LogEnabled() const;
-    void SetIsKSPx64LogEnabled(bool value);
-    wxString GetKSPx64LogLocation() const;
-    void SetKSPx64LogLocation(const wxString& value);
-    bool IsPKCS11x86LogEnabled() const;
-    void SetIsPKCS11x86LogEnabled(bool value);
-    wxString GetPKCS11x86LogLocation() const;
-    void SetPKCS11x86LogLocation(const wxString& value);
-    bool IsPKCS11x64LogEnabled() const;
-    void SetIsPKCS11x64LogEnabled(bool value);
-    wxString GetPKCS11x64LogLocation() const;
-    void SetPKCS11x64LogLocation(const wxString& value);
-    bool IsPINCacheEnabled() const;
-    void SetIsPINCacheEnabled(bool value);
+    // IsX()/SetIsX(bool), GetX()/SetX(long), GetX()/SetX(const wxString&): one
+    // pair per key of the list.
+#define VELA5_SETTING_ACCESSORS(type, name, fallback, where) VELA5_SETTING_ACCESSORS_##type(name)
+#define VELA5_SETTING_ACCESSORS_Bool(Name)                                                                   \
+    bool Name() const;                                                                                       \
+    void Set##Name(bool value);
+#define VELA5_SETTING_ACCESSORS_Long(Name)                                                                   \
+    long Get##Name() const;                                                                                  \
+    void Set##Name(long value);
+#define VELA5_SETTING_ACCESSORS_Text(Name)                                                                   \
+    wxString Get##Name() const;                                                                              \
+    void Set##Name(const wxString& value);
+    VELA5_SETTINGS_KEYS(VELA5_SETTING_ACCESSORS)
+#undef VELA5_SETTING_ACCESSORS
+#undef VELA5_SETTING_ACCESSORS_Bool
+#undef VELA5_SETTING_ACCESSORS_Long
+#undef VELA5_SETTING_ACCESSORS_Text
 
 private:
     bool ReadBool(const wxString& key, bool fallback) const;
