@@ -160,7 +160,7 @@ private:
     // caller commits. Throws a retry code, CKR_PIN_LOCKED or, when
     // standardCodes, CKR_PIN_INCORRECT. With `opened`, a matching PIN also
     // unwraps the token key into it.
-    void CheckPin(TokenRecord& token, PinState& pin, const std::string& given, bool standardCodes,
+    void CheckPin(TokenRecord& token, PinState& pin, std::string_view given, bool standardCodes,
         TokenKeyPtr* opened = nullptr);
     StoredObject VisibleObject(const Session& session, CK_OBJECT_HANDLE handle);
     void CheckWritable(const Session& session, const StoredObject& object);

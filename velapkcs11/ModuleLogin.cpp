@@ -4,42 +4,26 @@
 #include "Module.h"
 
 #include <cstring>
-#include <openssl/crypto.h>
 
 namespace velatoken {
 
 namespace {
 
 // A PIN copied out of the caller's buffer, wiped when done.
-class PinText final {
-public:
-    PinText(const CK_BYTE* pin, CK_ULONG length)
-    {
-        Require(pin != nullptr || length == 0, CKR_ARGUMENTS_BAD);
-        if (length > static_cast<CK_ULONG>(kMaxPinLength)) {
-            // Longer than any PIN can be: the caller's buffer is not read
-            // (its length may be a lie), and a stand-in just as much too
-            // long gets the answer every check gives such a PIN.
-            m_text.assign(static_cast<size_t>(kMaxPinLength) + 1, '\0');
-        } else if (length != 0) {
-            m_text.assign(reinterpret_cast<const char*>(pin), length);
-        }
+// The PIN a caller passed, owned so it is wiped on every way out.
+SecretBytes PinBytes(const CK_BYTE* pin, CK_ULONG length)
+{
+    Require(pin != nullptr || length == 0, CKR_ARGUMENTS_BAD);
+    if (length > static_cast<CK_ULONG>(kMaxPinLength)) {
+        // Longer than any PIN can be: the caller's buffer is not read (its
+        // length may be a lie), and a stand-in just as much too long gets
+        // the answer every check gives such a PIN.
+        return SecretBytes(std::vector<std::uint8_t>(static_cast<size_t>(kMaxPinLength) + 1, 0));
     }
-    ~PinText()
-    {
-        if (!m_text.empty()) {
-            OPENSSL_cleanse(m_text.data(), m_text.size());
-        }
-    }
-    PinText(const PinText&) = delete;
-    PinText& operator=(const PinText&) = delete;
-    const std::string& Text() const { return m_text; }
+    return SecretBytes(pin, length);
+}
 
-private:
-    std::string m_text;
-};
-
-void RequireLength(const std::string& pin, const PinState& state)
+void RequireLength(std::string_view pin, const PinState& state)
 {
     const auto length = static_cast<int64_t>(pin.size());
     Require(length >= state.minLen && length <= state.maxLen, CKR_PIN_LEN_RANGE);
@@ -105,7 +89,7 @@ void Module::Unseal(StoredObject& object)
 }
 
 void Module::CheckPin(
-    TokenRecord& token, PinState& pin, const std::string& given, bool standardCodes, TokenKeyPtr* opened)
+    TokenRecord& token, PinState& pin, std::string_view given, bool standardCodes, TokenKeyPtr* opened)
 {
     Require(pin.left > 0, CKR_PIN_LOCKED);
     LockedBuffer wrappingKey;
@@ -133,7 +117,7 @@ void Module::Login(CK_SESSION_HANDLE handle, CK_USER_TYPE user, CK_BYTE_PTR pin,
     // No key asks for a login per operation, so none is ever awaiting one.
     Require(vendor || user != CKU_CONTEXT_SPECIFIC, CKR_OPERATION_NOT_INITIALIZED);
     Require(user == CKU_SO || user == CKU_USER, CKR_USER_TYPE_INVALID);
-    const PinText text(pin, length);
+    const SecretBytes text = PinBytes(pin, length);
     // Read inside the write transaction so concurrent changes serialize.
     Transaction transaction(*m_db);
     TokenRecord token = RecognizedToken(session.tokenId);
@@ -189,8 +173,8 @@ void Module::SetPIN(
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, SwitchableCall::C_SetPIN);
-    const PinText oldText(oldPin, oldLength);
-    const PinText newText(newPin, newLength);
+    const SecretBytes oldText = PinBytes(oldPin, oldLength);
+    const SecretBytes newText = PinBytes(newPin, newLength);
     Require((session.flags & CKF_RW_SESSION) != 0, CKR_SESSION_READ_ONLY);
     // Read inside the write transaction so concurrent changes serialize.
     Transaction transaction(*m_db);
@@ -220,8 +204,8 @@ void Module::UnblockUserPIN(
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, SwitchableCall::C_NRV_UnblockUserPIN);
-    const PinText soText(soPin, soLength);
-    const PinText newText(newPin, newLength);
+    const SecretBytes soText = PinBytes(soPin, soLength);
+    const SecretBytes newText = PinBytes(newPin, newLength);
     // Read inside the write transaction so concurrent changes serialize.
     Transaction transaction(*m_db);
     TokenRecord token = RecognizedToken(session.tokenId);
@@ -269,8 +253,8 @@ void Module::InitToken(CK_BYTE, CK_SLOT_ID slot, const NRV_INIT_TOKEN_RECORD& re
         CKR_ARGUMENTS_BAD);
     InitParams params;
     params.label = LabelText(record.pLabel, NRV_LABEL_BUFFER_SIZE - 1);
-    params.userPin.assign(reinterpret_cast<const char*>(record.pUserPin), record.ulUserPinLen);
-    params.soPin.assign(reinterpret_cast<const char*>(record.pSOPin), record.ulSOPinLen);
+    params.userPin.Assign(record.pUserPin, record.ulUserPinLen);
+    params.soPin.Assign(record.pSOPin, record.ulSOPinLen);
     params.userLimit = record.ulUserPinErrorLimit;
     params.userMax = record.ulUserPinMaxLen;
     params.userMin = record.ulUserPinMinLen;
@@ -289,12 +273,12 @@ void Module::InitToken(CK_SLOT_ID slot, CK_UTF8CHAR_PTR soPin, CK_ULONG soLength
     const SlotEntry& entry = SlotWithToken(slot);
     CheckSwitch(SwitchableCall::C_InitToken, &entry);
     Require(label != nullptr, CKR_ARGUMENTS_BAD);
-    const PinText soText(soPin, soLength);
+    const SecretBytes soText = PinBytes(soPin, soLength);
     InitParams params;
     // The standard label is 32 bytes padded with blanks.
     params.label = LabelText(label, kLabelSize);
     params.label.erase(params.label.find_last_not_of(' ') + 1);
-    params.soPin = soText.Text();
+    params.soPin = soText;
     params.withUserPin = false;
     InitializeToken(entry, params, true);
 }
@@ -320,10 +304,10 @@ void Module::InitializeToken(const SlotEntry& entry, InitParams& params, bool st
     if (token.initialized) {
         // Re-initializing needs the current SO PIN; failures count, except
         // a standard caller's PIN that cannot match, as at C_Login.
-        const auto soLength = static_cast<int64_t>(params.soPin.size());
+        const auto soLength = static_cast<int64_t>(params.soPin.Size());
         Require(!standard || (soLength >= token.so.minLen && soLength <= token.so.maxLen), CKR_PIN_INCORRECT);
         try {
-            CheckPin(token, token.so, params.soPin, standard);
+            CheckPin(token, token.so, params.soPin.Text(), standard);
         } catch (const CkError&) {
             transaction.Commit();
             throw;
@@ -341,7 +325,7 @@ void Module::InitPIN(CK_SESSION_HANDLE handle, CK_UTF8CHAR_PTR pin, CK_ULONG len
 {
     auto lock = Enter();
     const Session& session = UseSession(handle, SwitchableCall::C_InitPIN);
-    const PinText text(pin, length);
+    const SecretBytes text = PinBytes(pin, length);
     // Read inside the write transaction so concurrent changes serialize.
     Transaction transaction(*m_db);
     TokenRecord token = RecognizedToken(session.tokenId);

@@ -18,14 +18,6 @@ constexpr const char* kTokenColumns
       "user_left, user_min, user_max, so_hash, so_salt, so_limit, so_left, so_min, so_max, max_key_pairs, "
       "pin_rounds, user_key, so_key";
 
-void Wipe(std::string& text)
-{
-    if (!text.empty()) {
-        OPENSSL_cleanse(text.data(), text.size());
-    }
-    text.clear();
-}
-
 std::string NewSerial()
 {
     unsigned char bytes[8];
@@ -75,12 +67,6 @@ void CheckPinState(const PinState& pin)
 }
 
 } // namespace
-
-InitParams::~InitParams()
-{
-    Wipe(userPin);
-    Wipe(soPin);
-}
 
 std::vector<ReaderRow> TokenStore::Readers()
 {
@@ -192,8 +178,8 @@ void TokenStore::CheckInit(const InitParams& p)
     Require(p.userLimit >= 1 && p.userLimit <= kMaxErrorLimit, CKR_ARGUMENTS_BAD);
     Require(p.soLimit >= 1 && p.soLimit <= kMaxErrorLimit, CKR_ARGUMENTS_BAD);
     Require(p.maxKeyPairs >= 0 && p.maxKeyPairs <= kMaxKeyPairs, CKR_ARGUMENTS_BAD);
-    const auto userLen = static_cast<int64_t>(p.userPin.size());
-    const auto soLen = static_cast<int64_t>(p.soPin.size());
+    const auto userLen = static_cast<int64_t>(p.userPin.Size());
+    const auto soLen = static_cast<int64_t>(p.soPin.Size());
     Require(!p.withUserPin || (userLen >= p.userMin && userLen <= p.userMax), CKR_PIN_LEN_RANGE);
     Require(soLen >= p.soMin && soLen <= p.soMax, CKR_PIN_LEN_RANGE);
 }
@@ -210,9 +196,9 @@ void TokenStore::ApplyInit(TokenRecord& token, const InitParams& p)
     // A new token gets a new key: nothing sealed under the old one survives.
     const TokenKeyPtr key = TokenKey::Generate();
     if (p.withUserPin) {
-        SetPin(token, CKU_USER, p.userPin, *key);
+        SetPin(token, CKU_USER, p.userPin.Text(), *key);
     }
-    SetPin(token, CKU_SO, p.soPin, *key);
+    SetPin(token, CKU_SO, p.soPin.Text(), *key);
     token.maxKeyPairs = p.maxKeyPairs;
 }
 

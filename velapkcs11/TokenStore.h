@@ -6,6 +6,7 @@
 #include "PinHash.h"
 #include "TokenKey.h"
 #include "pkcs11/pkcs11.h"
+#include "platform/secure_memory/SecretBytes.h"
 
 #include <optional>
 #include <string>
@@ -54,18 +55,17 @@ struct FailureRow {
     CK_RV code = CKR_DEVICE_ERROR;
 };
 
-// What an initialization sets; PINs are wiped by the destructor.
+// What an initialization sets.
 struct InitParams {
     std::string label;
-    std::string userPin;
-    std::string soPin;
+    SecretBytes userPin;
+    SecretBytes soPin;
     int64_t userMin = 4, userMax = 8, userLimit = 8;
     int64_t soMin = 4, soMax = 8, soLimit = 8;
     int64_t maxKeyPairs = 10;
     bool clearCard = true;
     // C_InitToken leaves the User PIN for C_InitPIN to set.
     bool withUserPin = true;
-    ~InitParams();
 };
 
 constexpr size_t kMaxLabelLength = 127;

@@ -147,8 +147,8 @@ std::string CreateToken(TokenStore& store, const std::vector<std::string>& args)
             throw UsageError("an initialized token needs --label, --user-pin and --so-pin");
         }
         params.label = options["--label"];
-        params.userPin = options["--user-pin"];
-        params.soPin = options["--so-pin"];
+        params.userPin.Assign(options["--user-pin"].data(), options["--user-pin"].size());
+        params.soPin.Assign(options["--so-pin"].data(), options["--so-pin"].size());
         params.clearCard = clearCard;
         const std::pair<const char*, int64_t*> numbers[] = {
             { "--min-pin", &params.userMin },

@@ -11,6 +11,7 @@
 #include "TokenStore.h"
 #include "platform/certstore/Certificate.h"
 #include "platform/openssl/OpenSslPtr.h"
+#include "platform/secure_memory/SecureMemory.h"
 
 #include <cstdio>
 #include <cstring>
@@ -20,7 +21,6 @@
 #include <map>
 #include <memory>
 #include <openssl/core_names.h>
-#include <openssl/crypto.h>
 #include <openssl/pem.h>
 #include <stdexcept>
 
@@ -86,23 +86,18 @@ public:
     TokenSession& operator=(const TokenSession&) = delete;
 
     // Outside the constructor, so a failing step still closes what it opened.
-    void Open(const std::string& serial, std::string pin)
+    void Open(const std::string& serial, const SecretBytes& pin)
     {
         Step("C_Initialize", [&] { m_module.Initialize(nullptr); });
         m_initialized = true;
         const CK_SLOT_ID slot = FindSlot(serial);
         Step("C_OpenSession",
             [&] { m_module.OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, &m_session); });
-        try {
-            Step("C_Login", [&] {
-                m_module.Login(m_session, CKU_USER, reinterpret_cast<CK_BYTE_PTR>(pin.data()),
-                    static_cast<CK_ULONG>(pin.size()), false);
-            });
-        } catch (...) {
-            OPENSSL_cleanse(pin.data(), pin.size());
-            throw;
-        }
-        OPENSSL_cleanse(pin.data(), pin.size());
+        // The module only reads the PIN.
+        Step("C_Login", [&] {
+            m_module.Login(m_session, CKU_USER, const_cast<CK_BYTE_PTR>(pin.Data()),
+                static_cast<CK_ULONG>(pin.Size()), false);
+        });
     }
 
     Module& M() { return m_module; }
@@ -154,6 +149,16 @@ std::string Take(
     std::string value = found->second;
     options.erase(found);
     return value;
+}
+
+// A PIN or password, owned so it is wiped however the command ends.
+SecretBytes TakeSecret(
+    std::map<std::string, std::string>& options, const std::string& name, const std::string& command)
+{
+    std::string value = Take(options, name, command);
+    SecretBytes secret(value.data(), value.size());
+    SecureMemory::Wipe(value.data(), value.size());
+    return secret;
 }
 
 void NoMore(const std::map<std::string, std::string>& options)
@@ -215,10 +220,10 @@ void Import(const std::vector<std::string>& args)
         throw std::invalid_argument("usage: object import SERIAL FILE --password P --pin PIN");
     }
     auto options = Options(args, 4);
-    std::string password = Take(options, "--password", "object import");
-    const std::string pin = Take(options, "--pin", "object import");
+    const SecretBytes password = TakeSecret(options, "--password", "object import");
+    const SecretBytes pin = TakeSecret(options, "--pin", "object import");
     NoMore(options);
-    if (password.size() >= NRV_PASSWORD_BUFFER_SIZE) {
+    if (password.Size() >= NRV_PASSWORD_BUFFER_SIZE) {
         throw std::invalid_argument(
             "the password is longer than " + std::to_string(NRV_PASSWORD_BUFFER_SIZE - 1) + " bytes");
     }
@@ -240,10 +245,9 @@ void Import(const std::vector<std::string>& args)
     TokenSession session;
     session.Open(args[2], pin);
     Step("C_NRV_LoadCert", [&] {
-        session.M().LoadCert(session.Handle(), pathBuffer, reinterpret_cast<CK_BYTE_PTR>(password.data()),
-            static_cast<CK_ULONG>(password.size()));
+        session.M().LoadCert(session.Handle(), pathBuffer, const_cast<CK_BYTE_PTR>(password.Data()),
+            static_cast<CK_ULONG>(password.Size()));
     });
-    OPENSSL_cleanse(password.data(), password.size());
 }
 
 void AddCertificate(const std::vector<std::string>& args)
@@ -254,7 +258,7 @@ void AddCertificate(const std::vector<std::string>& args)
     }
     auto options = Options(args, 4);
     const Blob id = ParseHex(Take(options, "--id", "object add-cert"));
-    const std::string pin = Take(options, "--pin", "object add-cert");
+    const SecretBytes pin = TakeSecret(options, "--pin", "object add-cert");
     std::string label;
     const bool labelGiven = options.count("--label") != 0;
     if (labelGiven) {
@@ -313,7 +317,7 @@ void AddKey(const std::vector<std::string>& args)
     auto options = Options(args, 4);
     const std::string className = Take(options, "--class", "object add-key");
     const std::string idText = Take(options, "--id", "object add-key");
-    const std::string pin = Take(options, "--pin", "object add-key");
+    const SecretBytes pin = TakeSecret(options, "--pin", "object add-key");
     std::string label;
     if (options.count("--label") != 0) {
         label = Take(options, "--label", "object add-key");
@@ -336,9 +340,10 @@ void AddKey(const std::vector<std::string>& args)
         "rsa-coefficient1" };
     const CK_ATTRIBUTE_TYPE types[] = { CKA_MODULUS, CKA_PUBLIC_EXPONENT, CKA_PRIVATE_EXPONENT, CKA_PRIME_1,
         CKA_PRIME_2, CKA_EXPONENT_1, CKA_EXPONENT_2, CKA_COEFFICIENT };
-    std::vector<Blob> values;
+    // The private parts are wiped however the command ends.
+    std::vector<SecretBytes> values;
     for (const char* name : names) {
-        values.push_back(KeyParameter(key.get(), name));
+        values.emplace_back(KeyParameter(key.get(), name));
     }
     CK_OBJECT_CLASS objectClass = isPrivate ? CKO_PRIVATE_KEY : CKO_PUBLIC_KEY;
     CK_KEY_TYPE keyType = CKK_RSA;
@@ -353,7 +358,9 @@ void AddKey(const std::vector<std::string>& args)
     };
     const size_t parts = isPrivate ? values.size() : 2;
     for (size_t i = 0; i < parts; ++i) {
-        attributes.push_back({ types[i], values[i].data(), static_cast<CK_ULONG>(values[i].size()) });
+        // The module only reads the values.
+        attributes.push_back({ types[i], const_cast<std::uint8_t*>(values[i].Data()),
+            static_cast<CK_ULONG>(values[i].Size()) });
     }
     TokenSession session;
     session.Open(args[2], pin);
@@ -362,9 +369,6 @@ void AddKey(const std::vector<std::string>& args)
         session.M().CreateObject(
             session.Handle(), attributes.data(), static_cast<CK_ULONG>(attributes.size()), &handle);
     });
-    for (Blob& value : values) {
-        OPENSSL_cleanse(value.data(), value.size());
-    }
     std::cout << handle << "\n";
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 class SecretBytes final {
@@ -23,6 +24,11 @@ public:
     const std::uint8_t* Data() const { return m_bytes.data(); }
     std::size_t Size() const { return m_bytes.size(); }
     bool Empty() const { return m_bytes.empty(); }
+    // The same bytes read as text, as a PIN is.
+    std::string_view Text() const
+    {
+        return { reinterpret_cast<const char*>(m_bytes.data()), m_bytes.size() };
+    }
 
 private:
     std::vector<std::uint8_t> m_bytes;
