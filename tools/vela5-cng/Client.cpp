@@ -1,6 +1,7 @@
 #include "Client.h"
 
 #include "platform/cng/WideText.h"
+#include "platform/secure_memory/SecureMemory.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -19,11 +20,6 @@ std::string Hex(SECURITY_STATUS status)
     return text;
 }
 
-Options::~Options()
-{
-    explicit_bzero(pin.data(), pin.size());
-}
-
 bool ParseOptions(const std::vector<std::string>& args, char** argv, std::size_t from, unsigned allowed,
     Options& options, std::vector<std::string>* positional)
 {
@@ -33,7 +29,8 @@ bool ParseOptions(const std::vector<std::string>& args, char** argv, std::size_t
             options.silent = true;
         } else if (args[i] == "--pin" && hasValue) {
             options.hasPin = true;
-            options.pin = args[++i];
+            ++i;
+            options.pin.Assign(args[i].data(), args[i].size());
             // The command line's copy is not needed any more.
             explicit_bzero(argv[i], std::strlen(argv[i]));
         } else if ((allowed & kSpecOption) != 0 && args[i] == "--spec" && hasValue) {
@@ -78,11 +75,11 @@ SECURITY_STATUS OpenedProvider::Open(const std::string& name, const Options& opt
     if (options.hasPin) {
         // The provider logs in with the PIN in its PIN buffer instead of
         // asking; it wipes and releases the buffer when it is freed.
-        std::u16string pin = Cng::Widen(options.pin);
+        std::u16string pin = Cng::Widen(options.pin.Text());
         auto* buffer = new char16_t[pin.size() + 1]();
         std::copy(pin.begin(), pin.end(), buffer);
         reinterpret_cast<ProviderContext*>(m_handle)->pszPin = buffer;
-        explicit_bzero(pin.data(), pin.size() * sizeof(char16_t));
+        SecureMemory::Wipe(pin.data(), pin.size() * sizeof(char16_t));
     }
     return ERROR_SUCCESS;
 }

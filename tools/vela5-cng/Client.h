@@ -4,6 +4,7 @@
 
 #include "ksp/Records.h"
 #include "platform/cng/Router.h"
+#include "platform/secure_memory/SecretBytes.h"
 
 #include <string>
 #include <vector>
@@ -20,10 +21,9 @@ enum OptionSet : unsigned {
 };
 
 struct Options {
-    ~Options();
     bool silent = false;
     bool hasPin = false;
-    std::string pin;
+    SecretBytes pin;
     DWORD spec = 0;
     std::string hash;
     std::string out;

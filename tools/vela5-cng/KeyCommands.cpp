@@ -63,11 +63,10 @@ std::string Hex(SECURITY_STATUS status)
 }
 
 struct Arguments {
-    ~Arguments() { explicit_bzero(pin.data(), pin.size()); }
     std::vector<std::string> positional;
     bool silent = false;
     bool hasPin = false;
-    std::string pin;
+    SecretBytes pin;
     bool overwrite = false;
     std::string length, spec, blob, pem, key, dword, text, file;
 };
@@ -84,7 +83,8 @@ bool Parse(const std::vector<std::string>& args, char** argv, std::size_t from,
             out.overwrite = true;
         } else if (arg == "--pin" && i + 1 < args.size()) {
             out.hasPin = true;
-            out.pin = args[++i];
+            ++i;
+            out.pin.Assign(args[i].data(), args[i].size());
             explicit_bzero(argv[i], std::strlen(argv[i]));
         } else if (arg.rfind("--", 0) == 0 && i + 1 < args.size()
             && std::find(valued.begin(), valued.end(), arg) != valued.end()) {

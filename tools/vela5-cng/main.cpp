@@ -164,7 +164,7 @@ int Key(
 
 // Opens a provider for the key commands, with the common options.
 int WithProvider(
-    const std::string& name, bool silent, const std::string* pin, const CngKeyCommands::Body& body)
+    const std::string& name, bool silent, const SecretBytes* pin, const CngKeyCommands::Body& body)
 {
     Options options;
     options.silent = silent;
