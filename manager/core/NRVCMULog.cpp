@@ -34,13 +34,20 @@ NRVCMULog& NRVCMULog::Get()
 }
 
 NRVCMULog::NRVCMULog()
-    : m_filePath(DefaultFilePath())
 {
+    SetFilePath(DefaultFilePath());
 }
 
 NRVCMULog::NRVCMULog(const wxString& filePath)
-    : m_filePath(filePath)
 {
+    SetFilePath(filePath);
+}
+
+void NRVCMULog::SetFilePath(const wxString& filePath)
+{
+    m_filePath = filePath;
+    m_nativeFilePath = filePath.fn_str().data();
+    m_nativeFolder = wxFileName(filePath).GetPath().fn_str().data();
 }
 
 wxString NRVCMULog::DefaultFilePath()
@@ -63,8 +70,13 @@ wxString NRVCMULog::Folder()
 
 bool NRVCMULog::IsOwnFolder(const wxString& folder)
 {
+    return IsOwnFolder(std::string(folder.fn_str().data()));
+}
+
+bool NRVCMULog::IsOwnFolder(const std::string& folder)
+{
     struct stat info { };
-    return lstat(folder.fn_str().data(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid();
+    return lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid();
 }
 
 bool NRVCMULog::MakePrivateFolder(const wxString& folder)
@@ -80,7 +92,7 @@ bool NRVCMULog::MakePrivateFolder(const wxString& folder)
 
 void NRVCMULog::Relocate()
 {
-    Get().m_filePath = DefaultFilePath();
+    Get().SetFilePath(DefaultFilePath());
 }
 
 void NRVCMULog::Write(std::string_view text1, std::string_view text2, bool newline)
@@ -97,13 +109,13 @@ void NRVCMULog::Write(std::string_view text1, std::string_view text2, bool newli
     if (newline) {
         line.push_back('\n');
     }
-    const wxCharBuffer path = m_filePath.fn_str();
     // Only into a folder of the user's own, and never through a link another
     // user could have planted to make the manager append to a file of ours.
-    if (!IsOwnFolder(wxFileName(m_filePath).GetPath())) {
+    if (!IsOwnFolder(m_nativeFolder)) {
         return;
     }
-    const int fd = open(path.data(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd
+        = open(m_nativeFilePath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
         return;
     }
@@ -128,13 +140,13 @@ void NRVCMULog::RotateIfFull()
     // the second would replace the full one with the new, nearly empty file.
     static std::mutex rotation;
     const std::lock_guard<std::mutex> lock(rotation);
-    const std::filesystem::path path(m_filePath.fn_str().data());
+    const std::filesystem::path path(m_nativeFilePath);
     std::error_code error;
     const std::uintmax_t size = std::filesystem::file_size(path, error);
     if (error || size <= kMaxFileSize) {
         return;
     }
-    const std::filesystem::path rotated(GetRotatedFilePath().fn_str().data());
+    const std::filesystem::path rotated(m_nativeFilePath + ".1");
     std::filesystem::rename(path, rotated, error);
 }
 

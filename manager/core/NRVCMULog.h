@@ -8,6 +8,7 @@
 
 #include <concepts>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <wx/string.h>
 
@@ -66,6 +67,7 @@ public:
     static bool MakePrivateFolder(const wxString& folder);
     // A directory of this user's, not a link to one.
     static bool IsOwnFolder(const wxString& folder);
+    static bool IsOwnFolder(const std::string& folder);
 
 private:
     void RotateIfFull();
@@ -73,6 +75,13 @@ private:
     void WriteUnsignedValue(
         std::string_view text1, std::string_view format, std::uint64_t value, bool newline);
 
+    void SetFilePath(const wxString& filePath);
+
     wxString m_filePath;
+    // The same paths as the file calls take them, converted once: a
+    // wxString's conversion is cached inside it, so converting the shared
+    // path on every write raced between writer threads.
+    std::string m_nativeFilePath;
+    std::string m_nativeFolder;
     bool m_enabled = true;
 };
