@@ -2,12 +2,12 @@
 // (SoftHSMv2's): the tree lists its slots under their own IDs with the
 // token's details, a vendor-only command shows the module's answer, and
 // nothing reads past the module's function list.
-#include "ScopedTestRoot.h"
 #include "TokenActionsTestSupport.h"
 #include "WindowTestSupport.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/window/NRVCMUFrm.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <filesystem>
 #include <fstream>

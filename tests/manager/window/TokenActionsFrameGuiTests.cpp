@@ -1,11 +1,11 @@
 // A user's first session with a blank token, through the real main window
 // with its polling thread running: every button of the token commands.
-#include "ScopedTestRoot.h"
 #include "TokenActionsTestSupport.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/window/NRVCMUFrm.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <chrono>
 #include <cstdlib>
