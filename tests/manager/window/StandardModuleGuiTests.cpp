@@ -50,7 +50,7 @@ protected:
         m_settings->SetIsInstallCertificate(false);
         m_settings->SetIsAskChangeDefaultPin(false);
         m_settings->SaveHash();
-        m_frame = new NRVCMUFrm(nullptr, m_settings.get(), m_cryptoki.get(), 0);
+        m_frame = new NRVCMUFrm(m_settings.get(), m_cryptoki.get(), 0);
         m_frame->Show();
     }
 

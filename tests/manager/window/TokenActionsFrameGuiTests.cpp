@@ -39,7 +39,7 @@ protected:
         // No propagation agent: these tests are about the window alone.
         m_settings->SetIsInstallCertificate(false);
         m_settings->SaveHash();
-        m_frame = new NRVCMUFrm(nullptr, m_settings.get(), m_cryptoki.get(), 0);
+        m_frame = new NRVCMUFrm(m_settings.get(), m_cryptoki.get(), 0);
         m_frame->Show();
     }
 

@@ -86,8 +86,7 @@ protected:
 
     void OpenFrame(NRVCMUSettings* settings = nullptr)
     {
-        m_frame
-            = new NRVCMUFrm(nullptr, settings != nullptr ? settings : m_settings.get(), m_cryptoki.get(), 0);
+        m_frame = new NRVCMUFrm(settings != nullptr ? settings : m_settings.get(), m_cryptoki.get(), 0);
         m_frame->Show();
     }
 
