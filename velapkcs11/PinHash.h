@@ -3,7 +3,7 @@
 #pragma once
 
 #include "Database.h"
-#include "SecureMemory.h"
+#include "platform/secure_memory/SecureMemory.h"
 
 #include <cstdint>
 #include <string_view>

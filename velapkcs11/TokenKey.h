@@ -4,7 +4,7 @@
 #pragma once
 
 #include "Database.h"
-#include "SecureMemory.h"
+#include "platform/secure_memory/SecureMemory.h"
 
 #include <memory>
 #include <optional>

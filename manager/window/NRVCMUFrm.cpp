@@ -11,7 +11,6 @@
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/DialogIdentity.h"
 #include "manager/core/ModalRunner.h"
-#include "manager/core/NRVCMUApp.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
@@ -78,19 +77,16 @@ constexpr int kAutoLogoutTick = 1000;
 
 } // namespace
 
-NRVCMUFrm::NRVCMUFrm(NRVCMUApp* app, NRVCMUSettings* settings, NRVCMUCryptoki* cryptoki, int extraWidth)
+NRVCMUFrm::NRVCMUFrm(NRVCMUSettings* settings, NRVCMUCryptoki* cryptoki, int extraWidth,
+    wxString programFolder, std::function<void()> reloadMainFrame)
     : wxFrame(nullptr, wxID_ANY, _("Pavix Manager"), wxDefaultPosition, wxDefaultSize, wxDEFAULT_FRAME_STYLE)
-    , m_app(app)
+    , m_programFolder(std::move(programFolder))
     , m_settings(settings)
     , m_cryptoki(cryptoki)
     , m_extraWidth(extraWidth)
     , m_actions(*this)
+    , m_reloadMainFrame(std::move(reloadMainFrame))
 {
-    m_reloadMainFrame = [this] {
-        if (m_app != nullptr) {
-            m_app->ReloadMainFrame();
-        }
-    };
     CreateMenus();
     CreateControls();
     CreateStatusBar(2);
@@ -166,8 +162,8 @@ void NRVCMUFrm::CreateMenus()
 
     // Only a language whose catalog is installed can be the ticked one.
     const wxString stored = m_settings->GetDefaultLanguage();
-    const wxString programFolder = m_app != nullptr
-        ? m_app->GetProgramFolder()
+    const wxString programFolder = !m_programFolder.empty()
+        ? m_programFolder
         : wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath();
     m_language = CatalogExists(programFolder, stored) ? stored : wxString("English");
     bool ticked = false;
@@ -840,7 +836,9 @@ void NRVCMUFrm::OnLanguage(wxCommandEvent& event)
     Hide();
     m_settings->SaveHash();
     PausePolling();
-    m_reloadMainFrame();
+    if (m_reloadMainFrame) {
+        m_reloadMainFrame();
+    }
 }
 
 void NRVCMUFrm::OnAbout(wxCommandEvent&)
@@ -851,7 +849,7 @@ void NRVCMUFrm::OnAbout(wxCommandEvent&)
 
 wxString NRVCMUFrm::GetProgramFolder() const
 {
-    return m_app != nullptr ? m_app->GetProgramFolder() : m_settings->GetProgramFolder();
+    return !m_programFolder.empty() ? m_programFolder : m_settings->GetProgramFolder();
 }
 
 wxString NRVCMUFrm::GetHelpFilePath() const

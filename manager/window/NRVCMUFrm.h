@@ -26,7 +26,6 @@
 
 class MainPollingThread;
 class MySystemTrayIcon;
-class NRVCMUApp;
 class wxDialog;
 class wxListCtrl;
 class wxMenuBar;
@@ -56,7 +55,11 @@ public:
         ID_LIST_INFO,
     };
 
-    NRVCMUFrm(NRVCMUApp* app, NRVCMUSettings* settings, NRVCMUCryptoki* cryptoki, int extraWidth);
+    // programFolder: where the manager's own files are (empty: tests, which
+    // fall back on the settings' folder). reloadMainFrame rebuilds the window
+    // in the newly chosen language; without it a language change only ticks.
+    NRVCMUFrm(NRVCMUSettings* settings, NRVCMUCryptoki* cryptoki, int extraWidth,
+        wxString programFolder = wxString(), std::function<void()> reloadMainFrame = {});
     ~NRVCMUFrm() override;
 
     // Rebuilds the tree from the first slotCount records (reads each slot's information).
@@ -89,7 +92,7 @@ public:
     ActionButton* GetActionButton(int id) const;
     // The ticked item of the Language menu ("English", "Bulgarian", ...).
     const wxString& GetLanguage() const { return m_language; }
-    // Replaces the call of the application's ReloadMainFrame (tests).
+    // Replaces the reload callback (tests).
     void SetReloadMainFrameHandler(std::function<void()> handler) { m_reloadMainFrame = std::move(handler); }
 
     // Where the manager's own files are: the agent, the catalogs, the guide.
@@ -170,7 +173,7 @@ private:
     wxArrayString SlotTexts() const;
     void OnClose(wxCloseEvent& event);
 
-    NRVCMUApp* m_app;
+    const wxString m_programFolder;
     NRVCMUSettings* m_settings;
     NRVCMUCryptoki* m_cryptoki;
     const int m_extraWidth;

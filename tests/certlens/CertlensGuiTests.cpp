@@ -1,7 +1,7 @@
 // Certlens.so loaded by path and driven through its function table, as the
 // certificate manager drives it.
-#include "TestCertificates.h"
 #include "certlens/Certlens.h"
+#include "tests/support/TestCertificates.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>

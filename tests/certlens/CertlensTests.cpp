@@ -1,7 +1,7 @@
 // What the viewer reads from a certificate, checked against OpenSSL's own
 // answers computed here.
-#include "TestCertificates.h"
 #include "certlens/CertificateDetails.h"
+#include "tests/support/TestCertificates.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

@@ -1,9 +1,9 @@
 #include "AgentHarness.h"
 
-#include "RunProgram.h"
-#include "TestCertificates.h"
 #include "pkcs11/pkcs11.h"
 #include "platform/certstore/Store.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/TestCertificates.h"
 
 #include <algorithm>
 #include <csignal>

@@ -3,9 +3,9 @@
 // programs read it, so every test sees the agent as the token manager would.
 #pragma once
 
-#include "ScopedTestRoot.h"
-#include "TestCertificates.h"
 #include "platform/certstore/Certificate.h"
+#include "tests/support/ScopedTestRoot.h"
+#include "tests/support/TestCertificates.h"
 
 #include <chrono>
 #include <cstdint>

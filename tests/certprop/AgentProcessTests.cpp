@@ -2,10 +2,10 @@
 // root: what reaches the store and when, what leaves it, and how the agent
 // answers the manager's commands, a second instance, signals and a crash.
 #include "AgentHarness.h"
-#include "RunProgram.h"
 #include "certprop/Agent.h"
 #include "platform/certstore/Store.h"
 #include "platform/shared_word/SharedWord.h"
+#include "tests/support/RunProgram.h"
 
 #include <csignal>
 #include <cstdio>

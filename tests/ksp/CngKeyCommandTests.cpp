@@ -2,8 +2,7 @@
 // what they print, that the keys they make work with OpenSSL, and their
 // command-line mistakes.
 #include "KeyCreationFixture.h"
-#include "RunProgram.h"
-
+#include "tests/support/RunProgram.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // cannot be used: the open fails with its text and NTE_INTERNAL_ERROR, and
 // the host lives on.
 #include "ProviderFixture.h"
-#include "RunProgram.h"
 #include "TokenKeys.h"
+#include "tests/support/RunProgram.h"
 
 #include <algorithm>
 #include <cstdlib>

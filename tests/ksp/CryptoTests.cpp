@@ -2,9 +2,9 @@
 // router on the software token, with OpenSSL as the other side: the key
 // comes from a PKCS#12 file loaded onto the token, so OpenSSL holds both
 // halves of it.
-#include "RunProgram.h"
-#include "TestCertificates.h"
 #include "TokenKeys.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/TestCertificates.h"
 
 #include <functional>
 #include <openssl/core_names.h>

@@ -1,10 +1,10 @@
 // The provider's plain parts: result mapping, the log writer's switch and
 // line formats, and the provider cache.
-#include "ScopedTestRoot.h"
 #include "ksp/DebugClass.h"
 #include "ksp/ProviderCache.h"
 #include "ksp/ResultCodes.h"
 #include "platform/registry/Registry.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 // test's own, and signatures made or checked on the token directly.
 #pragma once
 
-#include "TestCertificates.h"
 #include "TokenKeys.h"
+#include "tests/support/TestCertificates.h"
 
 #include <cstdint>
 #include <string>

@@ -1,12 +1,12 @@
 // The provider's plain key and PIN parts: names from CKA_ID bytes and the
 // lookup rule, the protected PIN block and the cache, the masking field's
 // cells.
-#include "ScopedTestRoot.h"
 #include "ksp/KeyNames.h"
 #include "ksp/PinManager.h"
 #include "ksp/SecureCells.h"
 #include "platform/cng/WideText.h"
 #include "platform/registry/Registry.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -3,8 +3,8 @@
 // flag rules, what may be written when, and the certificate stored beside
 // its key pair.
 #include "KeyCreationFixture.h"
-#include "TestCertificates.h"
 #include "platform/cng/WideText.h"
+#include "tests/support/TestCertificates.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 #include "ProviderFixture.h"
 
-#include "RunTokenTool.h"
 #include "platform/registry/Registry.h"
+#include "tests/support/RunTokenTool.h"
 
 #include <cstdlib>
 #include <filesystem>

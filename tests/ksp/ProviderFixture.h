@@ -5,9 +5,9 @@
 // removes them again.
 #pragma once
 
-#include "ScopedTestRoot.h"
 #include "ksp/Records.h"
 #include "platform/cng/Router.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,7 +1,7 @@
 #include "TokenKeys.h"
 
-#include "RunTokenTool.h"
 #include "pkcs11/ModuleFileName.h"
+#include "tests/support/RunTokenTool.h"
 
 #include <cstring>
 #include <dlfcn.h>

@@ -1,9 +1,9 @@
 // The built launcher as a user starts it: from a folder beside a manager that
 // is there, missing, not executable or not a program, and from a path too
 // long for its buffer. It always exits with 0 and never waits for the manager.
-#include "ProgramCopy.h"
-#include "ScopedTestRoot.h"
 #include "launcher/LauncherLogic.h"
+#include "tests/support/ProgramCopy.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <csignal>
 #include <fstream>

@@ -1,8 +1,8 @@
 // The wait dialog in-process: keys that must not dismiss it, the About
 // entry, the picture, and the installation started by its first paint.
-#include "ScopedTestRoot.h"
 #include "setup/SetupDlg.h"
 #include "setup/SetupLogic.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <gtest/gtest.h>
 #include <wx/app.h>

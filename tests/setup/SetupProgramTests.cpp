@@ -1,10 +1,10 @@
 // The built setup as a user runs it from the medium: its dialog shows while
 // the driver installs, the two msiexec runs come in order with the x64 rows
 // of this machine, and a missing picture changes nothing but the picture.
-#include "ProgramCopy.h"
-#include "ScopedTestRoot.h"
-#include "ScriptFolder.h"
 #include "setup/SetupLogic.h"
+#include "tests/support/ProgramCopy.h"
+#include "tests/support/ScopedTestRoot.h"
+#include "tests/support/ScriptFolder.h"
 
 #include <csignal>
 #include <fstream>

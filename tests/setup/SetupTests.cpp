@@ -1,8 +1,8 @@
 // setup's package table, its two installer command lines, and the runs
 // themselves against a recording msiexec first on PATH.
-#include "ScopedTestRoot.h"
-#include "ScriptFolder.h"
 #include "setup/SetupLogic.h"
+#include "tests/support/ScopedTestRoot.h"
+#include "tests/support/ScriptFolder.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

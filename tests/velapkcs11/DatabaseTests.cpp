@@ -1,7 +1,7 @@
 // The token state's kept prepared statements: a nested use of one SQL text,
 // rows committed after a statement was kept, and closing with statements
 // kept.
-#include "ScopedTestRoot.h"
+#include "tests/support/ScopedTestRoot.h"
 #include "velapkcs11/Database.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // log in on their own, and a state from before sealed secrets is sealed
 // when first opened.
 #include "TokenModuleFixture.h"
-#include "TokenObjects.h"
+#include "tests/support/TokenObjects.h"
 
 #include <cstdio>
 #include <fstream>

@@ -1,9 +1,9 @@
 // The standard calls, checked the same way against the software token and
 // against SoftHSMv2's module: a check that passes on both tests the standard,
 // not our reading of it. Only standard function-list entries are used here.
-#include "ScopedTestRoot.h"
 #include "pkcs11/pkcs11.h"
 #include "platform/openssl/OpenSslPtr.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <algorithm>
 #include <cstdlib>

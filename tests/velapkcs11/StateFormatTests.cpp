@@ -1,7 +1,7 @@
 // A token state written by the builds whose CK_ULONG was 32 bits wide: opened
 // by this module, every token and object is still there and usable.
 #include "ModuleLoader.h"
-#include "ScopedTestRoot.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // unknown and foreign attributes, values of the wrong form, damaged
 // certificates and RSA components, key-pair templates against their
 // mechanism. The kit's own templates keep working.
-#include "TestCertificates.h"
 #include "TokenModuleFixture.h"
+#include "tests/support/TestCertificates.h"
 
 #include <cstring>
 #include <functional>

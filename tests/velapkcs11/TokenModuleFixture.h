@@ -2,7 +2,7 @@
 #pragma once
 
 #include "ModuleLoader.h"
-#include "ScopedTestRoot.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <gtest/gtest.h>
 #include <string>

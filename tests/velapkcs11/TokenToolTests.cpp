@@ -1,10 +1,10 @@
 // vela5-token's command line: results, exit codes and one-line errors, and
 // objects put on a token with it.
 #include "ModuleLoader.h"
-#include "RunProgram.h"
-#include "ScopedTestRoot.h"
 #include "TokenModuleFixture.h"
-#include "TokenObjects.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/ScopedTestRoot.h"
+#include "tests/support/TokenObjects.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -1,17 +1,17 @@
 // Keeps the translation catalogs complete: every text the manager's sources
 // mark for translation must have a finished translation, with the same printf
 // conversions, in each catalog, and the build must compile each catalog.
-#include "ScopedTestRoot.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <cstring>
-#include <string_view>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {

@@ -1,9 +1,9 @@
 // The module client against fake modules: set-up failures, argument order,
 // log lines byte for byte, refused text and the three steps of FindObjects.
-#include "FakeModuleControl.h"
-#include "ScopedTestRoot.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
+#include "tests/support/FakeModuleControl.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <clocale>
 #include <filesystem>

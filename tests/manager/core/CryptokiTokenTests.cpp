@@ -1,9 +1,9 @@
 // The module client over the real software token, loaded the way the manager
 // loads it: a session's life from login to finalize, and the vendor reading
 // of the token's own retry counts.
-#include "ScopedTestRoot.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <array>
 #include <cstdio>

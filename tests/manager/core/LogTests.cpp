@@ -1,7 +1,7 @@
 // The manager log: exact bytes of each write form, silence without a folder,
 // and whole lines under concurrent writers.
-#include "ScopedTestRoot.h"
 #include "manager/core/NRVCMULog.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <cstdint>
 #include <cstdlib>

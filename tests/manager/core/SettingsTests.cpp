@@ -1,9 +1,9 @@
 // The settings store: the digest over the 45 keys (a known answer), every way
 // a file is rejected and what comes back after, and the registry values the
 // Apply calls leave in both views.
-#include "ScopedTestRoot.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "platform/registry/Registry.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <filesystem>
 #include <fstream>

@@ -6,7 +6,7 @@
 #include "manager/pin/LogInDlg.h"
 #include "manager/pin/MessageBoxDlg.h"
 #if VELA5_WITH_AGENT
-#include "AgentHarness.h"
+#include "tests/certprop/AgentHarness.h"
 #endif
 
 #include <algorithm>

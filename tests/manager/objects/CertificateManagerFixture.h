@@ -5,9 +5,9 @@
 
 #include "../window/TokenActionsTestHost.h"
 #include "../window/WindowTestSupport.h"
-#include "TokenObjects.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/objects/CertificateManagerDlg.h"
+#include "tests/support/TokenObjects.h"
 
 #include <functional>
 #include <openssl/x509.h>

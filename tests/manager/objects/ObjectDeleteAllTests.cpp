@@ -1,11 +1,11 @@
 // "Delete All": against a token that lists ten objects at a time, and through
 // the fake module, whose C_DestroyObject reports success without removing
 // anything, so the listings are the test's own.
-#include "FakeModuleControl.h"
-#include "ScopedTestRoot.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/objects/ObjectDeleteAll.h"
+#include "tests/support/FakeModuleControl.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

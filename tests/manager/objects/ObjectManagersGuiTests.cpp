@@ -575,7 +575,7 @@ TEST_F(ObjectManagersGuiTests, ModuleFailuresBecomeTheOperationsMessage)
 TEST_F(ObjectManagersGuiTests, MainWindowEventsOpenTheManagers)
 {
     m_settings->SetIsAskOnExit(false);
-    auto* frame = new NRVCMUFrm(nullptr, m_settings.get(), m_cryptoki.get(), 0);
+    auto* frame = new NRVCMUFrm(m_settings.get(), m_cryptoki.get(), 0);
     frame->Show();
     const std::function<void()> pump = [] {
         wxTheApp->ProcessPendingEvents();

@@ -1,7 +1,7 @@
 // The certificate description: reading certificate files, names, key IDs.
-#include "ScopedTestRoot.h"
-#include "TestCertificates.h"
 #include "manager/objects/X509Info.h"
+#include "tests/support/ScopedTestRoot.h"
+#include "tests/support/TestCertificates.h"
 
 #include <gtest/gtest.h>
 #include <openssl/bn.h>

@@ -2,7 +2,6 @@
 // types, the checks of manual input in order, the match image, the
 // clear-card question, and the values it returns.
 #include "DialogDriver.h"
-#include "ScopedTestRoot.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
@@ -11,6 +10,7 @@
 #include "manager/pin/InitializeTokenManualInputPINPnl.h"
 #include "manager/pin/InitializeTokenRandomPINPnl.h"
 #include "manager/res/EmbeddedImages.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <gtest/gtest.h>
 #include <wx/checkbox.h>

@@ -1,9 +1,9 @@
 // Random PINs: exact lengths, only enabled classes, never the confusable
 // letters, every member of a class reachable, and independent randomizers.
 #include "DialogDriver.h"
-#include "ScopedTestRoot.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/pin/PINRandomizer.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <gtest/gtest.h>
 #include <set>

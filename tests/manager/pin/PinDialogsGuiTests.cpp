@@ -2,13 +2,13 @@
 // checks applied to the fields (text, focus, emptying), end codes, and the
 // destructor's log line.
 #include "DialogDriver.h"
-#include "ScopedTestRoot.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/pin/ChangePINDlg.h"
 #include "manager/pin/LogInDlg.h"
 #include "manager/pin/MessageBoxDlg.h"
 #include "manager/pin/RenameTokenDlg.h"
 #include "manager/pin/UnlockPINDlg.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <filesystem>
 #include <fstream>

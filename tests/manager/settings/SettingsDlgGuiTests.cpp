@@ -1,8 +1,6 @@
 // The settings dialog as a real window: page switching, the page behaviour
 // the rules drive, what OK saves (and with a digest the next start accepts),
 // what a refused OK keeps, Cancel and Reset to Default, and the Browse dialog.
-#include "DialogDriver.h"
-#include "ScopedTestRoot.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
@@ -12,6 +10,8 @@
 #include "manager/settings/SettingsInitializationTokenPnl.h"
 #include "manager/settings/SettingsLoggingPnl.h"
 #include "manager/settings/SpinField.h"
+#include "tests/manager/pin/DialogDriver.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <gtest/gtest.h>
 #include <memory>

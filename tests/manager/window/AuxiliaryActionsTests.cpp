@@ -1,7 +1,6 @@
 // The main window's auxiliary duties in plain code: the report's tab rule,
 // header and failed writes, the autostart entry, the flag word's value rules
 // and the tray's rules.
-#include "ScopedTestRoot.h"
 #include "certprop/AgentNames.h"
 #include "manager/core/AutostartEntry.h"
 #include "manager/core/NRVCMUSettings.h"
@@ -9,6 +8,7 @@
 #include "manager/window/MySystemTrayIcon.h"
 #include "manager/window/SaveDetailsReport.h"
 #include "platform/shared_word/SharedWord.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <cerrno>
 #include <fstream>

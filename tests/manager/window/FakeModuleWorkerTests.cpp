@@ -1,11 +1,11 @@
 // The poll step's and the initialization worker's recovery rules, against the
 // fake module, which can answer one particular call with any result.
-#include "FakeModuleControl.h"
-#include "ScopedTestRoot.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/window/MainInitializeTokenThread.h"
 #include "manager/window/SlotPoller.h"
+#include "tests/support/FakeModuleControl.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <gtest/gtest.h>
 #include <mutex>

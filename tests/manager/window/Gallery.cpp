@@ -4,10 +4,7 @@
 // toolkit's screen picture is taken once per process and then repeated.
 // Runs on a display of its own (tools/gallery.sh starts one) with a private
 // machine root and the software token, so a user's state is never touched.
-#include "RunTokenTool.h"
-#include "ScopedTestRoot.h"
 #include "TokenActionsTestHost.h"
-#include "TokenObjects.h"
 #include "WindowCatalogue.h"
 #include "certlens/Certlens.h"
 #include "manager/core/LanguageCatalog.h"
@@ -18,6 +15,9 @@
 #include "manager/objects/SecretKeyManagerDlg.h"
 #include "manager/objects/SecretKeyPropertiesDlg.h"
 #include "manager/window/MySystemTrayIcon.h"
+#include "tests/support/RunTokenTool.h"
+#include "tests/support/ScopedTestRoot.h"
+#include "tests/support/TokenObjects.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>

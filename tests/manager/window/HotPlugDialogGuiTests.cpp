@@ -103,7 +103,7 @@ TEST_P(HotPlugDialogGuiTests, TheSlotChangeEndsTheOpenDialogAndTheWindowFollows)
     Tool("reader add 'Reader A'");
     Tool("reader add 'Reader B'");
     InsertToken("Reader A", "--model VELA5-64 --label Mine --user-pin 1234 --so-pin 87654321");
-    m_frame = new NRVCMUFrm(nullptr, m_settings.get(), m_cryptoki.get(), 0);
+    m_frame = new NRVCMUFrm(m_settings.get(), m_cryptoki.get(), 0);
     m_frame->Show();
     ASSERT_TRUE(Settled("Token is ready.")) << m_frame->GetStatus();
     const auto press = [&](int id) {

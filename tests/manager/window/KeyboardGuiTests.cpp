@@ -27,7 +27,7 @@ protected:
         m_settings->SaveHash();
         Tool("reader add 'Reader A'");
         InsertToken("Reader A", "--model VELA5-64 --label Mine --user-pin 1234 --so-pin 87654321");
-        m_frame = new NRVCMUFrm(nullptr, m_settings.get(), m_cryptoki.get(), 0);
+        m_frame = new NRVCMUFrm(m_settings.get(), m_cryptoki.get(), 0);
         m_frame->Show();
         m_frame->Raise();
         ASSERT_TRUE(

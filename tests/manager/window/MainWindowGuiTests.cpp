@@ -39,7 +39,7 @@ protected:
 
     void OpenFrame()
     {
-        m_frame = new NRVCMUFrm(nullptr, m_settings.get(), m_cryptoki.get(), 0);
+        m_frame = new NRVCMUFrm(m_settings.get(), m_cryptoki.get(), 0);
         m_frame->Show();
     }
 

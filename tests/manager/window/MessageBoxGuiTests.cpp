@@ -136,7 +136,7 @@ TEST_F(MessageBoxGuiTests, ASlotChangeClosesTheOpenLanguageQuestion)
     settings.SetIsInstallCertificate(false);
     settings.SaveHash();
     Tool("reader add 'Reader A'");
-    auto* frame = new NRVCMUFrm(nullptr, &settings, m_cryptoki.get(), 0);
+    auto* frame = new NRVCMUFrm(&settings, m_cryptoki.get(), 0);
     frame->Show();
     const auto pump = [] {
         wxTheApp->ProcessPendingEvents();

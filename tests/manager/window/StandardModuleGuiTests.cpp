@@ -2,12 +2,12 @@
 // (SoftHSMv2's): the tree lists its slots under their own IDs with the
 // token's details, a vendor-only command shows the module's answer, and
 // nothing reads past the module's function list.
-#include "ScopedTestRoot.h"
 #include "TokenActionsTestSupport.h"
 #include "WindowTestSupport.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/window/NRVCMUFrm.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <filesystem>
 #include <fstream>
@@ -50,7 +50,7 @@ protected:
         m_settings->SetIsInstallCertificate(false);
         m_settings->SetIsAskChangeDefaultPin(false);
         m_settings->SaveHash();
-        m_frame = new NRVCMUFrm(nullptr, m_settings.get(), m_cryptoki.get(), 0);
+        m_frame = new NRVCMUFrm(m_settings.get(), m_cryptoki.get(), 0);
         m_frame->Show();
     }
 

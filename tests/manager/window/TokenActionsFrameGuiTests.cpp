@@ -1,11 +1,11 @@
 // A user's first session with a blank token, through the real main window
 // with its polling thread running: every button of the token commands.
-#include "ScopedTestRoot.h"
 #include "TokenActionsTestSupport.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/window/NRVCMUFrm.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -39,7 +39,7 @@ protected:
         // No propagation agent: these tests are about the window alone.
         m_settings->SetIsInstallCertificate(false);
         m_settings->SaveHash();
-        m_frame = new NRVCMUFrm(nullptr, m_settings.get(), m_cryptoki.get(), 0);
+        m_frame = new NRVCMUFrm(m_settings.get(), m_cryptoki.get(), 0);
         m_frame->Show();
     }
 

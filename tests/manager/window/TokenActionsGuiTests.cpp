@@ -1,13 +1,13 @@
 // The token commands end to end on the software token: real dialogs answered
 // through the modal seam, module calls through the manager's client, and a
 // stand-in window that checks pauses, status texts and the actions.
-#include "ScopedTestRoot.h"
 #include "TokenActionsTestHost.h"
 #include "TokenActionsTestSupport.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/window/MainInitializeTokenThread.h"
 #include "manager/window/TokenActions.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <chrono>
 #include <cstdio>

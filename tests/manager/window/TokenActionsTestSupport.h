@@ -2,13 +2,13 @@
 // modal seam, and the software token's control tool.
 #pragma once
 
-#include "RunTokenTool.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/pin/ChangePINDlg.h"
 #include "manager/pin/InitializeTokenDlg.h"
 #include "manager/pin/LogInDlg.h"
 #include "manager/pin/RenameTokenDlg.h"
 #include "manager/pin/UnlockPINDlg.h"
+#include "tests/support/RunTokenTool.h"
 
 #include <cstdio>
 #include <deque>

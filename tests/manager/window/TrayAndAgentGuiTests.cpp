@@ -1,7 +1,6 @@
 // The main window's tray, close question, Save Details, help and the
 // propagation agent steered through the settings worker, on the software
 // token under a virtual display with the real agent as a process.
-#include "ScriptFolder.h"
 #include "WindowTestSupport.h"
 #include "certprop/AgentNames.h"
 #include "manager/core/ModalRunner.h"
@@ -15,6 +14,7 @@
 #include "manager/window/SettingsThread.h"
 #include "platform/registry/Registry.h"
 #include "platform/shared_word/SharedWord.h"
+#include "tests/support/ScriptFolder.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -86,8 +86,7 @@ protected:
 
     void OpenFrame(NRVCMUSettings* settings = nullptr)
     {
-        m_frame
-            = new NRVCMUFrm(nullptr, settings != nullptr ? settings : m_settings.get(), m_cryptoki.get(), 0);
+        m_frame = new NRVCMUFrm(settings != nullptr ? settings : m_settings.get(), m_cryptoki.get(), 0);
         m_frame->Show();
     }
 

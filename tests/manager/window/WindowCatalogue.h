@@ -149,7 +149,7 @@ inline std::vector<Entry> AllDialogs()
 inline Entry MainWindow()
 {
     return { "NRVCMUFrm",
-        [](const Context& c) { return new NRVCMUFrm(nullptr, c.settings, c.cryptoki, c.extraWidth); } };
+        [](const Context& c) { return new NRVCMUFrm(c.settings, c.cryptoki, c.extraWidth); } };
 }
 
 } // namespace window_catalogue

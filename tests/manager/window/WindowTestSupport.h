@@ -2,10 +2,10 @@
 // machine root, driven through vela5-token, and the module client on it.
 #pragma once
 
-#include "RunTokenTool.h"
-#include "ScopedTestRoot.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
+#include "tests/support/RunTokenTool.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,8 +1,8 @@
 // Names as crypt32 writes them, certificates as contexts: what the
 // certificate manager, the provider and the store tool show and compare.
-#include "TestCertificates.h"
 #include "platform/certstore/CertName.h"
 #include "platform/certstore/Certificate.h"
+#include "tests/support/TestCertificates.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The user's "MY" store: adding with each disposition, finding by public
 // key, deleting, entries kept across processes, damaged entries skipped, and
 // writers in two processes at once losing nothing.
-#include "ScopedTestRoot.h"
-#include "TestCertificates.h"
 #include "platform/certstore/Store.h"
+#include "tests/support/ScopedTestRoot.h"
+#include "tests/support/TestCertificates.h"
 
 #include <chrono>
 #include <fstream>

@@ -1,9 +1,9 @@
 // The router: registrations in the registry layer, finding a provider by
 // name or alias, the failures of loading one, and BCrypt's "RSA".
-#include "ScopedTestRoot.h"
 #include "platform/cng/BCrypt.h"
 #include "platform/cng/Router.h"
 #include "platform/registry/Registry.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

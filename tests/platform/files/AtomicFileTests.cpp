@@ -1,8 +1,8 @@
 // Whole-file replacement and the writers' folder lock: writers killed at any
 // moment leave no temporaries behind, live writers' temporaries are kept,
 // and the lock never goes through a planted link.
-#include "ScopedTestRoot.h"
 #include "platform/files/AtomicFile.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,8 +1,8 @@
 // The single-instance lock: one holder at a time, in or across processes,
 // released when the holder is killed, never handed to a child program, and
 // never kept in a folder other users could reach.
-#include "ScopedTestRoot.h"
 #include "platform/named_mutex/NamedMutex.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // Reader listing: the token module's slots are readers whether or not they
 // hold a token, and a module that cannot list leaves only pcsc-lite.
-#include "RunTokenTool.h"
-#include "ScopedTestRoot.h"
 #include "platform/pcsc/ReaderList.h"
+#include "tests/support/RunTokenTool.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <algorithm>
 #include <cstdlib>

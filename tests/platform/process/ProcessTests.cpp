@@ -1,8 +1,8 @@
 // Starting programs: failures as Windows numbers, arguments passed untouched,
 // hidden children cut off from our terminal and handles, every child reaped.
-#include "ScopedTestRoot.h"
-#include "ScriptFolder.h"
 #include "platform/process/Process.h"
+#include "tests/support/ScopedTestRoot.h"
+#include "tests/support/ScriptFolder.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // The registry layer: exact value bytes and lengths, the two HKLM views,
 // refused changes, damaged hive files, and writers in several processes.
-#include "ScopedTestRoot.h"
 #include "platform/registry/Registry.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <fstream>
 #include <gtest/gtest.h>

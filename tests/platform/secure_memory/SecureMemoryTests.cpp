@@ -1,6 +1,6 @@
-#include "ProtectedText.h"
-#include "SecretBytes.h"
-#include "SecureMemory.h"
+#include "platform/secure_memory/ProtectedText.h"
+#include "platform/secure_memory/SecretBytes.h"
+#include "platform/secure_memory/SecureMemory.h"
 
 #include <array>
 #include <cstring>

@@ -1,8 +1,8 @@
 // The propagation flag word: the creator's value, each side's half, no lost
 // update when both sides write at once from two processes, and no word of a
 // dead creator read as live.
-#include "ScopedTestRoot.h"
 #include "platform/shared_word/SharedWord.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <atomic>
 #include <csignal>

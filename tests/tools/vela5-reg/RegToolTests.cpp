@@ -1,7 +1,7 @@
 // vela5-reg run as a program: what it stores (read back through the layer),
 // what it prints, and that a refused command says why and changes nothing.
-#include "ScopedTestRoot.h"
 #include "platform/registry/Registry.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <cstdlib>
 #include <fstream>

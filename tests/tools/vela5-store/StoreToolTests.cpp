@@ -1,9 +1,9 @@
 // vela5-store's command line: what it shows of a propagated certificate,
 // export and delete, damaged entries, and one clear line for every failure.
-#include "RunProgram.h"
-#include "ScopedTestRoot.h"
-#include "TestCertificates.h"
 #include "platform/certstore/Store.h"
+#include "tests/support/RunProgram.h"
+#include "tests/support/ScopedTestRoot.h"
+#include "tests/support/TestCertificates.h"
 
 #include <gtest/gtest.h>
 

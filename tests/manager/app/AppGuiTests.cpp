@@ -1,17 +1,17 @@
 // The manager's start-up and shutdown, driven in-process on the fake modules
 // with message boxes answered through the modal seam, and once with two real
 // manager processes on the software token, all under Xvfb.
-#include "FakeModuleControl.h"
-#include "ScopedTestRoot.h"
+#include "manager/app/NRVCMUApp.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/ModalRunner.h"
-#include "manager/core/NRVCMUApp.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/window/CertPropControl.h"
 #include "manager/window/NRVCMUFrm.h"
 #include "platform/desktop/Desktop.h"
 #include "platform/registry/Registry.h"
+#include "tests/support/FakeModuleControl.h"
+#include "tests/support/ScopedTestRoot.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,4 +1,4 @@
 // The token manager program: everything happens in NRVCMUApp.
-#include "manager/core/NRVCMUApp.h"
+#include "manager/app/NRVCMUApp.h"
 
 wxIMPLEMENT_APP(NRVCMUApp);

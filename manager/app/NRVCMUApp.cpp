@@ -1,11 +1,11 @@
 #include "NRVCMUApp.h"
 
-#include "CryptokiResultText.h"
-#include "LanguageCatalog.h"
-#include "ModalRunner.h"
-#include "NRVCMUCryptoki.h"
-#include "NRVCMULog.h"
-#include "NRVCMUSettings.h"
+#include "manager/core/CryptokiResultText.h"
+#include "manager/core/LanguageCatalog.h"
+#include "manager/core/ModalRunner.h"
+#include "manager/core/NRVCMUCryptoki.h"
+#include "manager/core/NRVCMULog.h"
+#include "manager/core/NRVCMUSettings.h"
 #include "manager/window/NRVCMUFrm.h"
 #include "pkcs11/ModuleFileName.h"
 #include "platform/desktop/Desktop.h"
@@ -203,7 +203,8 @@ void NRVCMUApp::CreateMainFrame()
     m_settings->ApplyLogging(1);
     m_settings->ApplyLogging(2);
 
-    auto* frame = new NRVCMUFrm(this, m_settings.get(), m_cryptoki.get(), extraWidth);
+    auto* frame = new NRVCMUFrm(
+        m_settings.get(), m_cryptoki.get(), extraWidth, GetProgramFolder(), [this] { ReloadMainFrame(); });
     frame->Show(true);
     frame->Centre(wxBOTH);
     m_mainFrame = frame;
