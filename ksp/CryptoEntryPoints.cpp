@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+using namespace vela5::platform;
+
 namespace {
 
 // Handles first, provider before key.

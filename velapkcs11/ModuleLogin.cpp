@@ -6,6 +6,8 @@
 #include <cstring>
 #include <openssl/crypto.h>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 namespace {

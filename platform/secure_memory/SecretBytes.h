@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace vela5::platform {
+
 class SecretBytes final {
 public:
     SecretBytes() = default;
@@ -27,3 +29,5 @@ public:
 private:
     std::vector<std::uint8_t> m_bytes;
 };
+
+} // namespace vela5::platform

@@ -4,6 +4,7 @@
 #include "KeyCreationFixture.h"
 #include "RunProgram.h"
 
+using namespace vela5::platform;
 
 namespace {
 

@@ -17,6 +17,8 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+using namespace vela5::platform;
+
 namespace CngKeyCommands {
 
 const char* const kHelp
