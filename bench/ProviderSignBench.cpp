@@ -20,6 +20,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr int kRounds = 7;

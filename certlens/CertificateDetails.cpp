@@ -13,6 +13,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+using namespace vela5::platform;
+
 namespace certlens {
 namespace {
 

@@ -20,6 +20,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+using namespace vela5::platform;
+
 namespace certlens {
 namespace {
 

@@ -10,6 +10,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+using namespace vela5::platform;
+
 namespace CertProp {
 
 PollSettings PollSettingsFor(long processors)

@@ -78,7 +78,7 @@ private:
     std::array<CK_SLOT_ID, kMaxSlots> m_slots {};
     std::vector<std::unique_ptr<CSlotContext>> m_contexts;
     std::thread m_propagationThread;
-    SharedWord::Word m_flag;
+    vela5::platform::SharedWord::Word m_flag;
 };
 
 } // namespace CertProp

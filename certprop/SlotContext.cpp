@@ -7,6 +7,8 @@
 #include <cstring>
 #include <new>
 
+using namespace vela5::platform;
+
 namespace CertProp {
 namespace {
 

@@ -64,9 +64,10 @@ private:
     bool m_initialized = false;
     std::size_t m_certCount = 0;
     std::size_t m_currentIndex = 0;
-    std::vector<CertStore::Certificate> m_certificates; // invalid where the object was skipped
-    std::vector<CertStore::KeyProvInfo> m_keyProvInfo;
-    CertStore::Store m_store;
+    // Invalid where the object was skipped.
+    std::vector<vela5::platform::CertStore::Certificate> m_certificates;
+    std::vector<vela5::platform::CertStore::KeyProvInfo> m_keyProvInfo;
+    vela5::platform::CertStore::Store m_store;
     bool m_removeCertificates;
     bool m_vendorEntries;
     AgentLog m_log;

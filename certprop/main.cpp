@@ -13,6 +13,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 std::atomic<bool> g_exit { false };

@@ -12,6 +12,8 @@
 #include <new>
 #include <string>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr DWORD NCRYPT_CIPHER_OPERATION = 0x1;

@@ -15,6 +15,8 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 
+using namespace vela5::platform;
+
 CK_RV LoginUser(CryptokiLibrary& library, CK_SESSION_HANDLE session, const CK_BYTE* pin, CK_ULONG length)
 {
     auto* copy = const_cast<CK_BYTE*>(pin);

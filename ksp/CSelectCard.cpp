@@ -10,6 +10,8 @@
 #include <wx/sizer.h>
 #include <wx/stattext.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 wxString ToWx(const std::u16string& text)

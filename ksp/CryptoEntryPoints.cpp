@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+using namespace vela5::platform;
+
 namespace {
 
 bool SignatureFlagsAllowed(EntryFrame& frame, DWORD flags, SECURITY_STATUS& result)

@@ -2,6 +2,8 @@
 
 #include "platform/secure_memory/SecureMemory.h"
 
+using namespace vela5::platform;
+
 CryptokiObject::CryptokiObject(
     CK_OBJECT_CLASS objectClass, CryptokiLibrary* library, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE handle)
     : m_class(objectClass)

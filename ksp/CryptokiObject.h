@@ -14,7 +14,7 @@
 #include <vector>
 
 // Key material the provider reads from the token.
-using WipedBytes = SecretBytes;
+using WipedBytes = vela5::platform::SecretBytes;
 
 class CryptokiObject {
 public:

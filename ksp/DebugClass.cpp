@@ -9,6 +9,8 @@
 #include <ctime>
 #include <mutex>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr const char* kSdkKey = "Software\\Nurvon Ltd.\\VELA5 SDK";

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+using namespace vela5::platform;
+
 namespace {
 
 CK_ATTRIBUTE Attribute(CK_ATTRIBUTE_TYPE type, const void* value, std::size_t size)

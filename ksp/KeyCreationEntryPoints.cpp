@@ -17,6 +17,8 @@
 #include <cstring>
 #include <new>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr const char* kRegistrationKey

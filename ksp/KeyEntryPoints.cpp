@@ -12,6 +12,8 @@
 #include <new>
 #include <string>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr DWORD AT_KEYEXCHANGE = 1;

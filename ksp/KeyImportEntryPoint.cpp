@@ -16,6 +16,8 @@
 #include <cstring>
 #include <new>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr ULONG NCRYPTBUFFER_PKCS_KEY_NAME = 45;

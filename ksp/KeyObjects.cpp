@@ -15,6 +15,8 @@
 #include <new>
 #include <vector>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr std::size_t kAttributeBuffer = 200;

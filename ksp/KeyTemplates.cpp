@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstring>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr std::size_t kLabelBuffer = 64;

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+using namespace vela5::platform;
+
 namespace {
 
 std::u16string TokenLabel(const CK_TOKEN_INFO& info)

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <new>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr const char* kSdkKey = "Software\\Nurvon Ltd.\\VELA5 SDK";

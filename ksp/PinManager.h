@@ -42,11 +42,11 @@ public:
     SECURITY_STATUS GetPin(BYTE* buffer, DWORD* length) const;
     std::size_t BlockSize() const { return m_block.Size(); }
     // The encrypted block as held, for tests of its shape.
-    const LockedBuffer& Block() const { return m_block; }
+    const vela5::platform::LockedBuffer& Block() const { return m_block; }
 
 private:
     TokenSerial m_serial;
-    LockedBuffer m_block;
+    vela5::platform::LockedBuffer m_block;
     DebugClass m_log;
 };
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr std::size_t NCRYPT_MAX_PROPERTY_NAME = 64;

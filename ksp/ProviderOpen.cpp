@@ -13,6 +13,8 @@
 #include <cstring>
 #include <vector>
 
+using namespace vela5::platform;
+
 SECURITY_STATUS BindToSlot(EntryFrame& frame, ProviderContext* provider, bool silent);
 
 namespace {

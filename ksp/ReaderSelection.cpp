@@ -5,6 +5,8 @@
 
 #include <cstdio>
 
+using namespace vela5::platform;
+
 bool ListReadersForSelection(
     CK_FUNCTION_LIST_PTR module, std::vector<std::u16string>& readers, std::string& failure)
 {

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <new>
 
+using namespace vela5::platform;
+
 LPWSTR CopyWide(std::u16string_view text)
 {
     auto* copy = new (std::nothrow) char16_t[text.size() + 1];

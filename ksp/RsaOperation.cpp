@@ -4,6 +4,8 @@
 
 #include <vector>
 
+using namespace vela5::platform;
+
 RsaOperation::RsaOperation(
     const CryptokiLibrary* library, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, Kind kind)
     : m_functions(library != nullptr ? library->Functions() : nullptr)

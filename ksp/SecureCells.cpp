@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+using namespace vela5::platform;
+
 SecureCells::SecureCells()
     : m_cells(kCapacity * sizeof(std::uint16_t))
 {

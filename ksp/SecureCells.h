@@ -50,7 +50,7 @@ private:
     void TogglePad();
 
     std::uint16_t m_pad[kPadSize] = {};
-    LockedBuffer m_cells;
+    vela5::platform::LockedBuffer m_cells;
     std::size_t m_count = 0;
 };
 

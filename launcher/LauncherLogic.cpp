@@ -1,5 +1,7 @@
 #include "launcher/LauncherLogic.h"
 
+using namespace vela5::platform;
+
 namespace Launcher {
 
 std::string TargetPath(const std::string& launcherPath)

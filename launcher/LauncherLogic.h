@@ -22,15 +22,15 @@ inline constexpr char kBufferTooSmall[] = "Unable to launch application. Buffer 
 std::string TargetPath(const std::string& launcherPath);
 
 // The message for a failed start of target.
-std::string MessageFor(Process::ErrorCode result, const std::string& target);
+std::string MessageFor(vela5::platform::Process::ErrorCode result, const std::string& target);
 
-using StartFunction = std::function<Process::ErrorCode(const std::string& program)>;
+using StartFunction = std::function<vela5::platform::Process::ErrorCode(const std::string& program)>;
 
 // Starts the manager through start without waiting for it; the message to
 // show when that fails, nothing when it started.
 std::optional<std::string> Launch(const std::string& launcherPath, const StartFunction& start);
 
 // The default start: the program itself, in the normal way, let go at once.
-Process::ErrorCode StartProgram(const std::string& program);
+vela5::platform::Process::ErrorCode StartProgram(const std::string& program);
 
 } // namespace Launcher

@@ -7,6 +7,8 @@
 #include <wx/init.h>
 #include <wx/msgdlg.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 void ShowMessage(int argc, char** argv, const std::string& message)

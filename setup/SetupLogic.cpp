@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+using namespace vela5::platform;
+
 namespace Setup {
 
 Packages PackagesFor(const std::string& setupFolder, bool is64Bit)

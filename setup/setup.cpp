@@ -11,6 +11,8 @@
 #include <wx/image.h>
 #include <wx/init.h>
 
+using namespace vela5::platform;
+
 int main(int argc, char** argv)
 {
     const std::string folder = Setup::OwnFolder();

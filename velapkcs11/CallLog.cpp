@@ -12,6 +12,8 @@
 #include <mutex>
 #include <unistd.h>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 namespace {

@@ -5,6 +5,8 @@
 #include <openssl/rand.h>
 #include <unistd.h>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 const RsaKey& Module::KeyOf(const StoredObject& object)

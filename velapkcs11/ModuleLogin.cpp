@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 namespace {

@@ -12,6 +12,8 @@
 #include <pthread.h>
 #include <unistd.h>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 namespace {

@@ -8,6 +8,8 @@
 #include <openssl/hmac.h>
 #include <openssl/rand.h>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 namespace {

@@ -25,12 +25,15 @@ struct PinHash {
     Blob hash;
 
     // With wrappingKey, also hands out the PIN's wrapping key.
-    static PinHash Make(std::string_view pin, int64_t rounds, LockedBuffer* wrappingKey = nullptr);
+    static PinHash Make(
+        std::string_view pin, int64_t rounds, vela5::platform::LockedBuffer* wrappingKey = nullptr);
     // On a match, and with wrappingKey, also hands out the wrapping key.
-    bool Matches(std::string_view pin, int64_t rounds, LockedBuffer* wrappingKey = nullptr) const;
+    bool Matches(
+        std::string_view pin, int64_t rounds, vela5::platform::LockedBuffer* wrappingKey = nullptr) const;
     // The verifier and wrapping key of a stored PBKDF2 output, as the states
     // before sealed secrets kept it.
-    static PinHash FromDerived(const Blob& salt, const Blob& derived, LockedBuffer* wrappingKey);
+    static PinHash FromDerived(
+        const Blob& salt, const Blob& derived, vela5::platform::LockedBuffer* wrappingKey);
 };
 
 } // namespace velatoken

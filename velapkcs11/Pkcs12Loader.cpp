@@ -18,6 +18,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 namespace {

@@ -13,6 +13,8 @@
 #include <openssl/x509.h>
 #include <optional>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 namespace {

@@ -14,7 +14,7 @@ class RsaKey final {
 public:
     RsaKey() = default;
     explicit RsaKey(EVP_PKEY* owned)
-        : m_key(owned, OpenSsl::Deleter<EVP_PKEY_free>())
+        : m_key(owned, vela5::platform::OpenSsl::Deleter<EVP_PKEY_free>())
     {
     }
 

@@ -4,6 +4,8 @@
 #include "ObjectStore.h"
 #include "TokenStore.h"
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 void SealPlainSecrets(Database& db)

@@ -9,6 +9,8 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 namespace {

@@ -22,18 +22,18 @@ public:
     // The key wrapped by Wrap() under `wrappingKey`, or nothing when the
     // wrapping does not open (another key, or a changed value or context).
     static std::shared_ptr<const TokenKey> Unwrap(
-        const Blob& wrapped, const LockedBuffer& wrappingKey, const Blob& context);
+        const Blob& wrapped, const vela5::platform::LockedBuffer& wrappingKey, const Blob& context);
 
     // AES-256-GCM with a random nonce; `context` is authenticated, not
     // stored, so a value moved to another object or attribute fails to open.
     Blob Seal(const Blob& plain, const Blob& context) const;
     // Throws CkError(CKR_DEVICE_ERROR) for a value that does not open.
     Blob Open(const Blob& sealed, const Blob& context) const;
-    Blob Wrap(const LockedBuffer& wrappingKey, const Blob& context) const;
+    Blob Wrap(const vela5::platform::LockedBuffer& wrappingKey, const Blob& context) const;
 
 private:
     TokenKey();
-    LockedBuffer m_key;
+    vela5::platform::LockedBuffer m_key;
 };
 
 using TokenKeyPtr = std::shared_ptr<const TokenKey>;

@@ -9,6 +9,8 @@
 #include <openssl/rand.h>
 #include <stdexcept>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 
 namespace {

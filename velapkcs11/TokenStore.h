@@ -58,8 +58,8 @@ struct FailureRow {
 // What an initialization sets.
 struct InitParams {
     std::string label;
-    SecretBytes userPin;
-    SecretBytes soPin;
+    vela5::platform::SecretBytes userPin;
+    vela5::platform::SecretBytes soPin;
     int64_t userMin = 4, userMax = 8, userLimit = 8;
     int64_t soMin = 4, soMax = 8, soLimit = 8;
     int64_t maxKeyPairs = 10;
@@ -99,7 +99,8 @@ public:
     static void SetPin(TokenRecord& token, CK_USER_TYPE user, std::string_view pin, const TokenKey& key);
     // The token key wrapped for one PIN, with the wrapping key a matching
     // PIN gave; throws CkError(CKR_DEVICE_ERROR) when it does not open.
-    static TokenKeyPtr OpenKey(const TokenRecord& token, CK_USER_TYPE user, const LockedBuffer& wrappingKey);
+    static TokenKeyPtr OpenKey(
+        const TokenRecord& token, CK_USER_TYPE user, const vela5::platform::LockedBuffer& wrappingKey);
     // What a wrapped token key is bound to: its token and whose PIN.
     static Blob KeyContext(int64_t tokenId, CK_USER_TYPE user);
 

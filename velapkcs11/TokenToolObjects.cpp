@@ -24,6 +24,8 @@
 #include <openssl/pem.h>
 #include <stdexcept>
 
+using namespace vela5::platform;
+
 namespace velatoken {
 namespace {
 

@@ -18,6 +18,8 @@
 #include <wx/translation.h>
 #include <wx/utils.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 const char* const kProductTitle = "Pavix Manager";

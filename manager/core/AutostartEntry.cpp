@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+using namespace vela5::platform;
+
 namespace AutostartEntry {
 
 std::filesystem::path Folder()

@@ -16,6 +16,8 @@
 #include <wx/log.h>
 #include <wx/mstream.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 enum class KeyType { Bool, Long, Text };

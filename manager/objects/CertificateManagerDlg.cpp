@@ -29,6 +29,8 @@
 #include <wx/stattext.h>
 #include <wx/stdpaths.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 wxString g_viewerLibraryPath;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <wx/intl.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 // Reads attributes length first, then into buffers of exactly that size.

@@ -18,6 +18,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 // The check boxes in the order the rows show them, two per row.

@@ -14,6 +14,8 @@
 #include <openssl/x509.h>
 #include <wx/intl.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr size_t kIdLength = 20;

@@ -12,8 +12,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-ChangePINDlg::ChangePINDlg(
-    wxWindow* parent, const wxString& tokenLabel, int kind, int minLength, int maxLength, bool defaultPinMode)
+ChangePINDlg::ChangePINDlg(wxWindow* parent, const wxString& tokenLabel, PinKind kind, int minLength,
+    int maxLength, bool defaultPinMode)
     : PinDialogBase(parent, DialogIdentity::ID_DLG_CHANGE_PIN, _("Error:"), "ChangePINDlg")
     , m_kind(kind == PinKind::SO ? PinKind::SO : PinKind::User)
     , m_minLength(minLength)

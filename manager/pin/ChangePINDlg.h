@@ -26,7 +26,7 @@ public:
         ID_BTN_CANCEL,
     };
 
-    ChangePINDlg(wxWindow* parent, const wxString& tokenLabel, int kind, int minLength, int maxLength,
+    ChangePINDlg(wxWindow* parent, const wxString& tokenLabel, PinKind kind, int minLength, int maxLength,
         bool defaultPinMode);
     ~ChangePINDlg() override;
 

@@ -10,10 +10,10 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-LogInDlg::LogInDlg(wxWindow* parent, int kind, const wxString& title, const wxString& notification,
+LogInDlg::LogInDlg(wxWindow* parent, PinKind kind, const wxString& title, const wxString& notification,
     int maxLength, const wxString& extra)
     : PinDialogBase(parent, DialogIdentity::ID_DLG_LOGIN, _("Login"), "LogInDlg")
-    , m_kind(static_cast<PinKind>(kind))
+    , m_kind(kind)
 {
     auto* group = new wxStaticBoxSizer(new wxStaticBox(this, ID_GBX_LOG_IN, wxString()), wxVERTICAL);
     wxWindow* box = group->GetStaticBox();

@@ -18,8 +18,8 @@ public:
         ID_LBE_ERROR_MESSAGE,
     };
 
-    LogInDlg(wxWindow* parent, int kind, const wxString& title, const wxString& notification, int maxLength,
-        const wxString& extra = wxString());
+    LogInDlg(wxWindow* parent, PinKind kind, const wxString& title, const wxString& notification,
+        int maxLength, const wxString& extra = wxString());
     ~LogInDlg() override;
 
     // Puts the token's answer in the error line and asks for the PIN again.

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+using namespace vela5::platform;
+
 namespace {
 
 // Every random choice comes from the cryptographic generator: these PINs

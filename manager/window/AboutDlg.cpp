@@ -8,6 +8,8 @@
 #include <wx/intl.h>
 #include <wx/sizer.h>
 
+using namespace vela5::platform;
+
 namespace {
 constexpr int kTextLeft = 112;
 const char kVelaKeyPath[] = "SOFTWARE\\Nurvon Ltd.\\VELA5 SDK";

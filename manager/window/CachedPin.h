@@ -18,5 +18,5 @@ public:
     bool empty() const { return m_scrambled.Empty(); }
 
 private:
-    ProtectedText m_scrambled;
+    vela5::platform::ProtectedText m_scrambled;
 };

@@ -9,6 +9,8 @@
 #include <thread>
 #include <wx/filename.h>
 
+using namespace vela5::platform;
+
 namespace CertPropControl {
 namespace {
 

@@ -61,7 +61,7 @@ public:
     AgentRecord& operator=(const AgentRecord&) = delete;
 
     // RunCertProp: starts the agent hidden and logs the outcome.
-    Process::ErrorCode Run(const wxString& programFolder, bool removeCertificate);
+    vela5::platform::Process::ErrorCode Run(const wxString& programFolder, bool removeCertificate);
 
     // An agent was started by this record (its process handle is held).
     bool HasStarted() const;

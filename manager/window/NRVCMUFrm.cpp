@@ -34,6 +34,8 @@
 #include <wx/statbox.h>
 #include <wx/stdpaths.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr int kButtonWidth = 114;

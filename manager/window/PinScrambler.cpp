@@ -5,6 +5,8 @@
 #include <openssl/crypto.h>
 #include <string>
 
+using namespace vela5::platform;
+
 namespace {
 // wxString holds UTF-32 here; the scramble is defined on UTF-16 units.
 std::u16string ToUtf16(const wxString& text)

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace CertStore {
+namespace vela5::platform::CertStore {
 namespace {
 
 struct KeyName {
@@ -215,4 +215,4 @@ std::string SimpleDisplayName(const X509* certificate)
     return ValueText(X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, 0)));
 }
 
-} // namespace CertStore
+} // namespace vela5::platform::CertStore

@@ -8,7 +8,7 @@
 #include <openssl/x509.h>
 #include <string>
 
-namespace CertStore {
+namespace vela5::platform::CertStore {
 
 // CertNameToStrA string types and flags, with their Windows values.
 enum NameStrType : uint32_t {
@@ -32,4 +32,4 @@ std::string NameToStr(const X509_NAME* name, uint32_t strType);
 // the name. Empty when the certificate has none of them.
 std::string SimpleDisplayName(const X509* certificate);
 
-} // namespace CertStore
+} // namespace vela5::platform::CertStore

@@ -9,7 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/sha.h>
 
-namespace CertStore {
+namespace vela5::platform::CertStore {
 namespace {
 
 std::vector<uint8_t> NameBytes(const X509_NAME* name)
@@ -293,4 +293,4 @@ bool Certificate::GetKeySpec(uint32_t& keySpec) const
     return bytes != nullptr && bytes->size() == 4 && ReadUint32(*bytes, offset, keySpec);
 }
 
-} // namespace CertStore
+} // namespace vela5::platform::CertStore

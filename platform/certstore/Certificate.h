@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace CertStore {
+namespace vela5::platform::CertStore {
 
 // Windows error numbers and crypt32 results.
 enum Status : long {
@@ -105,4 +105,4 @@ private:
 void AppendUint32(std::vector<uint8_t>& out, uint32_t value);
 bool ReadUint32(const std::vector<uint8_t>& bytes, size_t& offset, uint32_t& value);
 
-} // namespace CertStore
+} // namespace vela5::platform::CertStore

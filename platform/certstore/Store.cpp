@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace CertStore {
+namespace vela5::platform::CertStore {
 namespace {
 
 // An entry file: this mark, then elements of (property id, encoding 1,
@@ -294,4 +294,4 @@ long Store::DeleteByThumbprint(std::string_view thumbprint)
     return Success;
 }
 
-} // namespace CertStore
+} // namespace vela5::platform::CertStore

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-namespace CertStore {
+namespace vela5::platform::CertStore {
 
 // CertAddCertificateContextToStore dispositions, with their Windows values.
 enum AddDisposition : uint32_t {
@@ -65,4 +65,4 @@ private:
     std::filesystem::path m_folder;
 };
 
-} // namespace CertStore
+} // namespace vela5::platform::CertStore

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <dlfcn.h>
 
-namespace Cng {
+namespace vela5::platform::Cng {
 
 namespace {
 
@@ -161,4 +161,4 @@ SECURITY_STATUS Provider::Free(NCRYPT_PROV_HANDLE handle) const
     return m_table == nullptr ? NTE_PROV_DLL_NOT_FOUND : m_table->FreeProvider(handle);
 }
 
-} // namespace Cng
+} // namespace vela5::platform::Cng

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace Cng {
+namespace vela5::platform::Cng {
 
 struct RegisteredProvider {
     std::string name; // the registration key's name
@@ -54,4 +54,4 @@ private:
     NCRYPT_KEY_STORAGE_FUNCTION_TABLE* m_table = nullptr;
 };
 
-} // namespace Cng
+} // namespace vela5::platform::Cng

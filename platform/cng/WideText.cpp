@@ -2,7 +2,7 @@
 
 #include "platform/registry/Registry.h"
 
-namespace Cng {
+namespace vela5::platform::Cng {
 
 std::u16string Widen(std::string_view utf8)
 {
@@ -35,4 +35,4 @@ std::size_t WideLength(LPCWSTR text, std::size_t limit)
     return length;
 }
 
-} // namespace Cng
+} // namespace vela5::platform::Cng

@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-namespace Cng {
+namespace vela5::platform::Cng {
 
 std::u16string Widen(std::string_view utf8);
 std::string Narrow(std::u16string_view text);
 // Length of a NUL-terminated 16-bit text, looking at no more than limit units.
 std::size_t WideLength(LPCWSTR text, std::size_t limit = SIZE_MAX);
 
-} // namespace Cng
+} // namespace vela5::platform::Cng

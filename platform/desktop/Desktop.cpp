@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-namespace Desktop {
+namespace vela5::platform::Desktop {
 namespace {
 
 struct DisplayCloser {
@@ -161,4 +161,4 @@ bool RestoreAndRaise(WindowHandle handle)
     return true;
 }
 
-} // namespace Desktop
+} // namespace vela5::platform::Desktop

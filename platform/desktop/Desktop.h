@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace Desktop {
+namespace vela5::platform::Desktop {
 
 // An X window id; 0 is no window.
 using WindowHandle = std::uint64_t;
@@ -20,4 +20,4 @@ WindowHandle FindTopLevelWindow(const std::string& title);
 // change through its own event loop. False when the window is gone.
 bool RestoreAndRaise(WindowHandle window);
 
-} // namespace Desktop
+} // namespace vela5::platform::Desktop

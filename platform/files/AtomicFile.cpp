@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace Files {
+namespace vela5::platform::Files {
 
 namespace {
 
@@ -186,4 +186,4 @@ FolderLock::~FolderLock()
     }
 }
 
-} // namespace Files
+} // namespace vela5::platform::Files

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <sys/types.h>
 
-namespace Files {
+namespace vela5::platform::Files {
 
 // Writes the bytes to an unnamed file in the target's folder (O_TMPFILE,
 // or a hidden temporary named with the writer's process id where the file
@@ -37,4 +37,4 @@ private:
     int m_fd = -1;
 };
 
-} // namespace Files
+} // namespace vela5::platform::Files

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace NamedMutex {
+namespace vela5::platform::NamedMutex {
 namespace {
 
 // A folder only this user can enter: not a symbolic link, ours, no access
@@ -116,4 +116,4 @@ void Mutex::Release()
     }
 }
 
-} // namespace NamedMutex
+} // namespace vela5::platform::NamedMutex

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string_view>
 
-namespace NamedMutex {
+namespace vela5::platform::NamedMutex {
 
 enum Status : long {
     Success = 0,
@@ -44,4 +44,4 @@ private:
     int m_fd = -1;
 };
 
-} // namespace NamedMutex
+} // namespace vela5::platform::NamedMutex

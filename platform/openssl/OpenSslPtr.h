@@ -10,6 +10,8 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+namespace vela5::platform {
+
 namespace OpenSsl {
 
 template <auto Free> struct Deleter {
@@ -36,3 +38,5 @@ using Pkcs12Ptr = std::unique_ptr<PKCS12, OpenSsl::Deleter<PKCS12_free>>;
 using X509Ptr = std::unique_ptr<X509, OpenSsl::Deleter<X509_free>>;
 using X509NamePtr = std::unique_ptr<X509_NAME, OpenSsl::Deleter<X509_NAME_free>>;
 using CertificateStackPtr = std::unique_ptr<STACK_OF(X509), OpenSsl::CertificateStackDeleter>;
+
+} // namespace vela5::platform

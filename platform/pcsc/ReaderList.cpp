@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <dlfcn.h>
 
-namespace Pcsc {
+namespace vela5::platform::Pcsc {
 
 namespace {
 
@@ -160,4 +160,4 @@ bool Context::ListPcscLite(std::vector<std::u16string>& readers) const
     return true;
 }
 
-} // namespace Pcsc
+} // namespace vela5::platform::Pcsc

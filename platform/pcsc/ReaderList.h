@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace Pcsc {
+namespace vela5::platform::Pcsc {
 
 using Result = int32_t;
 constexpr Result SCARD_S_SUCCESS = 0;
@@ -50,4 +50,4 @@ private:
 // trailing blanks removed, read as Latin-1.
 std::u16string SlotDescriptionText(const CK_UTF8CHAR* description, std::size_t size);
 
-} // namespace Pcsc
+} // namespace vela5::platform::Pcsc

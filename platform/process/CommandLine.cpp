@@ -3,7 +3,7 @@
 // as the same words.
 #include "platform/process/Process.h"
 
-namespace Process {
+namespace vela5::platform::Process {
 
 std::vector<std::string> SplitCommandLine(const std::string& commandLine)
 {
@@ -79,4 +79,4 @@ std::string QuoteArgument(const std::string& word)
     return quoted;
 }
 
-} // namespace Process
+} // namespace vela5::platform::Process

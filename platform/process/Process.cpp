@@ -15,7 +15,7 @@
 
 extern char** environ;
 
-namespace Process {
+namespace vela5::platform::Process {
 namespace {
 
 int OpenPidFd(pid_t pid)
@@ -325,4 +325,4 @@ uint64_t StartTime(pid_t pid)
     return std::strtoull(field.c_str(), nullptr, 10);
 }
 
-} // namespace Process
+} // namespace vela5::platform::Process

@@ -14,7 +14,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace Process {
+namespace vela5::platform::Process {
 
 // Windows error numbers, as CreateProcess and ShellExecute callers read them.
 using ErrorCode = unsigned long;
@@ -115,4 +115,4 @@ ErrorCode OpenDocument(const std::filesystem::path& document);
 // names one process: a pid reused by a later process gets another time.
 uint64_t StartTime(pid_t pid);
 
-} // namespace Process
+} // namespace vela5::platform::Process

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <openssl/rand.h>
 
-namespace Random {
+namespace vela5::platform::Random {
 
 bool Fill(void* buffer, size_t size)
 {
@@ -43,4 +43,4 @@ uint32_t Uniform(uint32_t bound)
     }
 }
 
-} // namespace Random
+} // namespace vela5::platform::Random

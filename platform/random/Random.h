@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace Random {
+namespace vela5::platform::Random {
 
 // Fills size bytes at buffer; false (and the buffer zeroed) when the
 // generator cannot deliver.
@@ -16,4 +16,4 @@ bool Fill(void* buffer, size_t size);
 // a PIN drawn from a broken source must never be handed out.
 uint32_t Uniform(uint32_t bound);
 
-} // namespace Random
+} // namespace vela5::platform::Random

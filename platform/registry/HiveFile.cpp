@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace Registry {
+namespace vela5::platform::Registry {
 namespace {
 
 constexpr std::string_view kHeader = "VELA5 registry 1";
@@ -253,4 +253,4 @@ const HiveValue* HiveData::FindValue(const HiveKey& key, std::string_view name)
     return found == key.values.end() ? nullptr : &*found;
 }
 
-} // namespace Registry
+} // namespace vela5::platform::Registry

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace Registry {
+namespace vela5::platform::Registry {
 
 struct HiveValue {
     std::string name;
@@ -48,4 +48,4 @@ private:
     std::vector<HiveKey> m_keys;
 };
 
-} // namespace Registry
+} // namespace vela5::platform::Registry

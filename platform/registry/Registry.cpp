@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace Registry {
+namespace vela5::platform::Registry {
 namespace {
 
 std::filesystem::path HiveFilePath(Hive hive)
@@ -504,4 +504,4 @@ long Key::GetMultiString(std::string_view name, std::vector<std::string>& texts)
     return Success;
 }
 
-} // namespace Registry
+} // namespace vela5::platform::Registry

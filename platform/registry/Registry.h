@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace Registry {
+namespace vela5::platform::Registry {
 
 // Windows error numbers.
 enum Status : long {
@@ -100,4 +100,4 @@ std::filesystem::path StoreFolder();
 std::vector<uint8_t> ToUtf16Le(std::string_view text);
 std::string FromUtf16Le(const uint8_t* data, size_t size);
 
-} // namespace Registry
+} // namespace vela5::platform::Registry

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+namespace vela5::platform {
+
 ProtectedText::ProtectedText(const ProtectedText& other)
     : m_length(other.m_length)
 {
@@ -75,3 +77,5 @@ std::wstring ProtectedText::Reveal() const
     std::memcpy(text.data(), plain.Data(), m_length * sizeof(wchar_t));
     return text;
 }
+
+} // namespace vela5::platform

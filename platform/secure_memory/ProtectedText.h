@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace vela5::platform {
+
 class ProtectedText final {
 public:
     ProtectedText() = default;
@@ -30,3 +32,5 @@ private:
     LockedBuffer m_cipher;
     std::size_t m_length = 0;
 };
+
+} // namespace vela5::platform

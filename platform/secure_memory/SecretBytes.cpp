@@ -4,6 +4,8 @@
 
 #include <utility>
 
+namespace vela5::platform {
+
 SecretBytes::SecretBytes(const void* data, std::size_t size)
 {
     Assign(data, size);
@@ -66,3 +68,5 @@ void SecretBytes::Clear()
     m_bytes.clear();
     m_bytes.shrink_to_fit();
 }
+
+} // namespace vela5::platform

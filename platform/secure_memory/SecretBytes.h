@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+namespace vela5::platform {
+
 class SecretBytes final {
 public:
     SecretBytes() = default;
@@ -33,3 +35,5 @@ public:
 private:
     std::vector<std::uint8_t> m_bytes;
 };
+
+} // namespace vela5::platform

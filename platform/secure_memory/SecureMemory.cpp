@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 #include <utility>
 
+namespace vela5::platform {
 namespace {
 
 constexpr std::size_t kKeySize = 32;
@@ -132,3 +133,5 @@ void LockedBuffer::Release()
     m_data = nullptr;
     m_size = 0;
 }
+
+} // namespace vela5::platform

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace SecureMemory {
+namespace vela5::platform::SecureMemory {
 
 constexpr std::size_t kBlockSize = 16;
 
@@ -22,7 +22,9 @@ void Wipe(void* data, std::size_t size);
 bool Protect(void* data, std::size_t size);
 bool Unprotect(void* data, std::size_t size);
 
-} // namespace SecureMemory
+} // namespace vela5::platform::SecureMemory
+
+namespace vela5::platform {
 
 // One allocation for a secret: locked while it lives, wiped and unlocked
 // when it goes. Move-only.
@@ -46,3 +48,5 @@ private:
     unsigned char* m_data = nullptr;
     std::size_t m_size = 0;
 };
+
+} // namespace vela5::platform

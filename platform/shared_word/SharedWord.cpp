@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace SharedWord {
+namespace vela5::platform::SharedWord {
 namespace {
 
 // The word is one little-endian value whose low half is bytes 0-1; on this
@@ -186,4 +186,4 @@ long Word::WriteHalf(Half half, uint16_t value)
     return Success;
 }
 
-} // namespace SharedWord
+} // namespace vela5::platform::SharedWord

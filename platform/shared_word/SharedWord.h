@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace SharedWord {
+namespace vela5::platform::SharedWord {
 
 enum Status : long {
     Success = 0,
@@ -61,4 +61,4 @@ private:
     unsigned long m_inode = 0;
 };
 
-} // namespace SharedWord
+} // namespace vela5::platform::SharedWord

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace System {
+namespace vela5::platform::System {
 
 std::filesystem::path MachineRoot()
 {
@@ -38,4 +38,4 @@ std::string MachineTag()
     return tag;
 }
 
-} // namespace System
+} // namespace vela5::platform::System

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-namespace System {
+namespace vela5::platform::System {
 
 // $VELA5_ROOT, else $XDG_DATA_HOME/vela5, else ~/.local/share/vela5.
 std::filesystem::path MachineRoot();
@@ -15,4 +15,4 @@ std::filesystem::path MachineRoot();
 // Eight hex digits derived from MachineRoot() as an absolute path.
 std::string MachineTag();
 
-} // namespace System
+} // namespace vela5::platform::System

@@ -4,7 +4,7 @@
 #include <sys/utsname.h>
 #include <tuple>
 
-namespace System {
+namespace vela5::platform::System {
 
 Version RunningVersion()
 {
@@ -38,4 +38,4 @@ bool Is64BitSystem()
     return std::strstr(names.machine, "64") != nullptr || std::strcmp(names.machine, "s390x") == 0;
 }
 
-} // namespace System
+} // namespace vela5::platform::System

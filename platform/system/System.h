@@ -2,7 +2,7 @@
 // Windows answers them (VerifyVersionInfo, IsWow64Process).
 #pragma once
 
-namespace System {
+namespace vela5::platform::System {
 
 struct Version {
     unsigned major = 0;
@@ -26,4 +26,4 @@ bool IsVistaSP1OrLater();
 // True on a 64-bit machine (where HKLM\Software has two views).
 bool Is64BitSystem();
 
-} // namespace System
+} // namespace vela5::platform::System

@@ -15,6 +15,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace vela5::platform;
+
 extern char** environ;
 
 namespace {

@@ -63,5 +63,5 @@ TestToken MakeToken(
 void AddCertificateWithEmptyId(const TestToken& token, const std::vector<uint8_t>& der);
 
 // The user's "MY" store as it is now.
-std::vector<CertStore::Certificate> StoreCertificates();
+std::vector<vela5::platform::CertStore::Certificate> StoreCertificates();
 bool StoreHolds(const std::vector<uint8_t>& der);

@@ -16,6 +16,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace vela5::platform;
+
 using namespace std::chrono_literals;
 
 namespace {

@@ -4,6 +4,8 @@
 #include "KeyCreationFixture.h"
 #include "tests/support/RunProgram.h"
 
+using namespace vela5::platform;
+
 namespace {
 
 const std::string kProvider = "'Nurvon KSP v1.0'";

@@ -11,6 +11,8 @@
 #include <iterator>
 #include <vector>
 
+using namespace vela5::platform;
+
 TEST(MapCryptokiResultTest, EveryListedResultAndTheRest)
 {
     const std::vector<std::pair<CK_RV, SECURITY_STATUS>> table = {

@@ -9,6 +9,8 @@
 #include <openssl/rsa.h>
 #include <openssl/sha.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 struct BnFree {

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+using namespace vela5::platform;
+
 namespace {
 
 const std::string kMessage = "The quick brown fox";

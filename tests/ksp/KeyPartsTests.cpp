@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+using namespace vela5::platform;
+
 TEST(KeyNamesTest, EveryIdMapsToANameAndBack)
 {
     std::vector<BYTE> everyByte;

@@ -6,6 +6,8 @@
 
 #include <functional>
 
+using namespace vela5::platform;
+
 namespace {
 
 std::vector<std::string> Narrowed(const std::vector<std::u16string>& names)

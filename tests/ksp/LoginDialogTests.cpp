@@ -13,6 +13,8 @@
 #include <wx/timer.h>
 #include <wx/toplevel.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 struct Attempt {

@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+using namespace vela5::platform;
+
 namespace {
 
 Bytes Dword(DWORD value)

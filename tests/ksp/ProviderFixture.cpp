@@ -9,6 +9,8 @@
 #include <iterator>
 #include <memory>
 
+using namespace vela5::platform;
+
 namespace {
 
 std::unique_ptr<ScopedTestRoot> g_root;

@@ -31,7 +31,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    static Cng::Provider& Router();
+    static vela5::platform::Cng::Provider& Router();
     static const NCRYPT_KEY_STORAGE_FUNCTION_TABLE& Table() { return *Router().Table(); }
 
     // A reader, with a blank token in it when withToken.

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 TEST(LauncherTest, EveryStartResultHasItsMessage)

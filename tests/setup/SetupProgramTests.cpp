@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+using namespace vela5::platform;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

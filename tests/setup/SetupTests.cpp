@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 #include <sstream>
 
+using namespace vela5::platform;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

@@ -7,6 +7,8 @@
 // Xlib last: its macros clash with other headers' names.
 #include <X11/Xlib.h>
 
+using namespace vela5::platform;
+
 namespace ProgramCopy {
 
 // Copies the built program name into folder; the copy's path.

@@ -18,8 +18,9 @@ namespace ProgramCopy {
 std::filesystem::path Place(const std::string& name, const std::filesystem::path& folder);
 
 // Starts program with arguments, its standard error going to errors.
-Process::ErrorCode Run(const std::filesystem::path& program, const std::filesystem::path& errors,
-    Process::Child& child, const std::vector<std::string>& arguments = {});
+vela5::platform::Process::ErrorCode Run(const std::filesystem::path& program,
+    const std::filesystem::path& errors, vela5::platform::Process::Child& child,
+    const std::vector<std::string>& arguments = {});
 
 std::string ReadFile(const std::filesystem::path& file);
 
@@ -29,12 +30,13 @@ std::string ReadFile(const std::filesystem::path& file);
 std::shared_ptr<void> HoldDisplay();
 
 // The top-level window titled title once it exists, 0 after timeout.
-Desktop::WindowHandle WaitForWindow(const std::string& title, std::chrono::milliseconds timeout);
+vela5::platform::Desktop::WindowHandle WaitForWindow(
+    const std::string& title, std::chrono::milliseconds timeout);
 
 // Asks the window to close, as its close box would (WM_DELETE_WINDOW).
-bool AskToClose(Desktop::WindowHandle window);
+bool AskToClose(vela5::platform::Desktop::WindowHandle window);
 
 // True when the window is mapped (shown) on the display.
-bool IsMapped(Desktop::WindowHandle window);
+bool IsMapped(vela5::platform::Desktop::WindowHandle window);
 
 } // namespace ProgramCopy

@@ -12,6 +12,8 @@
 #include <openssl/x509v3.h>
 #include <stdexcept>
 
+using namespace vela5::platform;
+
 namespace {
 
 void Check(bool ok, const char* what)

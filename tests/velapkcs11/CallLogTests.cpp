@@ -12,6 +12,8 @@
 #include <string>
 #include <thread>
 
+using namespace vela5::platform;
+
 namespace {
 
 class CallLogTest : public TokenModule {

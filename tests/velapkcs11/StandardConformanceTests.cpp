@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+using namespace vela5::platform;
+
 namespace {
 
 const std::string kUserPin = "1234";

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+using namespace vela5::platform;
+
 int Fail(const std::string& line)
 {
     std::fprintf(stderr, "vela5-cng: %s\n", line.c_str());

@@ -23,7 +23,7 @@ enum OptionSet : unsigned {
 struct Options {
     bool silent = false;
     bool hasPin = false;
-    SecretBytes pin;
+    vela5::platform::SecretBytes pin;
     DWORD spec = 0;
     std::string hash;
     std::string out;
@@ -46,7 +46,7 @@ public:
     NCRYPT_PROV_HANDLE Handle() const { return m_handle; }
 
 private:
-    Cng::Provider m_provider;
+    vela5::platform::Cng::Provider m_provider;
     NCRYPT_PROV_HANDLE m_handle = 0;
 };
 

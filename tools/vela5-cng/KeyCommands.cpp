@@ -17,6 +17,8 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+using namespace vela5::platform;
+
 namespace CngKeyCommands {
 
 const char* const kHelp
@@ -66,7 +68,7 @@ struct Arguments {
     std::vector<std::string> positional;
     bool silent = false;
     bool hasPin = false;
-    SecretBytes pin;
+    vela5::platform::SecretBytes pin;
     bool overwrite = false;
     std::string length, spec, blob, pem, key, dword, text, file;
 };

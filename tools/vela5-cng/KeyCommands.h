@@ -14,8 +14,8 @@ namespace CngKeyCommands {
 
 using Body = std::function<int(const NCRYPT_KEY_STORAGE_FUNCTION_TABLE& table, NCRYPT_PROV_HANDLE provider)>;
 // Opens the provider, runs body, frees the provider; pin null: no --pin.
-using Opener
-    = std::function<int(const std::string& name, bool silent, const SecretBytes* pin, const Body& body)>;
+using Opener = std::function<int(
+    const std::string& name, bool silent, const vela5::platform::SecretBytes* pin, const Body& body)>;
 
 // Their usage and help, which --help prints after the other commands.
 extern const char* const kHelp;

@@ -17,6 +17,8 @@
 #include <openssl/param_build.h>
 #include <openssl/pem.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 using Bytes = std::vector<unsigned char>;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+using namespace vela5::platform;
+
 const char* const kUsage
     = "usage: vela5-cng providers\n"
       "       vela5-cng open NAME [--silent]\n"

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+using namespace vela5::platform;
+
 namespace {
 
 struct Options {

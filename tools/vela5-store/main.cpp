@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr const char* kHelp = R"(usage: vela5-store COMMAND ...

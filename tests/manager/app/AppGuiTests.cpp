@@ -33,6 +33,8 @@
 #include <wx/translation.h>
 // Xlib last: its macros (None, Bool, Status) clash with the test framework.
 #include <X11/Xlib.h>
+
+using namespace vela5::platform;
 // Xlib's Success would hide the registry layer's.
 #undef Success
 

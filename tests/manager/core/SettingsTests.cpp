@@ -14,6 +14,8 @@
 #include <unistd.h>
 #include <wx/filefn.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 const wxString kProgramFolder = "/opt/vela5/bin";

@@ -16,6 +16,8 @@
 #include <wx/filedlg.h>
 #include <wx/listctrl.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 class CertificateManagerGuiTests : public CertificateManagerFixture { };

@@ -17,6 +17,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 std::string ReadAll(const std::filesystem::path& file)

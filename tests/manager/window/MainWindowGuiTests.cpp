@@ -15,6 +15,8 @@
 #include <wx/menu.h>
 #include <wx/timer.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 class MainWindowGuiTests : public SoftTokenFixture {

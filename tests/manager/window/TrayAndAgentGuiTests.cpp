@@ -28,6 +28,8 @@
 #include <wx/menu.h>
 #include <wx/textctrl.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 std::string ReadAll(const std::filesystem::path& file)

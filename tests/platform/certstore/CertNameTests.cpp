@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-using namespace CertStore;
+using namespace vela5::platform::CertStore;
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace CertStore;
+using namespace vela5::platform::CertStore;
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 std::string BinDir()

@@ -11,6 +11,8 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 class DesktopTest : public testing::Test {

@@ -15,6 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace vela5::platform;
+
 namespace {
 
 std::vector<std::string> Names(const std::filesystem::path& folder)

@@ -9,6 +9,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 std::string BinDir()

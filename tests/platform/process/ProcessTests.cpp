@@ -14,6 +14,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace vela5::platform;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <set>
 
+using namespace vela5::platform;
+
 TEST(Random, FillWritesBytesAndTwoDrawsDiffer)
 {
     std::array<unsigned char, 32> first {};

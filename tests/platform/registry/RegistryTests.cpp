@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 constexpr const char* kSdk = "Software\\Nurvon Ltd.\\VELA5 SDK";

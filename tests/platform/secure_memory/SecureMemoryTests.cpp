@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
+using namespace vela5::platform;
+
 namespace {
 
 TEST(SecureMemory, ProtectRoundTripsWholeBlocksAndRefusesOthers)

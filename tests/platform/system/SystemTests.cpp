@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace vela5::platform;
+
 TEST(SystemVersion, HigherFieldDecidesBeforeServicePack)
 {
     const System::Version vistaSp1 { 6, 0, 1, 0 };

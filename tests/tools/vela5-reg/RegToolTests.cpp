@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+using namespace vela5::platform;
+
 namespace {
 
 struct ToolRun {
