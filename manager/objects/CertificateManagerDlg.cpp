@@ -56,10 +56,7 @@ public:
         : m_dialog(dialog)
     {
         m_dialog.EnableControls(false);
-        if (!m_dialog.m_paused) {
-            m_dialog.m_host.PausePolling();
-            m_dialog.m_paused = true;
-        }
+        m_dialog.m_access.Acquire(m_dialog.m_host);
         m_dialog.m_agent.Pause(m_dialog.m_host.GetSettings().IsInstallCertificate());
     }
     ~Bracket()
@@ -69,10 +66,7 @@ public:
             m_dialog.m_lastSelectedCertificate, m_dialog.m_tables.certificates.size(),
             m_dialog.m_tables.privateKeys.size() + m_dialog.m_tables.publicKeys.size()));
         m_dialog.Enable(true);
-        if (m_dialog.m_paused) {
-            m_dialog.m_host.ResumePolling();
-            m_dialog.m_paused = false;
-        }
+        m_dialog.m_access.End();
     }
     Bracket(const Bracket&) = delete;
     Bracket& operator=(const Bracket&) = delete;
@@ -130,9 +124,7 @@ CertificateManagerDlg::~CertificateManagerDlg()
         m_host.GetCryptoki().CloseSession(m_session);
         m_session = CK_INVALID_HANDLE;
     }
-    if (m_paused) {
-        m_host.ResumePolling();
-    }
+    m_access.End();
 }
 
 int CertificateManagerDlg::ShowModal()

@@ -10,6 +10,7 @@
 #include "CertificateManagerRules.h"
 #include "CertificateOperations.h"
 #include "CertificateThreads.h"
+#include "manager/window/ModuleAccess.h"
 #include "pkcs11/pkcs11.h"
 
 #include <memory>
@@ -115,7 +116,7 @@ private:
     AfterWork m_afterWork = AfterWork::Keep;
     AgentPause m_agent;
     bool m_lastSelectedCertificate = false;
-    bool m_paused = false;
+    ModuleAccess m_access;
     bool m_shownModal = false;
 
     wxChoice* m_slots = nullptr;

@@ -101,9 +101,7 @@ ObjectListDlg::~ObjectListDlg()
         Cryptoki().CloseSession(m_session);
         m_session = CK_INVALID_HANDLE;
     }
-    if (m_paused) {
-        m_host.ResumePolling();
-    }
+    m_access.End();
 }
 
 NRVCMUCryptoki& ObjectListDlg::Cryptoki()
@@ -203,10 +201,7 @@ void ObjectListDlg::BeginOperation(bool worker)
     if (worker) {
         Enable(false);
     }
-    if (!m_paused) {
-        m_host.PausePolling();
-        m_paused = true;
-    }
+    m_access.Acquire(m_host);
 }
 
 void ObjectListDlg::EndOperation()
@@ -215,10 +210,7 @@ void ObjectListDlg::EndOperation()
     EnableControls(true);
     ApplyButtons();
     Enable(true);
-    if (m_paused) {
-        m_host.ResumePolling();
-        m_paused = false;
-    }
+    m_access.End();
 }
 
 bool ObjectListDlg::StartWorker(wxThread* worker, const wxString& failure)

@@ -6,6 +6,7 @@
 // posted outcome.
 #pragma once
 
+#include "manager/window/ModuleAccess.h"
 #include "pkcs11/pkcs11.h"
 
 #include <vector>
@@ -116,6 +117,6 @@ private:
     wxStaticText* m_message = nullptr;
     std::vector<wxButton*> m_buttons;
     std::vector<wxString> m_messages;
-    bool m_paused = false;
+    ModuleAccess m_access;
     bool m_working = false;
 };

@@ -4,6 +4,7 @@
 #include "ActionStates.h"
 #include "MainInitializeTokenThread.h"
 #include "MainPollingThread.h"
+#include "ModuleAccess.h"
 #include "MySystemTrayIcon.h"
 #include "SaveDetailsReport.h"
 #include "SettingsThread.h"
@@ -1039,7 +1040,7 @@ void NRVCMUFrm::OnSecretKeyManager(wxCommandEvent&)
 void NRVCMUFrm::OnClose(wxCloseEvent& event)
 {
     if (m_settings->IsAskOnExit() && event.CanVeto()) {
-        PausePolling();
+        ModuleAccess asking(*this);
         const wxString question
             = _("Some security features might not be available when this application is closed.") + " "
             + _("Do you still want to continue?");
@@ -1047,10 +1048,11 @@ void NRVCMUFrm::OnClose(wxCloseEvent& event)
             wxString::Format(_("Pavix Manager - %s"), _("Close Application")), wxYES_NO | wxICON_EXCLAMATION,
             this);
         if (answer != wxYES) {
-            ResumePolling();
             event.Veto();
             return;
         }
+        // The window closes with its poller paused.
+        asking.HandOver();
     }
     m_settings->SaveHash();
     Log("@NRVCMUFrm::OnClose - EXIT");

@@ -51,18 +51,12 @@ void TokenCommandFrame::Begin(const wxString& preparingText)
 
 void TokenCommandFrame::Pause()
 {
-    if (!m_paused) {
-        m_host.PausePolling();
-        m_paused = true;
-    }
+    m_access.Acquire(m_host);
 }
 
 void TokenCommandFrame::Resume()
 {
-    if (m_paused) {
-        m_host.ResumePolling();
-        m_paused = false;
-    }
+    m_access.End();
 }
 
 void TokenCommandFrame::Working(const wxString& workingText)
@@ -155,17 +149,17 @@ TokenFacts TokenCommandFrame::ReadTokenFacts()
 {
     TokenFacts facts;
     CK_TOKEN_INFO info {};
-    const bool wasPaused = m_paused;
-    Pause();
+    // Paused only for the read, unless the command already holds the module.
+    ModuleAccess reading;
+    if (!m_access.IsHeld()) {
+        reading.Acquire(m_host);
+    }
     if (Cryptoki().GetTokenInfo(SlotId(), &info) == CKR_OK) {
         facts.valid = true;
         facts.label = TokenCommandRules::FixedFieldText(info.label, sizeof info.label);
         facts.model = TokenCommandRules::FixedFieldText(info.model, sizeof info.model);
         facts.maxPinLen = info.ulMaxPinLen;
         facts.minPinLen = info.ulMinPinLen;
-    }
-    if (!wasPaused) {
-        Resume();
     }
     return facts;
 }

@@ -4,6 +4,7 @@
 // switches the actions back on for the slot.
 #pragma once
 
+#include "ModuleAccess.h"
 #include "SlotRecord.h"
 #include "TokenActionHost.h"
 #include "pkcs11/pkcs11.h"
@@ -54,7 +55,11 @@ public:
     // Ends the command successfully; showToken runs the status step first.
     void Succeed(const wxString& text, bool showToken);
     // The command carries on elsewhere (the initialization worker) and ends there.
-    void HandOver() { m_finished = true; }
+    void HandOver()
+    {
+        m_access.HandOver();
+        m_finished = true;
+    }
 
     // Opens the slot's session when it has none.
     CK_RV EnsureSession();
@@ -78,6 +83,6 @@ private:
 
     TokenActionHost& m_host;
     int m_slotIndex = -1;
-    bool m_paused = false;
+    ModuleAccess m_access;
     bool m_finished = false;
 };

@@ -6,6 +6,7 @@
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/window/MainInitializeTokenThread.h"
+#include "manager/window/ModuleAccess.h"
 #include "manager/window/TokenActions.h"
 #include "tests/support/ScopedTestRoot.h"
 
@@ -483,6 +484,36 @@ TEST_F(TokenActionsGuiTests, InitializeStopsRetryingWhenSessionsKeepExisting)
             "be "
             "initialized."));
     ExpectCommandEnded();
+}
+
+// The host fails any second pause and any resume without a pause, so each
+// way an access ends must resume exactly once, or not at all once handed over.
+TEST_F(TokenActionsGuiTests, ModuleAccessResumesOnceWhateverWayItEnds)
+{
+    const int before = m_host->Pauses();
+    {
+        ModuleAccess access(*m_host);
+        access.Acquire(*m_host);
+        EXPECT_TRUE(m_host->IsPaused());
+        ModuleAccess moved(std::move(access));
+        EXPECT_FALSE(access.IsHeld());
+        moved.End();
+        EXPECT_FALSE(m_host->IsPaused());
+        moved.End();
+    }
+    {
+        ModuleAccess assigned;
+        assigned = ModuleAccess(*m_host);
+        EXPECT_TRUE(m_host->IsPaused());
+    }
+    EXPECT_FALSE(m_host->IsPaused()) << "going out of scope resumes";
+    {
+        ModuleAccess handed(*m_host);
+        handed.HandOver();
+    }
+    EXPECT_TRUE(m_host->IsPaused()) << "a handed-over pause is the receiver's to end";
+    m_host->ResumePolling();
+    EXPECT_EQ(m_host->Pauses() - before, 3);
 }
 
 } // namespace
