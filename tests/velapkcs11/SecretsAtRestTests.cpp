@@ -303,82 +303,81 @@ TEST_F(SecretsAtRest, AnotherProcessSignsAfterItsOwnLogin)
 
 // Each way a PIN is set keeps the token key: a key made under the old PIN
 // signs after a login with the new one, and the old PIN no longer opens.
-TEST_F(SecretsAtRest, EveryPinChangeKeepsTheKeysUsable)
-{
-    const std::string newPin = "5678";
-    const struct {
-        const char* name;
-        std::function<void(CK_SESSION_HANDLE)> change;
-    } cases[] = {
-        { "User changes the PIN logged in",
-            [&](CK_SESSION_HANDLE s) {
-                ASSERT_EQ(Login(s, CKU_USER, kUserPin), CKR_OK);
-                std::string oldPin = kUserPin;
-                std::string pin = newPin;
-                ASSERT_EQ(p11->C_SetPIN(s, reinterpret_cast<CK_UTF8CHAR*>(oldPin.data()), 4,
-                              reinterpret_cast<CK_UTF8CHAR*>(pin.data()), 4),
-                    CKR_OK);
-            } },
-        { "User changes the PIN in a public session",
-            [&](CK_SESSION_HANDLE s) {
-                std::string oldPin = kUserPin;
-                std::string pin = newPin;
-                ASSERT_EQ(p11->C_SetPIN(s, reinterpret_cast<CK_UTF8CHAR*>(oldPin.data()), 4,
-                              reinterpret_cast<CK_UTF8CHAR*>(pin.data()), 4),
-                    CKR_OK);
-            } },
-        { "SO unblocks with a new User PIN",
-            [&](CK_SESSION_HANDLE s) {
-                std::string so = kSoPin;
-                std::string pin = newPin;
-                ASSERT_EQ(p11->C_NRV_UnblockUserPIN(s, reinterpret_cast<CK_BYTE*>(so.data()), 8,
-                              reinterpret_cast<CK_BYTE*>(pin.data()), 4),
-                    CKR_OK);
-            } },
-        { "SO sets the User PIN",
-            [&](CK_SESSION_HANDLE s) {
-                ASSERT_EQ(StandardLogin(s, CKU_SO, kSoPin), CKR_OK);
-                std::string pin = newPin;
-                ASSERT_EQ(p11->C_InitPIN(s, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), 4), CKR_OK);
-            } },
-        { "SO changes its own PIN, then sets the User PIN",
-            [&](CK_SESSION_HANDLE s) {
-                ASSERT_EQ(StandardLogin(s, CKU_SO, kSoPin), CKR_OK);
-                std::string so = kSoPin;
-                std::string newSo = "11223344";
-                ASSERT_EQ(p11->C_SetPIN(s, reinterpret_cast<CK_UTF8CHAR*>(so.data()), 8,
-                              reinterpret_cast<CK_UTF8CHAR*>(newSo.data()), 8),
-                    CKR_OK);
-                ASSERT_EQ(p11->C_Logout(s), CKR_OK);
-                ASSERT_EQ(StandardLogin(s, CKU_SO, newSo), CKR_OK);
-                std::string pin = newPin;
-                ASSERT_EQ(p11->C_InitPIN(s, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), 4), CKR_OK);
-            } },
-    };
-    bool first = true;
-    for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.name);
-        if (!first) {
-            ASSERT_EQ(RunTool("token eject " + kReader), 0);
+// Each way a PIN changes is its own test, so one broken way hides no other.
+enum class PinChange { UserLoggedIn, UserInPublicSession, SoUnblocks, SoSetsUserPin, SoChangesOwnThenSets };
+
+class PinChangeKeepsKeys : public SecretsAtRest, public testing::WithParamInterface<PinChange> {
+protected:
+    static constexpr const char* kNewPin = "5678";
+
+    void Change(CK_SESSION_HANDLE s)
+    {
+        std::string user = kUserPin;
+        std::string so = kSoPin;
+        std::string pin = kNewPin;
+        switch (GetParam()) {
+        case PinChange::UserLoggedIn:
+            ASSERT_EQ(Login(s, CKU_USER, kUserPin), CKR_OK);
+            [[fallthrough]];
+        case PinChange::UserInPublicSession:
+            ASSERT_EQ(p11->C_SetPIN(s, reinterpret_cast<CK_UTF8CHAR*>(user.data()), 4,
+                          reinterpret_cast<CK_UTF8CHAR*>(pin.data()), 4),
+                CKR_OK);
+            return;
+        case PinChange::SoUnblocks:
+            ASSERT_EQ(p11->C_NRV_UnblockUserPIN(s, reinterpret_cast<CK_BYTE*>(so.data()), 8,
+                          reinterpret_cast<CK_BYTE*>(pin.data()), 4),
+                CKR_OK);
+            return;
+        case PinChange::SoSetsUserPin:
+            ASSERT_EQ(StandardLogin(s, CKU_SO, kSoPin), CKR_OK);
+            break;
+        case PinChange::SoChangesOwnThenSets: {
+            ASSERT_EQ(StandardLogin(s, CKU_SO, kSoPin), CKR_OK);
+            std::string newSo = "11223344";
+            ASSERT_EQ(p11->C_SetPIN(s, reinterpret_cast<CK_UTF8CHAR*>(so.data()), 8,
+                          reinterpret_cast<CK_UTF8CHAR*>(newSo.data()), 8),
+                CKR_OK);
+            ASSERT_EQ(p11->C_Logout(s), CKR_OK);
+            ASSERT_EQ(StandardLogin(s, CKU_SO, newSo), CKR_OK);
+            break;
         }
-        first = false;
-        InsertInitializedToken();
-        ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
-        CK_SESSION_HANDLE session = Open();
-        ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
-        const auto [privateKey, publicKey] = Generate(session);
-        ASSERT_EQ(p11->C_Logout(session), CKR_OK);
-        testCase.change(session);
-        // A fresh process state: nothing of the old login is left.
-        Restart();
-        session = Open();
-        EXPECT_EQ(StandardLogin(session, CKU_USER, kUserPin), CKR_PIN_INCORRECT);
-        ASSERT_EQ(StandardLogin(session, CKU_USER, newPin), CKR_OK);
-        ExpectSignsAndVerifies(session, privateKey, publicKey);
-        ASSERT_EQ(p11->C_Finalize(nullptr), CKR_OK);
+        }
+        ASSERT_EQ(p11->C_InitPIN(s, reinterpret_cast<CK_UTF8CHAR*>(pin.data()), 4), CKR_OK);
     }
+};
+
+TEST_P(PinChangeKeepsKeys, TheKeysStayUsableUnderTheNewPin)
+{
+    InsertInitializedToken();
     ASSERT_EQ(p11->C_Initialize(nullptr), CKR_OK);
+    CK_SESSION_HANDLE session = Open();
+    ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
+    const auto [privateKey, publicKey] = Generate(session);
+    ASSERT_EQ(p11->C_Logout(session), CKR_OK);
+    Change(session);
+    if (HasFatalFailure()) {
+        return;
+    }
+    // A fresh process state: nothing of the old login is left.
+    Restart();
+    session = Open();
+    EXPECT_EQ(StandardLogin(session, CKU_USER, kUserPin), CKR_PIN_INCORRECT);
+    ASSERT_EQ(StandardLogin(session, CKU_USER, kNewPin), CKR_OK);
+    ExpectSignsAndVerifies(session, privateKey, publicKey);
 }
+
+std::string PinChangeName(const testing::TestParamInfo<PinChange>& info)
+{
+    const char* names[]
+        = { "UserLoggedIn", "UserInPublicSession", "SoUnblocks", "SoSetsUserPin", "SoChangesOwnThenSets" };
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWay, PinChangeKeepsKeys,
+    testing::Values(PinChange::UserLoggedIn, PinChange::UserInPublicSession, PinChange::SoUnblocks,
+        PinChange::SoSetsUserPin, PinChange::SoChangesOwnThenSets),
+    PinChangeName);
 
 TEST_F(SecretsAtRest, StandardlyInitializedTokenGetsItsUserPinFromTheSo)
 {
