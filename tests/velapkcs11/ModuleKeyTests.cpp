@@ -42,7 +42,8 @@ protected:
     CK_MECHANISM rsaPkcs = { CKM_RSA_PKCS, nullptr, 0 };
 };
 
-TEST_F(TokenKeys, GeneratedPairEncryptsDecryptsSignsAndVerifies)
+// A generated pair, one test per use, so a broken use hides no other.
+TEST_F(TokenKeys, GeneratedPairKnowsItsIndexAndPartner)
 {
     ASSERT_EQ(Generate(CK_TRUE, CK_TRUE), CKR_OK);
     CK_BYTE index = 0, partner = 0;
@@ -56,7 +57,11 @@ TEST_F(TokenKeys, GeneratedPairEncryptsDecryptsSignsAndVerifies)
     CK_BYTE modulus[128];
     CK_ATTRIBUTE modulusQuery = { CKA_MODULUS, modulus, sizeof modulus };
     EXPECT_EQ(p11->C_GetAttributeValue(session, publicKey, &modulusQuery, 1), CKR_OK);
+}
 
+TEST_F(TokenKeys, GeneratedPairEncryptsAndDecrypts)
+{
+    ASSERT_EQ(Generate(CK_TRUE, CK_TRUE), CKR_OK);
     CK_BYTE message[] = "attack at dawn";
     CK_BYTE cipher[128], plain[128];
     CK_ULONG cipherLength = sizeof cipher, plainLength = sizeof plain;
@@ -70,7 +75,12 @@ TEST_F(TokenKeys, GeneratedPairEncryptsDecryptsSignsAndVerifies)
     plainLength = sizeof plain;
     ASSERT_EQ(p11->C_DecryptInit(session, &rsaPkcs, privateKey), CKR_OK);
     EXPECT_EQ(p11->C_Decrypt(session, cipher, cipherLength, plain, &plainLength), CKR_ENCRYPTED_DATA_INVALID);
+}
 
+TEST_F(TokenKeys, GeneratedPairSignsAndVerifies)
+{
+    ASSERT_EQ(Generate(CK_TRUE, CK_TRUE), CKR_OK);
+    CK_BYTE message[] = "attack at dawn";
     CK_BYTE signature[128];
     CK_ULONG signatureLength = sizeof signature;
     ASSERT_EQ(p11->C_SignInit(session, &rsaPkcs, privateKey), CKR_OK);
