@@ -93,7 +93,7 @@ TEST_F(CngKeyCommandTest, ImportedPemAndBlobKeysWorkWithOpenSsl)
         UserSession session(kReader, kPin);
         const CK_OBJECT_HANDLE privateKey = FindById(session, CKO_PRIVATE_KEY, IdBytes(id));
         ASSERT_NE(privateKey, 0U);
-        EXPECT_TRUE(OpenSsl::VerifySha256(openssl, "signed", session.SignSha256(privateKey, "signed")));
+        EXPECT_TRUE(ByOpenSsl::VerifySha256(openssl, "signed", session.SignSha256(privateKey, "signed")));
     }
 
     const TestKey other = MakeRsaKey(1024);
@@ -108,7 +108,7 @@ TEST_F(CngKeyCommandTest, ImportedPemAndBlobKeysWorkWithOpenSsl)
         UserSession session(kReader, kPin);
         const CK_OBJECT_HANDLE publicKey = FindById(session, CKO_PUBLIC_KEY, IdBytes(PrintedId(blob.out)));
         ASSERT_NE(publicKey, 0U);
-        EXPECT_EQ(session.VerifySha256(publicKey, "signed", OpenSsl::SignSha256(other, "signed")), CKR_OK);
+        EXPECT_EQ(session.VerifySha256(publicKey, "signed", ByOpenSsl::SignSha256(other, "signed")), CKR_OK);
     }
     // A blob whose header promises more than the file holds.
     WriteBytes(folder / "short.blob", Blobs::Raw(Blobs::kPublicMagic, 2048, 3, 256, 0, 0, Bytes(40, 1)));

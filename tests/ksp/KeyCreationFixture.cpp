@@ -164,7 +164,7 @@ TestKey UserSession::PublicKeyOf(CK_OBJECT_HANDLE publicKey) const
     return TestKey(key, EVP_PKEY_free);
 }
 
-Bytes OpenSsl::SignSha256(const TestKey& key, const std::string& message)
+Bytes ByOpenSsl::SignSha256(const TestKey& key, const std::string& message)
 {
     std::unique_ptr<EVP_MD_CTX, MdFree> context(EVP_MD_CTX_new());
     EXPECT_EQ(EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()), 1);
@@ -180,7 +180,7 @@ Bytes OpenSsl::SignSha256(const TestKey& key, const std::string& message)
     return signature;
 }
 
-bool OpenSsl::VerifySha256(const TestKey& key, const std::string& message, const Bytes& signature)
+bool ByOpenSsl::VerifySha256(const TestKey& key, const std::string& message, const Bytes& signature)
 {
     std::unique_ptr<EVP_MD_CTX, MdFree> context(EVP_MD_CTX_new());
     EXPECT_EQ(EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()), 1);
@@ -189,7 +189,7 @@ bool OpenSsl::VerifySha256(const TestKey& key, const std::string& message, const
         == 1;
 }
 
-Bytes OpenSsl::EncryptPkcs1(const TestKey& key, const Bytes& plain)
+Bytes ByOpenSsl::EncryptPkcs1(const TestKey& key, const Bytes& plain)
 {
     std::unique_ptr<EVP_PKEY_CTX, CtxFree> context(EVP_PKEY_CTX_new(key.get(), nullptr));
     EXPECT_EQ(EVP_PKEY_encrypt_init(context.get()), 1);

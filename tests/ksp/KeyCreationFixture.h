@@ -44,11 +44,11 @@ private:
     CK_SESSION_HANDLE m_handle = 0;
 };
 
-namespace OpenSsl {
+namespace ByOpenSsl {
 Bytes SignSha256(const TestKey& key, const std::string& message);
 bool VerifySha256(const TestKey& key, const std::string& message, const Bytes& signature);
 Bytes EncryptPkcs1(const TestKey& key, const Bytes& plain);
-} // namespace OpenSsl
+} // namespace ByOpenSsl
 
 class KeyCreationTest : public KeyTest {
 protected:

@@ -87,7 +87,7 @@ TEST_F(KeyCreationTest, FinalizedKeyIsOnTheTokenSignsAndCannotBeFinalizedTwice)
         EXPECT_EQ(session.Attribute(record.hPublicKey, CKA_LABEL), Bytes({ 'S', 'i', 'g', 'n', 'e', 'r' }));
         EXPECT_EQ(IdFrom(record), session.Attribute(record.hPrivateKey, CKA_ID));
         const Bytes signature = session.SignSha256(record.hPrivateKey, kMessage);
-        EXPECT_TRUE(OpenSsl::VerifySha256(session.PublicKeyOf(record.hPublicKey), kMessage, signature));
+        EXPECT_TRUE(ByOpenSsl::VerifySha256(session.PublicKeyOf(record.hPublicKey), kMessage, signature));
     }
     EXPECT_EQ(Table().FreeKey(provider, key), ERROR_SUCCESS);
     EXPECT_EQ(Table().FreeProvider(provider), ERROR_SUCCESS);
@@ -174,7 +174,7 @@ TEST_F(KeyCreationTest, ImportedPublicBlobVerifiesAnOpenSslSignature)
         EXPECT_EQ(id, IdFrom(record));
         EXPECT_EQ(id.size(), 128U);
         EXPECT_EQ(std::count(id.begin() + 64, id.end(), 0), 64);
-        const Bytes signature = OpenSsl::SignSha256(openssl, kMessage);
+        const Bytes signature = ByOpenSsl::SignSha256(openssl, kMessage);
         EXPECT_EQ(session.VerifySha256(record.hPublicKey, kMessage, signature), CKR_OK);
         EXPECT_EQ(
             session.VerifySha256(record.hPublicKey, "another message", signature), CKR_SIGNATURE_INVALID);
@@ -216,7 +216,7 @@ TEST_F(KeyCreationTest, ImportedPrivateBlobSignsWhatOpenSslVerifies)
         EXPECT_EQ(
             session.Attribute(record.hPrivateKey, CKA_ID), session.Attribute(record.hPublicKey, CKA_ID));
         const Bytes signature = session.SignSha256(record.hPrivateKey, kMessage);
-        EXPECT_TRUE(OpenSsl::VerifySha256(openssl, kMessage, signature));
+        EXPECT_TRUE(ByOpenSsl::VerifySha256(openssl, kMessage, signature));
     }
     Table().FreeKey(provider, key);
 
@@ -245,7 +245,7 @@ TEST_F(KeyCreationTest, WrappedPrivateBlobIsUnwrappedWithTheImportKey)
     const TestKey openssl = MakeRsaKey(512);
     const Bytes plain = Blobs::Private(openssl);
     Bytes wrapped(plain.begin(), plain.begin() + 8);
-    const Bytes cipher = OpenSsl::EncryptPkcs1(wrapPublic, Bytes(plain.begin() + 8, plain.end()));
+    const Bytes cipher = ByOpenSsl::EncryptPkcs1(wrapPublic, Bytes(plain.begin() + 8, plain.end()));
     wrapped.insert(wrapped.end(), cipher.begin(), cipher.end());
 
     NCRYPT_KEY_HANDLE key = 0;
@@ -253,7 +253,7 @@ TEST_F(KeyCreationTest, WrappedPrivateBlobIsUnwrappedWithTheImportKey)
     {
         UserSession session(kReader, kPin);
         const Bytes signature = session.SignSha256(Record(key).hPrivateKey, kMessage);
-        EXPECT_TRUE(OpenSsl::VerifySha256(openssl, kMessage, signature));
+        EXPECT_TRUE(ByOpenSsl::VerifySha256(openssl, kMessage, signature));
     }
     Table().FreeKey(provider, key);
     // A handle that is not a key, and a wrapped part the import key did not make.
