@@ -866,17 +866,18 @@ void NRVCMUFrm::RunCertProp()
     m_certProp.Run(GetProgramFolder(), m_settings->IsRemoveCertificate());
 }
 
-void NRVCMUFrm::StartSettingsThread(bool wasInstallCertificate, bool wasRemoveCertificate)
+void NRVCMUFrm::StartSettingsThread(
+    bool wasInstallCertificate, bool wasRemoveCertificate, ModuleAccess access)
 {
-    PausePolling();
+    access.Acquire(*this);
     const SettingsThread::Request request { GetProgramFolder(), wasInstallCertificate, wasRemoveCertificate };
     auto* thread = new SettingsThread(this, *m_settings, m_certProp, request, [this] { ResumePolling(); });
     if (thread->Create() == wxTHREAD_NO_ERROR && thread->Run() == wxTHREAD_NO_ERROR) {
+        access.HandOver();
         return;
     }
     delete thread;
     SettingsThread::ApplySettings(*m_settings, m_certProp, request);
-    ResumePolling();
 }
 
 void NRVCMUFrm::OnSettings(wxCommandEvent&)
@@ -890,7 +891,7 @@ void NRVCMUFrm::ShowSettings()
         // A token action holds the module; its window is the one to answer.
         return;
     }
-    PausePolling();
+    ModuleAccess access(*this);
     const bool wasInstallCertificate = m_settings->IsInstallCertificate();
     const bool wasRemoveCertificate = m_settings->IsRemoveCertificate();
     {
@@ -898,7 +899,7 @@ void NRVCMUFrm::ShowSettings()
         ModalRunner::ShowDialog(dialog);
     }
     // The worker resumes polling once it has applied the settings.
-    StartSettingsThread(wasInstallCertificate, wasRemoveCertificate);
+    StartSettingsThread(wasInstallCertificate, wasRemoveCertificate, std::move(access));
 }
 
 void NRVCMUFrm::SetAutoLogoutMinuteLength(AutoLogout::Clock::duration length)

@@ -6,6 +6,7 @@
 #include "ActionButton.h"
 #include "AutoLogout.h"
 #include "CertPropControl.h"
+#include "ModuleAccess.h"
 #include "PollingTarget.h"
 #include "SlotRecord.h"
 #include "TokenActionHost.h"
@@ -107,7 +108,9 @@ public:
     void RunCertProp();
     // Called after the settings dialog with the two certificate options it
     // started with: applies the settings in a worker, which resumes polling.
-    void StartSettingsThread(bool wasInstallCertificate, bool wasRemoveCertificate);
+    // Pauses polling itself unless handed the dialog's pause.
+    void StartSettingsThread(
+        bool wasInstallCertificate, bool wasRemoveCertificate, ModuleAccess access = ModuleAccess());
     // Options, Settings: the settings dialog with polling paused, then the
     // settings worker, whatever the dialog's result.
     void ShowSettings();
