@@ -75,8 +75,12 @@ void Fill(X509Info& info, X509* certificate, const std::vector<uint8_t>& der)
     if (key && EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_RSA) {
         const std::vector<uint8_t> modulus = BigEndian(key.get(), OSSL_PKEY_PARAM_RSA_N);
         const std::vector<uint8_t> exponent = BigEndian(key.get(), OSSL_PKEY_PARAM_RSA_E);
-        info.SetModulus(modulus.data(), static_cast<uint32_t>(modulus.size()));
-        info.SetPublicExponent(exponent.data(), static_cast<uint32_t>(exponent.size()));
+        // A zero modulus or exponent decodes but is no RSA key: neither number
+        // is kept, so an import never makes a public key of half of one.
+        if (!modulus.empty() && !exponent.empty()) {
+            info.SetModulus(modulus.data(), static_cast<uint32_t>(modulus.size()));
+            info.SetPublicExponent(exponent.data(), static_cast<uint32_t>(exponent.size()));
+        }
     }
     info.SetValue(der.data(), static_cast<uint32_t>(der.size()));
 }

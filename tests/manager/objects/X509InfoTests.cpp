@@ -43,6 +43,49 @@ void WritePkcs7(
     WriteBytes(file, MakePkcs7(type, certificates));
 }
 
+// One DER element of fewer than 256 content bytes.
+std::vector<uint8_t> Tlv(uint8_t tag, std::initializer_list<std::vector<uint8_t>> parts)
+{
+    std::vector<uint8_t> element { tag };
+    size_t size = 0;
+    for (const std::vector<uint8_t>& part : parts) {
+        size += part.size();
+    }
+    EXPECT_LT(size, 256u);
+    if (size >= 128) {
+        element.push_back(0x81);
+    }
+    element.push_back(static_cast<uint8_t>(size));
+    for (const std::vector<uint8_t>& part : parts) {
+        element.insert(element.end(), part.begin(), part.end());
+    }
+    return element;
+}
+
+// A certificate for the RSA numbers given as INTEGER contents, which no key
+// generator makes when they are zero; the signature is not checked here.
+std::vector<uint8_t> CertificateWithRsaNumbers(
+    const std::vector<uint8_t>& modulus, const std::vector<uint8_t>& exponent)
+{
+    const std::vector<uint8_t> sha256Rsa = Tlv(
+        0x30, { Tlv(0x06, { { 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x0b } }), Tlv(0x05, {}) });
+    const std::vector<uint8_t> name = Tlv(
+        0x30, { Tlv(0x31, { Tlv(0x30, { Tlv(0x06, { { 0x55, 0x04, 0x03 } }), Tlv(0x0c, { { 'T' } }) }) }) });
+    const std::vector<uint8_t> time(
+        Tlv(0x17, { { '2', '0', '0', '1', '0', '1', '0', '0', '0', '0', '0', '0', 'Z' } }));
+    const std::vector<uint8_t> rsaKey = Tlv(0x30, { Tlv(0x02, { modulus }), Tlv(0x02, { exponent }) });
+    std::vector<uint8_t> bits { 0x00 };
+    bits.insert(bits.end(), rsaKey.begin(), rsaKey.end());
+    const std::vector<uint8_t> spki = Tlv(0x30,
+        { Tlv(0x30,
+              { Tlv(0x06, { { 0x2a, 0x86, 0x48, 0x86, 0xf7, 0x0d, 0x01, 0x01, 0x01 } }), Tlv(0x05, {}) }),
+            Tlv(0x03, { bits }) });
+    const std::vector<uint8_t> tbs = Tlv(0x30,
+        { Tlv(0xa0, { Tlv(0x02, { { 0x02 } }) }), Tlv(0x02, { { 0x01 } }), sha256Rsa, name,
+            Tlv(0x30, { time, time }), name, spki });
+    return Tlv(0x30, { tbs, sha256Rsa, Tlv(0x03, { { 0x00 } }) });
+}
+
 } // namespace
 
 TEST(X509Info, DisplayNameTakesTheMostSpecificPart)
@@ -161,4 +204,30 @@ TEST(X509Info, ReadsDerAndPkcs7FilesWithBigEndianKeyNumbers)
         EXPECT_TRUE(list.empty()) << c.file;
     }
     EXPECT_FALSE(std::filesystem::exists(root.Temp() / "temp.cer")) << "no shared temporary file";
+}
+
+TEST(X509Info, RsaNumbersAreKeptBothOrNeither)
+{
+    const std::vector<uint8_t> modulus { 0x00, 0xc5, 0xa3 };
+    const std::vector<uint8_t> exponent { 0x01, 0x00, 0x01 };
+    const struct {
+        const char* name;
+        std::vector<uint8_t> modulus;
+        std::vector<uint8_t> exponent;
+        bool kept;
+    } cases[] = {
+        { "both numbers", modulus, exponent, true },
+        { "zero modulus", { 0x00 }, exponent, false },
+        { "zero exponent", modulus, { 0x00 }, false },
+    };
+    for (const auto& c : cases) {
+        const std::vector<uint8_t> der = CertificateWithRsaNumbers(c.modulus, c.exponent);
+        std::vector<std::unique_ptr<X509Info>> list;
+        ASSERT_EQ(ReadCertificateBytes(der.data(), der.size(), CertificateFileKind::Der, list), 1) << c.name;
+        const X509Info& info = *list.front();
+        EXPECT_EQ(info.GetValue(), der) << c.name;
+        EXPECT_EQ(info.GetModulus(), c.kept ? (std::vector<uint8_t> { 0xc5, 0xa3 }) : std::vector<uint8_t> {})
+            << c.name;
+        EXPECT_EQ(info.GetPublicExponent(), c.kept ? exponent : std::vector<uint8_t> {}) << c.name;
+    }
 }
