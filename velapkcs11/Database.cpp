@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vela5::platform;
@@ -35,6 +37,8 @@ constexpr const char* kNarrowFormat = "vela5-token-state-1";
 constexpr CK_ATTRIBUTE_TYPE kUlongAttributes[] = { CKA_CLASS, CKA_CERTIFICATE_TYPE, CKA_CERTIFICATE_CATEGORY,
     CKA_KEY_TYPE, CKA_MODULUS_BITS, CKA_VALUE_LEN, CKA_KEY_GEN_MECHANISM };
 
+// How long a call waits for another process's write before it fails.
+constexpr std::chrono::milliseconds kBusyTimeout { 10000 };
 constexpr const char* kSchema = R"SQL(
 CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE tokens(
@@ -225,13 +229,13 @@ Database::Database(const std::filesystem::path& file)
         }
         m_device = info.st_dev;
         m_inode = info.st_ino;
-        sqlite3_busy_timeout(m_db, 10000);
+        sqlite3_busy_timeout(m_db, kBusyTimeout.count());
         // Freed pages are zeroed, so deleted keys and PIN hashes do not stay
         // readable in the file, whatever the platform's SQLite default is.
         Exec("PRAGMA secure_delete=ON");
         // Check before switching to WAL: a foreign database stays untouched.
         CreateOrCheckSchema();
-        Exec("PRAGMA journal_mode=WAL");
+        SwitchToWal();
         Exec("PRAGMA synchronous=NORMAL");
         Exec("PRAGMA foreign_keys=ON");
         if (sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &m_versionStmt, nullptr) != SQLITE_OK) {
@@ -265,7 +269,10 @@ void Database::CreateState(const std::filesystem::path& file)
         unlink((file.string() + suffix).c_str());
     }
     const std::string temp = file.string() + ".new-" + std::to_string(getpid());
-    unlink(temp.c_str());
+    // What a creator killed under this process ID left, its log included.
+    for (const char* suffix : { "", "-wal", "-shm" }) {
+        unlink((temp + suffix).c_str());
+    }
     const int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         throw CkError(CKR_DEVICE_ERROR, "cannot create token state " + temp + ": " + std::strerror(errno));
@@ -274,7 +281,11 @@ void Database::CreateState(const std::filesystem::path& file)
     close(fd);
     sqlite3* db = nullptr;
     std::string message;
+    // Made in WAL mode, so no opener has to switch it: the switch is the one
+    // step that fails at once, not after the busy timeout, when another
+    // opener writes meanwhile.
     if (sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK
+        || sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK
         || sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK
         || sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK
         || sqlite3_exec(db,
@@ -515,7 +526,22 @@ void Database::MigrateUnsealedState()
 void Database::Exec(const char* sql)
 {
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        Fail("exec");
+        Fail(sql);
+    }
+}
+
+void Database::SwitchToWal()
+{
+    // A state of an earlier build may still use a rollback journal. The
+    // switch reads, then writes; meeting another opener's write there is
+    // SQLITE_BUSY at once (SQLite will not wait on an upgraded read), so
+    // it is tried again until the busy timeout has passed.
+    const auto deadline = std::chrono::steady_clock::now() + kBusyTimeout;
+    while (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        if ((sqlite3_errcode(m_db) & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) {
+            Fail("PRAGMA journal_mode=WAL");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 

@@ -96,6 +96,7 @@ private:
     static void CreateState(const std::filesystem::path& file);
     static void RestrictStateFiles(const std::filesystem::path& file);
     void CreateOrCheckSchema();
+    void SwitchToWal();
     std::string Format();
     void KeepCopy(const char* suffix);
     void MigrateNarrowState();
