@@ -293,6 +293,10 @@ void NRVCMUFrm::StartPolling()
     {
         const wxCriticalSectionLocker lock(m_threadCS);
         m_threadPolling = thread;
+        // An access taken before the poller existed holds it too.
+        if (m_pauses > 0) {
+            thread->PausePolling();
+        }
     }
     wxThreadError error = thread->Create();
     if (error != wxTHREAD_NO_ERROR) {
@@ -470,7 +474,7 @@ void NRVCMUFrm::ShowTokenInfo(int slotIndex)
 
     TokenStatus status;
     {
-        const std::lock_guard<std::mutex> moduleLock(m_moduleMutex);
+        const ModuleAccess access(*this);
         status = ReadTokenStatus(*m_cryptoki, record.slot, record.cardPresent);
     }
     if (status.noCard) {
@@ -568,7 +572,7 @@ void NRVCMUFrm::UpdateSlotList(int slotCount)
 {
     std::vector<SlotInfoEntry> infos;
     {
-        const std::lock_guard<std::mutex> moduleLock(m_moduleMutex);
+        const ModuleAccess access(*this);
         for (int p = 0; p < slotCount && static_cast<std::size_t>(p) < m_slots.size(); ++p) {
             SlotInfoEntry entry;
             entry.rv = m_cryptoki->GetSlotInfo(m_slots[static_cast<std::size_t>(p)].slot, &entry.info);
@@ -649,20 +653,20 @@ void NRVCMUFrm::OnSlotSelected(wxTreeEvent& event)
 
 void NRVCMUFrm::PausePolling()
 {
-    {
-        const wxCriticalSectionLocker lock(m_threadCS);
-        if (m_threadPolling != nullptr) {
-            m_threadPolling->PausePolling();
-        }
+    const wxCriticalSectionLocker lock(m_threadCS);
+    if (m_pauses++ == 0 && m_threadPolling != nullptr) {
+        m_threadPolling->PausePolling();
     }
-    m_busy = true;
 }
 
 void NRVCMUFrm::ResumePolling()
 {
-    m_busy = false;
     const wxCriticalSectionLocker lock(m_threadCS);
-    if (m_threadPolling != nullptr) {
+    // A resume without a pause changes nothing.
+    if (m_pauses == 0) {
+        return;
+    }
+    if (--m_pauses == 0 && m_threadPolling != nullptr) {
         m_threadPolling->ResumePolling();
     }
 }
@@ -721,7 +725,7 @@ void NRVCMUFrm::ApplyRebuild(const SlotEnumeration& enumeration)
     m_slots = BuildSlotRecords(m_slots, enumeration.slotIds, enumeration.serials);
     ApplySlotList(enumeration.slotInfos);
     SelectSlot(0);
-    m_busy = false;
+    m_rebuilding = false;
 }
 
 void NRVCMUFrm::ApplyStepError(const wxString& text)
@@ -887,7 +891,7 @@ void NRVCMUFrm::OnSettings(wxCommandEvent&)
 
 void NRVCMUFrm::ShowSettings()
 {
-    if (m_busy) {
+    if (IsBusy()) {
         // A token action holds the module; its window is the one to answer.
         return;
     }
@@ -917,7 +921,7 @@ void NRVCMUFrm::OnAutoLogoutTimer(wxTimerEvent&)
     }
     // A token action or a modal window holds the token: the logout waits
     // until it is done.
-    if (m_busy || !IsEnabled()) {
+    if (IsBusy() || !IsEnabled()) {
         return;
     }
     for (int slot = 0; IsValidSlot(slot); ++slot) {

@@ -17,7 +17,6 @@
 #include <atomic>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <vector>
 #include <wx/arrstr.h>
 #include <wx/frame.h>
@@ -87,7 +86,7 @@ public:
     // What tests and neighbours read back.
     wxString GetStatus() const;
     const DisplayedToken& GetDisplayedToken() const { return m_displayedToken; }
-    bool IsBusy() const override { return m_busy; }
+    bool IsBusy() const override { return m_rebuilding || m_pauses > 0; }
     wxTreeCtrl* GetSlotTree() const { return m_slotTree; }
     wxListCtrl* GetInfoList() const { return m_infoList; }
     ActionButton* GetActionButton(int id) const;
@@ -126,8 +125,7 @@ public:
 
 private:
     // PollingTarget
-    std::mutex& GetModuleMutex() override { return m_moduleMutex; }
-    void SetBusy(bool busy) override { m_busy = busy; }
+    void SetBusy(bool busy) override { m_rebuilding = busy; }
     void PostReadersGone() override;
     void PostBeginRebuild() override;
     void PostRebuild(SlotEnumeration enumeration) override;
@@ -190,8 +188,12 @@ private:
     // Answers for an index outside the table, so a caller never gets a dangling reference.
     SlotRecord m_noSlot;
     CK_SESSION_HANDLE m_noSession = 0;
-    std::atomic<bool> m_busy { false };
-    std::mutex m_moduleMutex;
+    // Set by the poller while it rebuilds the slot list.
+    std::atomic<bool> m_rebuilding { false };
+    // Module accesses held now; they nest (a command's status step takes
+    // its own), so only the first pauses the poller and the last resumes it.
+    // Changed under m_threadCS.
+    std::atomic<int> m_pauses { 0 };
 
     MainPollingThread* m_threadPolling = nullptr;
     wxCriticalSection m_threadCS;

@@ -4,16 +4,15 @@
 
 #include "SlotEnumeration.h"
 
-#include <mutex>
 #include <wx/string.h>
 
 class PollingTarget {
 public:
     virtual ~PollingTarget() = default;
 
-    // Held around every module call of a poll step and of the window's own
-    // status step, so the two never talk to the module at the same time.
-    virtual std::mutex& GetModuleMutex() = 0;
+    // The poller rebuilds the slot list (true) or gave up rebuilding it.
+    // It never steps while the window holds a module access, so the two
+    // never talk to the module at the same time.
     virtual void SetBusy(bool busy) = 0;
 
     // The last reader went away.

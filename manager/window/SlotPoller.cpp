@@ -15,8 +15,6 @@ SlotPoller::SlotPoller(NRVCMUCryptoki& cryptoki, PollingTarget& target)
 
 void SlotPoller::RunStep()
 {
-    const std::lock_guard<std::mutex> moduleLock(m_target.GetModuleMutex());
-
     CK_ULONG slots = 0;
     CK_RV rv = m_cryptoki.GetSlotList(CK_FALSE, nullptr, &slots);
     if (rv != CKR_OK) {

@@ -8,7 +8,6 @@
 #include "tests/support/ScopedTestRoot.h"
 
 #include <gtest/gtest.h>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,7 +15,6 @@ namespace {
 
 class CountingTarget final : public PollingTarget {
 public:
-    std::mutex& GetModuleMutex() override { return m_mutex; }
     void SetBusy(bool) override { }
     void PostReadersGone() override { events.push_back("gone"); }
     void PostBeginRebuild() override { events.push_back("begin"); }
@@ -25,9 +23,6 @@ public:
     void OnPollingThreadGone() override { }
 
     std::vector<std::string> events;
-
-private:
-    std::mutex m_mutex;
 };
 
 class FakeModuleWorkerTests : public testing::Test {

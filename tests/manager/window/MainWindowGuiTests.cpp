@@ -271,13 +271,17 @@ TEST_F(MainWindowGuiTests, ReinsertedTokenKeepsItsLoginButNotItsSession)
     EXPECT_EQ(m_frame->GetActionButton(NRVCMUFrm::ID_BTN_LOGIN)->GetLabel(), "Logout");
 }
 
-TEST_F(MainWindowGuiTests, PausedPollingNoticesNothingUntilResumed)
+TEST_F(MainWindowGuiTests, PausedPollingNoticesNothingUntilTheLastResume)
 {
     OpenFrame();
     ASSERT_TRUE(Eventually([&] { return StatusIs(kNoReader); }));
+    // Accesses nest: a command's status step pauses inside the command's pause.
+    m_frame->PausePolling();
     m_frame->PausePolling();
     EXPECT_TRUE(m_frame->IsBusy());
     Tool("reader add 'Reader A'");
+    m_frame->ResumePolling();
+    EXPECT_TRUE(m_frame->IsBusy());
     EXPECT_FALSE(WaitFor([&] { return !TreeItems().empty(); }, Pump, std::chrono::milliseconds(700)));
     m_frame->ResumePolling();
     // The poller may mark the window busy again at once to rebuild the list.

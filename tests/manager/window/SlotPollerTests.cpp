@@ -10,7 +10,6 @@ namespace {
 
 class RecordingTarget final : public PollingTarget {
 public:
-    std::mutex& GetModuleMutex() override { return m_mutex; }
     void SetBusy(bool busy) override { this->busy = busy; }
     void PostReadersGone() override { events.push_back("gone"); }
     void PostBeginRebuild() override { events.push_back("begin"); }
@@ -25,9 +24,6 @@ public:
     std::vector<std::string> events;
     SlotEnumeration last;
     bool busy = false;
-
-private:
-    std::mutex m_mutex;
 };
 
 class SlotPollerTests : public SoftTokenFixture {

@@ -486,8 +486,8 @@ TEST_F(TokenActionsGuiTests, InitializeStopsRetryingWhenSessionsKeepExisting)
     ExpectCommandEnded();
 }
 
-// The host fails any second pause and any resume without a pause, so each
-// way an access ends must resume exactly once, or not at all once handed over.
+// The host counts pauses and fails a resume without one, so each way an
+// access ends must resume exactly once, or not at all once handed over.
 TEST_F(TokenActionsGuiTests, ModuleAccessResumesOnceWhateverWayItEnds)
 {
     const int before = m_host->Pauses();

@@ -8,6 +8,7 @@
 #include "manager/window/TokenActionHost.h"
 #include "manager/window/TokenCommandRules.h"
 
+#include <algorithm>
 #include <array>
 #include <gtest/gtest.h>
 #include <vector>
@@ -85,14 +86,14 @@ public:
         // Switching the actions on while the module is held would let a
         // second command start in the middle of this one.
         if (enable) {
-            EXPECT_FALSE(m_paused) << "actions enabled while polling is paused";
+            EXPECT_EQ(m_pauseDepth, 0) << "actions enabled while polling is paused";
         }
         m_actionsEnabled = enable;
     }
 
     void ShowTokenInfo(int slotIndex) override
     {
-        EXPECT_TRUE(m_paused) << "status step outside a pause";
+        EXPECT_GT(m_pauseDepth, 0) << "status step outside a pause";
         ++m_tokenShows;
         CK_TOKEN_INFO info {};
         m_displayed = {};
@@ -107,17 +108,17 @@ public:
         }
     }
 
+    // Pauses nest, as the main window's do.
     void PausePolling() override
     {
-        EXPECT_FALSE(m_paused) << "polling paused twice";
-        m_paused = true;
+        ++m_pauseDepth;
         ++m_pauses;
     }
 
     void ResumePolling() override
     {
-        EXPECT_TRUE(m_paused) << "polling resumed without a pause";
-        m_paused = false;
+        EXPECT_GT(m_pauseDepth, 0) << "polling resumed without a pause";
+        m_pauseDepth = std::max(m_pauseDepth - 1, 0);
     }
 
     // Runs the status step as the selection handler does.
@@ -140,7 +141,7 @@ public:
 
     const std::vector<wxString>& Statuses() const { return m_statuses; }
     wxString LastStatus() const { return m_statuses.empty() ? wxString() : m_statuses.back(); }
-    bool IsPaused() const { return m_paused; }
+    bool IsPaused() const { return m_pauseDepth > 0; }
     bool AreActionsEnabled() const { return m_actionsEnabled; }
     int Pauses() const { return m_pauses; }
     int TokenShows() const { return m_tokenShows; }
@@ -158,7 +159,7 @@ private:
     Displayed m_displayed;
     bool m_initialized = false;
     std::vector<wxString> m_statuses;
-    bool m_paused = false;
+    int m_pauseDepth = 0;
     bool m_actionsEnabled = false;
     int m_pauses = 0;
     int m_tokenShows = 0;
