@@ -8,6 +8,7 @@
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/core/SecretString.h"
+#include "manager/core/WindowWorker.h"
 #include "manager/pin/LogInDlg.h"
 #include "manager/pin/MessageBoxDlg.h"
 #include "manager/pin/PinKind.h"
@@ -117,7 +118,7 @@ CertificateManagerDlg::~CertificateManagerDlg()
     log.WriteLine(m_shownModal ? "\t>> EndModal()" : "\t>> Destroy()");
     // A worker still using the session ends first; its posted outcome then
     // finds the window gone and is dropped.
-    ObjectManagerThread::WaitUntilAllEnded();
+    WindowWorker::WaitUntilAllEnded();
     m_workerBracket.reset();
     // Closed from outside (the poller on a slot change): the session still goes.
     if (m_session != CK_INVALID_HANDLE) {
@@ -553,7 +554,7 @@ void CertificateManagerDlg::OnClose(wxCloseEvent& event)
             event.Veto();
             return;
         }
-        ObjectManagerThread::WaitUntilAllEnded();
+        WindowWorker::WaitUntilAllEnded();
         m_workerBracket.reset();
     }
     CloseWindow();
@@ -592,14 +593,11 @@ void CertificateManagerDlg::StartWorker(std::unique_ptr<Bracket> bracket,
     Enable(false);
     m_workerBracket = std::move(bracket);
     m_afterWork = after;
-    const wxThreadError error = thread->Run();
+    const wxThreadError error = WindowWorker::Start(std::move(thread));
     if (error != wxTHREAD_NO_ERROR) {
         SetMessage(GetThreadErrorMessage(static_cast<int>(error), failed));
         m_workerBracket.reset();
-        return;
     }
-    // Detached: it deletes itself when it ends.
-    static_cast<void>(thread.release());
 }
 
 void CertificateManagerDlg::ApplyOutcome(const CertificateOperations::Outcome& outcome)

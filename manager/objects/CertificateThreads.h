@@ -5,7 +5,7 @@
 #pragma once
 
 #include "CertificateOperations.h"
-#include "ObjectManagerThread.h"
+#include "ObjectManagerWorker.h"
 #include "manager/core/SecretString.h"
 
 // The shared worker mechanism with the certificate manager's token link.

@@ -97,7 +97,7 @@ void DataObjectManagerDlg::Delete()
         return;
     }
     BeginOperation(true);
-    StartWorker(new DataObjectDeleteThread(
+    StartWorker(std::make_unique<DataObjectDeleteThread>(
                     this, Target(), m_objects[static_cast<size_t>(row)].handle,
                     [this](const wxString& text) { SetMessage(text); },
                     [this](DataObjectOutcome& outcome) { Finish(outcome); }),
@@ -124,7 +124,7 @@ void DataObjectManagerDlg::DeleteAll()
     }
     BeginOperation(true);
     SetMessage(single ? _("Deleting the data object . . .") : _("Deleting all data objects . . ."));
-    StartWorker(new DataObjectDeleteAllThread(
+    StartWorker(std::make_unique<DataObjectDeleteAllThread>(
                     this, Target(), [this](const wxString& text) { SetMessage(text); },
                     [this](DataObjectOutcome& outcome) { Finish(outcome); }),
         _("Failed to delete all data objects."));

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "ObjectListing.h"
-#include "ObjectManagerThread.h"
+#include "ObjectManagerWorker.h"
 
 // What a data object worker hands back to the window.
 struct DataObjectOutcome {

@@ -1,10 +1,10 @@
 #include "ObjectListDlg.h"
 
-#include "ObjectManagerThread.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/DialogIdentity.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMUCryptoki.h"
+#include "manager/core/WindowWorker.h"
 #include "manager/pin/MessageBoxDlg.h"
 #include "manager/window/TokenActionHost.h"
 
@@ -95,7 +95,7 @@ ObjectListDlg::ObjectListDlg(wxWindow* parent, TokenActionHost& host, int slotIn
 
 ObjectListDlg::~ObjectListDlg()
 {
-    ObjectManagerThread::WaitUntilAllEnded();
+    WindowWorker::WaitUntilAllEnded();
     // Closed from outside (the poller on a slot change): the session still goes.
     if (m_session != CK_INVALID_HANDLE) {
         Cryptoki().CloseSession(m_session);
@@ -213,12 +213,11 @@ void ObjectListDlg::EndOperation()
     m_access.End();
 }
 
-bool ObjectListDlg::StartWorker(wxThread* worker, const wxString& failure)
+bool ObjectListDlg::StartWorker(std::unique_ptr<WindowWorker> worker, const wxString& failure)
 {
     m_working = true;
-    const wxThreadError error = worker->Run();
+    const wxThreadError error = WindowWorker::Start(std::move(worker));
     if (error != wxTHREAD_NO_ERROR) {
-        delete worker;
         SetMessage(GetThreadErrorMessage(static_cast<int>(error), failure));
         EndOperation();
         return false;

@@ -9,12 +9,14 @@
 #include "manager/window/ModuleAccess.h"
 #include "pkcs11/pkcs11.h"
 
+#include <memory>
 #include <vector>
 #include <wx/arrstr.h>
 #include <wx/dialog.h>
 
 class NRVCMUCryptoki;
 class TokenActionHost;
+class WindowWorker;
 class wxButton;
 class wxChoice;
 class wxListCtrl;
@@ -81,9 +83,8 @@ protected:
     // Reverses BeginOperation and applies the buttons.
     void EndOperation();
     // Starts a created worker inside a begun operation. If it cannot start,
-    // deletes it, shows failure with the thread error text and ends the
-    // operation.
-    bool StartWorker(wxThread* worker, const wxString& failure);
+    // shows failure with the thread error text and ends the operation.
+    bool StartWorker(std::unique_ptr<WindowWorker> worker, const wxString& failure);
     // A worker's outcome: the success path shows the token information step
     // and then text; a failure shows text alone. Ends the operation.
     void FinishWorker(bool succeeded, const wxString& text);

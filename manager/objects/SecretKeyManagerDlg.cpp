@@ -98,7 +98,7 @@ void SecretKeyManagerDlg::Add()
         return;
     }
     BeginOperation(true);
-    StartWorker(new SecretKeyAddThread(
+    StartWorker(std::make_unique<SecretKeyAddThread>(
                     this, Target(), form.TakeEntry(), [this](const wxString& text) { SetMessage(text); },
                     [this](SecretKeyOutcome& outcome) { Finish(outcome); }),
         _("Failed to add the secret key."));
@@ -123,7 +123,7 @@ void SecretKeyManagerDlg::Edit()
         return;
     }
     BeginOperation(true);
-    StartWorker(new SecretKeyEditThread(
+    StartWorker(std::make_unique<SecretKeyEditThread>(
                     this, Target(), form.TakeEntry(), [this](const wxString& text) { SetMessage(text); },
                     [this](SecretKeyOutcome& outcome) { Finish(outcome); }),
         _("Failed to edit the secret key."));
@@ -143,7 +143,7 @@ void SecretKeyManagerDlg::Delete()
         return;
     }
     BeginOperation(true);
-    StartWorker(new SecretKeyDeleteThread(
+    StartWorker(std::make_unique<SecretKeyDeleteThread>(
                     this, Target(), m_keys[static_cast<size_t>(row)].handle,
                     [this](const wxString& text) { SetMessage(text); },
                     [this](SecretKeyOutcome& outcome) { Finish(outcome); }),
@@ -170,7 +170,7 @@ void SecretKeyManagerDlg::DeleteAll()
     }
     BeginOperation(true);
     SetMessage(single ? _("Deleting the secret key . . .") : _("Deleting all secret keys . . ."));
-    StartWorker(new SecretKeyDeleteAllThread(
+    StartWorker(std::make_unique<SecretKeyDeleteAllThread>(
                     this, Target(), single, [this](const wxString& text) { SetMessage(text); },
                     [this](SecretKeyOutcome& outcome) { Finish(outcome); }),
         single ? _("Failed to delete the secret key.") : _("Failed to delete all secret keys."));

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "ObjectListing.h"
-#include "ObjectManagerThread.h"
+#include "ObjectManagerWorker.h"
 
 // What a secret key worker hands back to the window.
 struct SecretKeyOutcome {

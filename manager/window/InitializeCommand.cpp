@@ -5,6 +5,7 @@
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMUCryptoki.h"
+#include "manager/core/WindowWorker.h"
 #include "manager/pin/InitializeTokenDlg.h"
 
 #include <wx/intl.h>
@@ -88,16 +89,12 @@ void InitializeCommand::Run(TokenActionHost& host, bool reinitialize)
     request.reinitialize = reinitialize;
     request.settings = InitTokenSettings::From(frame.Settings());
 
-    auto* thread = new MainInitializeTokenThread(host.GetWindow(), frame.Cryptoki(), std::move(request),
-        [&host, slotIndex](
-            const InitTokenOutcome& outcome) { FinishInitialization(host, slotIndex, outcome); });
-    wxThreadError error = thread->Create();
-    if (error == wxTHREAD_NO_ERROR) {
-        error = thread->Run();
-    }
+    const wxThreadError error
+        = WindowWorker::Start(std::make_unique<MainInitializeTokenThread>(host.GetWindow(), frame.Cryptoki(),
+            std::move(request), [&host, slotIndex](const InitTokenOutcome& outcome) {
+                FinishInitialization(host, slotIndex, outcome);
+            }));
     if (error != wxTHREAD_NO_ERROR) {
-        // A detached thread that never ran does not delete itself.
-        delete thread;
         frame.Raise(GetThreadErrorMessage(static_cast<int>(error), context));
         return;
     }

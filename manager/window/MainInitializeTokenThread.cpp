@@ -9,9 +9,7 @@
 #include "manager/core/SecretString.h"
 
 #include <utility>
-#include <wx/app.h>
 #include <wx/intl.h>
-#include <wx/utils.h>
 
 InitTokenSettings InitTokenSettings::From(const NRVCMUSettings& settings)
 {
@@ -30,30 +28,16 @@ InitTokenSettings InitTokenSettings::From(const NRVCMUSettings& settings)
 
 MainInitializeTokenThread::MainInitializeTokenThread(
     wxWindow* window, NRVCMUCryptoki& cryptoki, Request request, Completion completion)
-    : wxThread(wxTHREAD_DETACHED)
+    : WindowWorkerOf(window, std::move(completion))
     , m_cryptoki(cryptoki)
     , m_request(std::move(request))
-    , m_completion(std::move(completion))
-    , m_guard(std::make_unique<WindowGuard>())
 {
-    m_guard->window = window;
-    ++s_alive;
 }
 
 MainInitializeTokenThread::~MainInitializeTokenThread()
 {
     SecretString::Wipe(m_request.userPIN);
     SecretString::Wipe(m_request.soPIN);
-    --s_alive;
-}
-
-std::atomic<int> MainInitializeTokenThread::s_alive { 0 };
-
-void MainInitializeTokenThread::WaitUntilAllEnded()
-{
-    while (s_alive.load() > 0) {
-        wxMilliSleep(10);
-    }
 }
 
 namespace {
@@ -122,17 +106,7 @@ InitTokenOutcome MainInitializeTokenThread::InitializeToken(NRVCMUCryptoki& cryp
                              : _("Token has been initialized successfully.") };
 }
 
-wxThread::ExitCode MainInitializeTokenThread::Entry()
+InitTokenOutcome MainInitializeTokenThread::Work()
 {
-    auto outcome = std::make_shared<InitTokenOutcome>(InitializeToken(m_cryptoki, m_request));
-    // The weak reference must only be touched on the GUI thread: the posted
-    // call takes it over and destroys it there, once it has run.
-    WindowGuard* const guard = m_guard.release();
-    wxTheApp->CallAfter([guard, completion = std::move(m_completion), outcome]() {
-        const std::unique_ptr<WindowGuard> owned(guard);
-        if (owned->window) {
-            completion(*outcome);
-        }
-    });
-    return nullptr;
+    return InitializeToken(m_cryptoki, m_request);
 }

@@ -1,18 +1,11 @@
 // The worker that initializes or re-initializes a token, so the window stays
-// responsive during the long card operation. It touches no control: its one
-// result is posted to the GUI thread, where it is applied only if the window
-// still exists.
+// responsive during the long card operation.
 #pragma once
 
+#include "manager/core/WindowWorker.h"
 #include "pkcs11/pkcs11.h"
 
-#include <atomic>
-#include <functional>
-#include <memory>
 #include <wx/string.h>
-#include <wx/thread.h>
-#include <wx/weakref.h>
-#include <wx/window.h>
 
 class NRVCMUCryptoki;
 class NRVCMUSettings;
@@ -39,11 +32,8 @@ struct InitTokenOutcome {
     wxString statusText;
 };
 
-class MainInitializeTokenThread final : public wxThread {
+class MainInitializeTokenThread final : public WindowWorkerOf<InitTokenOutcome> {
 public:
-    // Runs on the GUI thread with the outcome, only while the window lives.
-    using Completion = std::function<void(const InitTokenOutcome& outcome)>;
-
     struct Request {
         CK_SLOT_ID slotID = 0;
         // The slot ID from the last enumeration, for CloseAllSessions.
@@ -69,25 +59,9 @@ public:
     // held outside this process cannot be closed from here.
     static constexpr int kMaxSessionExistsRetries = 8;
 
-    // Blocks until every worker of this kind has ended, so the window and the
-    // application never close sessions or finalize the module under one.
-    static void WaitUntilAllEnded();
-
-protected:
-    ExitCode Entry() override;
-
 private:
-    // Lives on the GUI thread only: created there, read there and destroyed
-    // there (it travels inside the posted call).
-    struct WindowGuard {
-        wxWeakRef<wxWindow> window;
-    };
+    InitTokenOutcome Work() override;
 
     NRVCMUCryptoki& m_cryptoki;
     Request m_request;
-    Completion m_completion;
-    std::unique_ptr<WindowGuard> m_guard;
-
-    // Workers created and not yet destroyed.
-    static std::atomic<int> s_alive;
 };

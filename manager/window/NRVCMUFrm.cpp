@@ -15,6 +15,7 @@
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
+#include "manager/core/WindowWorker.h"
 #include "manager/objects/CertificateManagerCommand.h"
 #include "manager/objects/ObjectManagerCommands.h"
 #include "manager/res/EmbeddedImages.h"
@@ -114,9 +115,9 @@ NRVCMUFrm::~NRVCMUFrm()
     Log("@NRVCMUFrm::~NRVCMUFrm() - ENTER");
     m_autoLogoutTimer.Stop();
     StopPolling();
-    MainInitializeTokenThread::WaitUntilAllEnded();
-    // The settings worker uses this window's agent record.
-    SettingsThread::WaitUntilAllEnded();
+    // The settings worker uses this window's agent record, the
+    // initialization worker its module.
+    WindowWorker::WaitUntilAllEnded();
     if (m_trayIcon != nullptr) {
         m_trayIcon->RemoveIcon();
         delete m_trayIcon;
@@ -875,12 +876,12 @@ void NRVCMUFrm::StartSettingsThread(
 {
     access.Acquire(*this);
     const SettingsThread::Request request { GetProgramFolder(), wasInstallCertificate, wasRemoveCertificate };
-    auto* thread = new SettingsThread(this, *m_settings, m_certProp, request, [this] { ResumePolling(); });
-    if (thread->Create() == wxTHREAD_NO_ERROR && thread->Run() == wxTHREAD_NO_ERROR) {
+    if (WindowWorker::Start(std::make_unique<SettingsThread>(
+            this, *m_settings, m_certProp, request, [this](std::monostate&) { ResumePolling(); }))
+        == wxTHREAD_NO_ERROR) {
         access.HandOver();
         return;
     }
-    delete thread;
     SettingsThread::ApplySettings(*m_settings, m_certProp, request);
 }
 

@@ -3,34 +3,14 @@
 #include "manager/core/NRVCMUSettings.h"
 
 #include <utility>
-#include <wx/app.h>
-#include <wx/utils.h>
-
-std::atomic<int> SettingsThread::s_alive { 0 };
 
 SettingsThread::SettingsThread(wxWindow* window, NRVCMUSettings& settings,
     CertPropControl::AgentRecord& agent, Request request, Completion completion)
-    : wxThread(wxTHREAD_DETACHED)
+    : WindowWorkerOf(window, std::move(completion))
     , m_settings(settings)
     , m_agent(agent)
     , m_request(std::move(request))
-    , m_completion(std::move(completion))
-    , m_guard(std::make_unique<WindowGuard>())
 {
-    m_guard->window = window;
-    ++s_alive;
-}
-
-SettingsThread::~SettingsThread()
-{
-    --s_alive;
-}
-
-void SettingsThread::WaitUntilAllEnded()
-{
-    while (s_alive.load() > 0) {
-        wxMilliSleep(10);
-    }
 }
 
 void SettingsThread::ApplySettings(
@@ -65,17 +45,8 @@ void SettingsThread::ApplySettings(
     }
 }
 
-wxThread::ExitCode SettingsThread::Entry()
+std::monostate SettingsThread::Work()
 {
     ApplySettings(m_settings, m_agent, m_request);
-    // The weak reference must only be touched on the GUI thread: the posted
-    // call takes it over and destroys it there, once it has run.
-    WindowGuard* const guard = m_guard.release();
-    wxTheApp->CallAfter([guard, completion = std::move(m_completion)]() {
-        const std::unique_ptr<WindowGuard> owned(guard);
-        if (owned->window) {
-            completion();
-        }
-    });
-    return nullptr;
+    return {};
 }

@@ -5,6 +5,7 @@
 #include "TokenActionsTestSupport.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/NRVCMULog.h"
+#include "manager/core/WindowWorker.h"
 #include "manager/window/MainInitializeTokenThread.h"
 #include "manager/window/ModuleAccess.h"
 #include "manager/window/TokenActions.h"
@@ -432,7 +433,7 @@ TEST_F(TokenActionsGuiTests, WaitingForWorkersReturnsOnlyAfterTheCardOperation)
     script.Then(AcceptInit(true));
     m_actions->Initialize();
     m_host->DestroyWindow();
-    MainInitializeTokenThread::WaitUntilAllEnded();
+    WindowWorker::WaitUntilAllEnded();
 
     CK_TOKEN_INFO info {};
     ASSERT_EQ(m_cryptoki->GetTokenInfo(0, &info), CKR_OK);

@@ -5,6 +5,7 @@
 #include "certprop/AgentNames.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMUSettings.h"
+#include "manager/core/WindowWorker.h"
 #include "manager/settings/SettingsDlg.h"
 #include "manager/settings/SettingsGeneralApplicationPnl.h"
 #include "manager/settings/SettingsLoggingPnl.h"
@@ -166,7 +167,7 @@ protected:
         m_settings->SetIsRemoveCertificate(remove);
         m_settings->SaveHash();
         m_frame->StartSettingsThread(wasInstall, wasRemove);
-        SettingsThread::WaitUntilAllEnded();
+        WindowWorker::WaitUntilAllEnded();
         Pump();
     }
 
@@ -497,7 +498,7 @@ TEST_F(TrayAndAgentGuiTests, SettingsFromTheMenuPauseAndUntickingPropagationStop
     });
     wxCommandEvent menu(wxEVT_MENU, NRVCMUFrm::ID_MENU_SETTINGS);
     m_frame->GetEventHandler()->ProcessEvent(menu);
-    SettingsThread::WaitUntilAllEnded();
+    WindowWorker::WaitUntilAllEnded();
     Pump();
 
     EXPECT_EQ(dialogs, 1);
