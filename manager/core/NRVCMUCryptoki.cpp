@@ -5,6 +5,7 @@
 #include "ModuleTextBuffer.h"
 #include "NRVCMULog.h"
 
+#include <algorithm>
 #include <string>
 #include <wx/dynlib.h>
 #include <wx/filename.h>
@@ -355,6 +356,31 @@ CK_RV NRVCMUCryptoki::GetAttributeValue(
 {
     const EnterExit log("GetAttributeValue");
     return NRV_CALL_MODULE(C_GetAttributeValue, false, session, object, templ, count);
+}
+
+CK_RV NRVCMUCryptoki::GetAttributeBytes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+    const std::vector<CK_ATTRIBUTE_TYPE>& types, std::vector<std::vector<uint8_t>>& values)
+{
+    std::vector<CK_ATTRIBUTE> attributes;
+    for (const CK_ATTRIBUTE_TYPE type : types) {
+        attributes.push_back({ type, nullptr, 0 });
+    }
+    const auto count = static_cast<CK_ULONG>(attributes.size());
+    values.assign(attributes.size(), {});
+    CK_RV rv = GetAttributeValue(session, object, attributes.data(), count);
+    if (rv != CKR_OK) {
+        return rv;
+    }
+    for (size_t i = 0; i < attributes.size(); ++i) {
+        values[i].assign(attributes[i].ulValueLen, 0);
+        attributes[i].pValue = values[i].empty() ? nullptr : values[i].data();
+    }
+    rv = GetAttributeValue(session, object, attributes.data(), count);
+    for (size_t i = 0; i < attributes.size(); ++i) {
+        // A value never grows past the length the module gave first.
+        values[i].resize(rv == CKR_OK ? std::min<size_t>(values[i].size(), attributes[i].ulValueLen) : 0);
+    }
+    return rv;
 }
 
 CK_RV NRVCMUCryptoki::GetKeyPairIndex(

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string_view>
+#include <vector>
 #include <wx/string.h>
 
 class wxDynamicLibrary;
@@ -69,6 +70,10 @@ public:
         CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR templ, CK_ULONG count);
     CK_RV GetAttributeValue(
         CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_PTR templ, CK_ULONG count);
+    // Variable-length attributes: their lengths first, then the values into
+    // buffers of exactly that size; values gets one entry per type.
+    CK_RV GetAttributeBytes(CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+        const std::vector<CK_ATTRIBUTE_TYPE>& types, std::vector<std::vector<uint8_t>>& values);
     // direction: NRV_FROM_PRIVATE_KEY_INDEX or NRV_FROM_PUBLIC_KEY_INDEX.
     CK_RV GetKeyPairIndex(CK_SESSION_HANDLE session, CK_BYTE direction, CK_BYTE index, CK_BYTE* partnerIndex);
     CK_RV LoadCertificate(CK_SESSION_HANDLE session, const wxString& filePath, const wxString& password);

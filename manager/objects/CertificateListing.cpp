@@ -17,30 +17,6 @@ CK_RV FindHandles(NRVCMUCryptoki& cryptoki, CK_SESSION_HANDLE session, CK_ATTRIB
     return rv;
 }
 
-// Reads variable-length attributes: lengths first, then the bytes.
-CK_RV ReadValues(NRVCMUCryptoki& cryptoki, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
-    std::vector<CK_ATTRIBUTE_TYPE> types, std::vector<std::vector<uint8_t>*> values)
-{
-    std::vector<CK_ATTRIBUTE> attributes;
-    for (const CK_ATTRIBUTE_TYPE type : types) {
-        attributes.push_back({ type, nullptr, 0 });
-    }
-    const auto count = static_cast<CK_ULONG>(attributes.size());
-    CK_RV rv = cryptoki.GetAttributeValue(session, object, attributes.data(), count);
-    if (rv != CKR_OK) {
-        return rv;
-    }
-    for (size_t i = 0; i < attributes.size(); ++i) {
-        values[i]->assign(attributes[i].ulValueLen, 0);
-        attributes[i].pValue = values[i]->empty() ? nullptr : values[i]->data();
-    }
-    rv = cryptoki.GetAttributeValue(session, object, attributes.data(), count);
-    for (size_t i = 0; i < attributes.size() && rv == CKR_OK; ++i) {
-        values[i]->resize(attributes[i].ulValueLen);
-    }
-    return rv;
-}
-
 // The key-pair index of a key or the logon mark of a certificate: one byte.
 CK_RV ReadByte(NRVCMUCryptoki& cryptoki, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
     CK_ATTRIBUTE_TYPE type, CK_BYTE& value)
@@ -86,10 +62,12 @@ CK_RV ListKeys(NRVCMUCryptoki& cryptoki, CK_SESSION_HANDLE session, CK_OBJECT_CL
     for (const CK_OBJECT_HANDLE handle : handles) {
         KeyEntry key;
         key.handle = handle;
-        rv = ReadValues(cryptoki, session, handle, { CKA_ID }, { &key.id });
+        std::vector<std::vector<uint8_t>> values;
+        rv = cryptoki.GetAttributeBytes(session, handle, { CKA_ID }, values);
         if (rv != CKR_OK) {
             return rv;
         }
+        key.id = std::move(values[0]);
         // A module without the maker's attributes pairs by ID only.
         if (!cryptoki.HasVendorEntries()) {
             key.pairIndex = 0;
@@ -170,8 +148,11 @@ CK_RV ListCertificates(NRVCMUCryptoki& cryptoki, CK_SESSION_HANDLE session, Cert
     for (const CK_OBJECT_HANDLE handle : handles) {
         CertificateEntry certificate;
         certificate.handle = handle;
-        rv = ReadValues(cryptoki, session, handle, { CKA_ID, CKA_SUBJECT, CKA_ISSUER },
-            { &certificate.id, &certificate.subject, &certificate.issuer });
+        std::vector<std::vector<uint8_t>> values;
+        rv = cryptoki.GetAttributeBytes(session, handle, { CKA_ID, CKA_SUBJECT, CKA_ISSUER }, values);
+        certificate.id = std::move(values[0]);
+        certificate.subject = std::move(values[1]);
+        certificate.issuer = std::move(values[2]);
         if (rv == CKR_OK && cryptoki.HasVendorEntries()) {
             rv = ReadByte(cryptoki, session, handle, CKA_NRV_LOGON_DEFAULT, certificate.logonDefault);
         }

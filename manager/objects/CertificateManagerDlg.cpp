@@ -160,7 +160,7 @@ void CertificateManagerDlg::CreateControls(const wxArrayString& slotTexts)
 
     // One column of equal buttons, as wide as the longest label needs: a
     // longer translation ("Set as Default" in Spanish) widens them all.
-    const std::pair<int, wxString> buttons[] = {
+    const std::vector<ButtonColumn::Entry> buttons = {
         { ID_BTN_VIEW, _("View") },
         { ID_BTN_EXPORT, _("Export") },
         { ID_BTN_IMPORT, _("Import") },
@@ -168,23 +168,10 @@ void CertificateManagerDlg::CreateControls(const wxArrayString& slotTexts)
         { ID_BTN_DELETE_ALL, _("Delete All") },
         { ID_BTN_SET_AS_DEFAULT, _("Set as Default") },
     };
-    auto* column = new wxBoxSizer(wxVERTICAL);
-    int width = 0;
-    for (const auto& [id, label] : buttons) {
-        auto* button = new wxButton(this, id, label);
-        m_buttons.push_back(button);
-        width = std::max(width, button->GetBestSize().GetWidth());
-    }
-    column->AddSpacer(8);
-    for (wxButton* button : m_buttons) {
-        button->SetMinSize(wxSize(width, -1));
-        column->Add(button, 0, wxEXPAND | wxBOTTOM, 4);
-    }
-    row->Add(column, 0, wxRIGHT, 8);
+    row->Add(m_buttons.Create(this, buttons), 0, wxRIGHT, 8);
     top->Add(row, 1, wxEXPAND);
 
-    m_message = new wxStaticText(this, ID_LBE_MESSAGE, wxString(), wxDefaultPosition, wxDefaultSize,
-        wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    m_message = new MessageLine(this, ID_LBE_MESSAGE);
     top->Add(m_message, 0, wxEXPAND | wxALL, 8);
     SetSizerAndFit(top);
     SetMinSize(GetSize());
@@ -193,23 +180,17 @@ void CertificateManagerDlg::CreateControls(const wxArrayString& slotTexts)
 
 wxButton* CertificateManagerDlg::GetButton(int id) const
 {
-    for (wxButton* button : m_buttons) {
-        if (button->GetId() == id) {
-            return button;
-        }
-    }
-    return nullptr;
+    return m_buttons.Get(id);
 }
 
 wxString CertificateManagerDlg::GetMessage() const
 {
-    return m_message->GetLabelText();
+    return m_message->GetMessage();
 }
 
 void CertificateManagerDlg::SetMessage(const wxString& text)
 {
-    m_message->SetLabelText(text);
-    m_message->SetToolTip(text);
+    m_message->SetMessage(text);
 }
 
 void CertificateManagerDlg::ApplyButtons(const CertificateManagerRules::ButtonStates& states)
@@ -226,9 +207,7 @@ void CertificateManagerDlg::ApplyButtons(const CertificateManagerRules::ButtonSt
 void CertificateManagerDlg::EnableControls(bool enable)
 {
     m_tree->Enable(enable);
-    for (wxButton* button : m_buttons) {
-        button->Enable(enable);
-    }
+    m_buttons.Enable(enable);
 }
 
 void CertificateManagerDlg::OnInitDialog(wxInitDialogEvent& event)
@@ -381,16 +360,9 @@ void CertificateManagerDlg::OnSelectionChanged(wxTreeEvent& event)
 
 CK_RV CertificateManagerDlg::ReadCertificateValue(CK_OBJECT_HANDLE object, std::vector<uint8_t>& value)
 {
-    CK_ATTRIBUTE attribute = { CKA_VALUE, nullptr, 0 };
-    NRVCMUCryptoki& cryptoki = m_host.GetCryptoki();
-    CK_RV rv = cryptoki.GetAttributeValue(m_session, object, &attribute, 1);
-    if (rv != CKR_OK) {
-        return rv;
-    }
-    value.assign(attribute.ulValueLen, 0);
-    attribute.pValue = value.data();
-    rv = cryptoki.GetAttributeValue(m_session, object, &attribute, 1);
-    value.resize(rv == CKR_OK ? attribute.ulValueLen : 0);
+    std::vector<std::vector<uint8_t>> values;
+    const CK_RV rv = m_host.GetCryptoki().GetAttributeBytes(m_session, object, { CKA_VALUE }, values);
+    value = std::move(values[0]);
     return rv;
 }
 

@@ -6,10 +6,12 @@
 #pragma once
 
 #include "AgentPause.h"
+#include "ButtonColumn.h"
 #include "CertificateListing.h"
 #include "CertificateManagerRules.h"
 #include "CertificateOperations.h"
 #include "CertificateThreads.h"
+#include "MessageLine.h"
 #include "manager/window/ModuleAccess.h"
 #include "pkcs11/pkcs11.h"
 
@@ -21,7 +23,6 @@
 class TokenActionHost;
 class wxButton;
 class wxChoice;
-class wxStaticText;
 
 class CertificateManagerDlg final : public wxDialog {
 public:
@@ -122,6 +123,6 @@ private:
     wxChoice* m_slots = nullptr;
     wxTreeCtrl* m_tree = nullptr;
     wxTreeItemId m_root;
-    wxStaticText* m_message = nullptr;
-    std::vector<wxButton*> m_buttons;
+    MessageLine* m_message = nullptr;
+    ButtonColumn m_buttons;
 };

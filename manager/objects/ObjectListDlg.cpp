@@ -46,24 +46,10 @@ ObjectListDlg::ObjectListDlg(wxWindow* parent, TokenActionHost& host, int slotIn
     items->Add(m_list, 1, wxEXPAND | wxALL, 4);
     row->Add(items, 1, wxEXPAND | wxLEFT | wxRIGHT, 8);
 
-    // One column of equal buttons, as wide as the longest label needs.
-    auto* column = new wxBoxSizer(wxVERTICAL);
-    int width = 0;
-    for (const ListButton& entry : buttons) {
-        auto* button = new wxButton(this, entry.id, entry.label);
-        m_buttons.push_back(button);
-        width = std::max(width, button->GetBestSize().GetWidth());
-    }
-    column->AddSpacer(8);
-    for (wxButton* button : m_buttons) {
-        button->SetMinSize(wxSize(width, -1));
-        column->Add(button, 0, wxEXPAND | wxBOTTOM, 4);
-    }
-    row->Add(column, 0, wxRIGHT, 8);
+    row->Add(m_buttons.Create(this, buttons), 0, wxRIGHT, 8);
     top->Add(row, 1, wxEXPAND);
 
-    m_message = new wxStaticText(this, ids.message, wxString(), wxDefaultPosition, wxDefaultSize,
-        wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_END);
+    m_message = new MessageLine(this, ids.message);
     top->Add(m_message, 0, wxEXPAND | wxALL, 8);
     SetSizerAndFit(top);
     SetMinSize(GetSize());
@@ -111,24 +97,18 @@ NRVCMUCryptoki& ObjectListDlg::Cryptoki()
 
 wxButton* ObjectListDlg::GetButton(int id) const
 {
-    for (wxButton* button : m_buttons) {
-        if (button->GetId() == id) {
-            return button;
-        }
-    }
-    return nullptr;
+    return m_buttons.Get(id);
 }
 
 wxString ObjectListDlg::GetMessage() const
 {
-    return m_message->GetLabelText();
+    return m_message->GetMessage();
 }
 
 void ObjectListDlg::SetMessage(const wxString& text)
 {
     m_messages.push_back(text);
-    m_message->SetLabelText(text);
-    m_message->SetToolTip(text);
+    m_message->SetMessage(text);
 }
 
 int ObjectListDlg::GetSelectedRow() const
@@ -190,9 +170,7 @@ bool ObjectListDlg::Confirm(const wxString& title, const wxString& text)
 void ObjectListDlg::EnableControls(bool enable)
 {
     m_list->Enable(enable);
-    for (wxButton* button : m_buttons) {
-        button->Enable(enable);
-    }
+    m_buttons.Enable(enable);
 }
 
 void ObjectListDlg::BeginOperation(bool worker)

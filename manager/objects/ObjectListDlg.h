@@ -6,6 +6,8 @@
 // posted outcome.
 #pragma once
 
+#include "ButtonColumn.h"
+#include "MessageLine.h"
 #include "manager/window/ModuleAccess.h"
 #include "pkcs11/pkcs11.h"
 
@@ -21,8 +23,6 @@ class wxButton;
 class wxChoice;
 class wxListCtrl;
 class wxListEvent;
-class wxStaticText;
-class wxThread;
 
 class ObjectListDlg : public wxDialog {
 public:
@@ -46,10 +46,7 @@ protected:
         wxString title;
         int width;
     };
-    struct ListButton {
-        int id;
-        wxString label;
-    };
+    using ListButton = ButtonColumn::Entry;
     struct ControlIds {
         int slotChoice;
         int list;
@@ -115,8 +112,8 @@ private:
 
     wxChoice* m_slots = nullptr;
     wxListCtrl* m_list = nullptr;
-    wxStaticText* m_message = nullptr;
-    std::vector<wxButton*> m_buttons;
+    MessageLine* m_message = nullptr;
+    ButtonColumn m_buttons;
     std::vector<wxString> m_messages;
     ModuleAccess m_access;
     bool m_working = false;

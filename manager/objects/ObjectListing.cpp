@@ -11,31 +11,6 @@ using namespace vela5::platform;
 
 namespace {
 
-// Reads attributes length first, then into buffers of exactly that size.
-CK_RV ReadAttributes(NRVCMUCryptoki& cryptoki, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
-    const std::vector<CK_ATTRIBUTE_TYPE>& types, std::vector<std::vector<uint8_t>>& values)
-{
-    std::vector<CK_ATTRIBUTE> attributes;
-    for (const CK_ATTRIBUTE_TYPE type : types) {
-        attributes.push_back({ type, nullptr, 0 });
-    }
-    const auto count = static_cast<CK_ULONG>(attributes.size());
-    CK_RV rv = cryptoki.GetAttributeValue(session, object, attributes.data(), count);
-    if (rv != CKR_OK) {
-        return rv;
-    }
-    values.assign(attributes.size(), {});
-    for (size_t i = 0; i < attributes.size(); ++i) {
-        values[i].assign(attributes[i].ulValueLen, 0);
-        attributes[i].pValue = values[i].empty() ? nullptr : values[i].data();
-    }
-    rv = cryptoki.GetAttributeValue(session, object, attributes.data(), count);
-    for (size_t i = 0; i < attributes.size() && rv == CKR_OK; ++i) {
-        values[i].resize(std::min<size_t>(values[i].size(), attributes[i].ulValueLen));
-    }
-    return rv;
-}
-
 bool IsTrue(const std::vector<uint8_t>& value)
 {
     return value.size() == 1 && value[0] != 0;
@@ -86,7 +61,7 @@ CK_RV ListSecretKeys(NRVCMUCryptoki& cryptoki, CK_SESSION_HANDLE session, std::v
     }
     for (const CK_OBJECT_HANDLE handle : handles) {
         std::vector<std::vector<uint8_t>> values;
-        rv = ReadAttributes(cryptoki, session, handle,
+        rv = cryptoki.GetAttributeBytes(session, handle,
             { CKA_LABEL, CKA_ID, CKA_KEY_TYPE, CKA_MODIFIABLE, CKA_DERIVE, CKA_ENCRYPT, CKA_DECRYPT, CKA_SIGN,
                 CKA_VERIFY, CKA_WRAP, CKA_UNWRAP },
             values);
@@ -134,8 +109,8 @@ CK_RV ListDataObjects(
         // The value is never shown, so it is not read at all: a large one
         // cannot make the listing fail.
         std::vector<std::vector<uint8_t>> values;
-        rv = ReadAttributes(
-            cryptoki, session, handle, { CKA_LABEL, CKA_APPLICATION, CKA_OBJECT_ID, CKA_PRIVATE }, values);
+        rv = cryptoki.GetAttributeBytes(
+            session, handle, { CKA_LABEL, CKA_APPLICATION, CKA_OBJECT_ID, CKA_PRIVATE }, values);
         if (rv != CKR_OK) {
             return rv;
         }
