@@ -8,11 +8,11 @@
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/core/SecretString.h"
+#include "manager/host/TokenActionHost.h"
 #include "manager/pin/LogInDlg.h"
 #include "manager/pin/MessageBoxDlg.h"
 #include "manager/pin/PinKind.h"
 #include "manager/res/EmbeddedImages.h"
-#include "manager/window/TokenActionHost.h"
 #include "platform/files/AtomicFile.h"
 
 #include <algorithm>

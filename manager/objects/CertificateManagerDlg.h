@@ -10,7 +10,7 @@
 #include "CertificateManagerRules.h"
 #include "CertificateOperations.h"
 #include "CertificateThreads.h"
-#include "manager/window/ModuleAccess.h"
+#include "manager/host/ModuleAccess.h"
 #include "pkcs11/pkcs11.h"
 
 #include <memory>

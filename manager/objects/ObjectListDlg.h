@@ -6,7 +6,7 @@
 // posted outcome.
 #pragma once
 
-#include "manager/window/ModuleAccess.h"
+#include "manager/host/ModuleAccess.h"
 #include "pkcs11/pkcs11.h"
 
 #include <vector>

@@ -4,7 +4,7 @@
 // when its options changed, then resumes the window's polling.
 #pragma once
 
-#include "CertPropControl.h"
+#include "manager/host/CertPropControl.h"
 
 #include <atomic>
 #include <functional>
