@@ -1,6 +1,6 @@
 #include "AgentPause.h"
 
-#include "manager/window/CertPropControl.h"
+#include "manager/host/CertPropControl.h"
 
 AgentPause::AgentPause(bool remembered)
     : m_remembered(remembered)

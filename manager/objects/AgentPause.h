@@ -3,7 +3,7 @@
 // shared word VCPSFLAG, while certificate propagation is switched on.
 #pragma once
 
-#include "manager/window/CertPropControl.h"
+#include "manager/host/CertPropControl.h"
 
 #include <cstdint>
 

@@ -2,7 +2,7 @@
 
 #include "CertificateManagerDlg.h"
 #include "manager/core/ModalRunner.h"
-#include "manager/window/TokenCommandFrame.h"
+#include "manager/host/TokenCommandFrame.h"
 
 #include <wx/intl.h>
 

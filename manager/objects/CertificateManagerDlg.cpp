@@ -9,11 +9,11 @@
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/core/SecretString.h"
 #include "manager/core/WindowWorker.h"
+#include "manager/host/TokenActionHost.h"
 #include "manager/pin/LogInDlg.h"
 #include "manager/pin/MessageBoxDlg.h"
 #include "manager/pin/PinKind.h"
 #include "manager/res/EmbeddedImages.h"
-#include "manager/window/TokenActionHost.h"
 #include "platform/files/AtomicFile.h"
 
 #include <algorithm>

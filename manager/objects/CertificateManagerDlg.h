@@ -12,7 +12,7 @@
 #include "CertificateOperations.h"
 #include "CertificateThreads.h"
 #include "MessageLine.h"
-#include "manager/window/ModuleAccess.h"
+#include "manager/host/ModuleAccess.h"
 #include "pkcs11/pkcs11.h"
 
 #include <memory>

@@ -4,7 +4,7 @@
 #include "TokenObjectGuard.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/NRVCMUCryptoki.h"
-#include "manager/window/TokenStatus.h"
+#include "manager/host/TokenStatus.h"
 
 #include <wx/intl.h>
 

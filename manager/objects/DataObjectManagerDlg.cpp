@@ -2,7 +2,7 @@
 
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/DialogIdentity.h"
-#include "manager/window/TokenActionHost.h"
+#include "manager/host/TokenActionHost.h"
 
 #include <wx/button.h>
 #include <wx/intl.h>

@@ -5,8 +5,8 @@
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/WindowWorker.h"
+#include "manager/host/TokenActionHost.h"
 #include "manager/pin/MessageBoxDlg.h"
-#include "manager/window/TokenActionHost.h"
 
 #include <algorithm>
 #include <wx/button.h>

@@ -8,7 +8,7 @@
 
 #include "ButtonColumn.h"
 #include "MessageLine.h"
-#include "manager/window/ModuleAccess.h"
+#include "manager/host/ModuleAccess.h"
 #include "pkcs11/pkcs11.h"
 
 #include <memory>

@@ -3,7 +3,7 @@
 #include "DataObjectManagerDlg.h"
 #include "SecretKeyManagerDlg.h"
 #include "manager/core/ModalRunner.h"
-#include "manager/window/TokenCommandFrame.h"
+#include "manager/host/TokenCommandFrame.h"
 
 #include <wx/intl.h>
 

@@ -5,7 +5,7 @@
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/DialogIdentity.h"
 #include "manager/core/ModalRunner.h"
-#include "manager/window/TokenActionHost.h"
+#include "manager/host/TokenActionHost.h"
 
 #include <wx/button.h>
 #include <wx/intl.h>

@@ -2,8 +2,8 @@
 // record and the token the status step showed last.
 #pragma once
 
-#include "SlotRecord.h"
-#include "TokenStatus.h"
+#include "manager/host/SlotRecord.h"
+#include "manager/host/TokenStatus.h"
 
 struct ActionStates {
     bool slotTree = false;

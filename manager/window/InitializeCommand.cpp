@@ -1,11 +1,11 @@
 #include "InitializeCommand.h"
 
 #include "MainInitializeTokenThread.h"
-#include "TokenCommandFrame.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/WindowWorker.h"
+#include "manager/host/TokenCommandFrame.h"
 #include "manager/pin/InitializeTokenDlg.h"
 
 #include <wx/intl.h>

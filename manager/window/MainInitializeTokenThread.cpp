@@ -1,12 +1,12 @@
 #include "MainInitializeTokenThread.h"
 
-#include "PinScrambler.h"
-#include "TokenCommandRules.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/ModuleTextBuffer.h"
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMUSettings.h"
 #include "manager/core/SecretString.h"
+#include "manager/host/PinScrambler.h"
+#include "manager/host/TokenCommandRules.h"
 
 #include <utility>
 #include <wx/intl.h>

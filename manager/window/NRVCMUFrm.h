@@ -5,13 +5,13 @@
 
 #include "ActionButton.h"
 #include "AutoLogout.h"
-#include "CertPropControl.h"
-#include "ModuleAccess.h"
 #include "PollingTarget.h"
-#include "SlotRecord.h"
-#include "TokenActionHost.h"
 #include "TokenActions.h"
-#include "TokenStatus.h"
+#include "manager/host/CertPropControl.h"
+#include "manager/host/ModuleAccess.h"
+#include "manager/host/SlotRecord.h"
+#include "manager/host/TokenActionHost.h"
+#include "manager/host/TokenStatus.h"
 
 #include <array>
 #include <atomic>

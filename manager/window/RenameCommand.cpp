@@ -1,9 +1,9 @@
 #include "RenameCommand.h"
 
-#include "TokenCommandFrame.h"
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMUCryptoki.h"
+#include "manager/host/TokenCommandFrame.h"
 #include "manager/pin/RenameTokenDlg.h"
 
 #include <wx/intl.h>

@@ -4,8 +4,8 @@
 // when its options changed, then resumes the window's polling.
 #pragma once
 
-#include "CertPropControl.h"
 #include "manager/core/WindowWorker.h"
+#include "manager/host/CertPropControl.h"
 
 #include <variant>
 #include <wx/string.h>

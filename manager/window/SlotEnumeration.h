@@ -3,7 +3,7 @@
 // the new slot table from it.
 #pragma once
 
-#include "SlotRecord.h"
+#include "manager/host/SlotRecord.h"
 #include "pkcs11/pkcs11.h"
 
 #include <vector>

@@ -6,7 +6,7 @@
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/NRVCMUSettings.h"
-#include "manager/window/CertPropControl.h"
+#include "manager/host/CertPropControl.h"
 #include "manager/window/NRVCMUFrm.h"
 #include "platform/desktop/Desktop.h"
 #include "platform/registry/Registry.h"

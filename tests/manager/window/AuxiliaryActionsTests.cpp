@@ -4,7 +4,7 @@
 #include "certprop/AgentNames.h"
 #include "manager/core/AutostartEntry.h"
 #include "manager/core/NRVCMUSettings.h"
-#include "manager/window/CertPropControl.h"
+#include "manager/host/CertPropControl.h"
 #include "manager/window/MySystemTrayIcon.h"
 #include "manager/window/SaveDetailsReport.h"
 #include "platform/shared_word/SharedWord.h"

@@ -1,8 +1,8 @@
 // The poll step against the software token, with a recording stand-in for
 // the window: what it notices, what it gathers and how it reports failures.
 #include "WindowTestSupport.h"
+#include "manager/host/TokenStatus.h"
 #include "manager/window/SlotPoller.h"
-#include "manager/window/TokenStatus.h"
 
 #include <vector>
 

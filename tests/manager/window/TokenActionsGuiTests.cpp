@@ -6,8 +6,8 @@
 #include "manager/core/CryptokiResultText.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/core/WindowWorker.h"
+#include "manager/host/ModuleAccess.h"
 #include "manager/window/MainInitializeTokenThread.h"
-#include "manager/window/ModuleAccess.h"
 #include "manager/window/TokenActions.h"
 #include "tests/support/ScopedTestRoot.h"
 

@@ -5,8 +5,8 @@
 
 #include "manager/core/NRVCMUCryptoki.h"
 #include "manager/core/NRVCMUSettings.h"
-#include "manager/window/TokenActionHost.h"
-#include "manager/window/TokenCommandRules.h"
+#include "manager/host/TokenActionHost.h"
+#include "manager/host/TokenCommandRules.h"
 
 #include <algorithm>
 #include <array>

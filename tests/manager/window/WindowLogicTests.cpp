@@ -1,12 +1,12 @@
 // The main window's decisions without a display: version and flag texts,
 // token classification, the action table, slot records across a
 // re-enumeration, the information rows and the middleware version text.
+#include "manager/host/SlotText.h"
+#include "manager/host/TokenStatus.h"
 #include "manager/window/AboutDlg.h"
 #include "manager/window/ActionStates.h"
 #include "manager/window/AutoLogout.h"
 #include "manager/window/SlotEnumeration.h"
-#include "manager/window/SlotText.h"
-#include "manager/window/TokenStatus.h"
 
 #include <cstring>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "manager/window/CachedPin.h"
-#include "manager/window/SlotRecord.h"
+#include "manager/host/CachedPin.h"
+#include "manager/host/SlotRecord.h"
 
 #include <gtest/gtest.h>
 

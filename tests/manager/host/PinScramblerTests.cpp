@@ -1,6 +1,6 @@
 // The cached PIN's scrambling: reversible, never the plain PIN, and defined
 // on UTF-16 units with the key repeating every five units.
-#include "manager/window/PinScrambler.h"
+#include "manager/host/PinScrambler.h"
 
 #include <gtest/gtest.h>
 

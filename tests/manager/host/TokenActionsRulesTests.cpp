@@ -1,5 +1,5 @@
 // Decisions of the token commands that need no window.
-#include "manager/window/TokenCommandRules.h"
+#include "manager/host/TokenCommandRules.h"
 
 #include <gtest/gtest.h>
 
