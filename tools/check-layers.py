@@ -27,6 +27,7 @@ shrinks.
 import json
 import os
 import re
+import subprocess
 import sys
 from pathlib import Path
 
@@ -39,11 +40,27 @@ class SetupError(Exception):
     pass
 
 
+def configure_again(build):
+    """CMake reads the queries before it configures, so the query written by
+    the build's first configure is answered by the next one only."""
+    cache = build / "CMakeCache.txt"
+    if not cache.is_file():
+        raise SetupError(f"{build} is not a configured build folder")
+    match = re.search(r"^CMAKE_COMMAND:INTERNAL=(.*)$", cache.read_text(), re.MULTILINE)
+    cmake = match.group(1) if match else "cmake"
+    done = subprocess.run([cmake, str(build)], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    if done.returncode != 0:
+        raise SetupError(f"configuring {build} again failed:\n{done.stderr}")
+
+
 def read_codemodel(build):
     reply = build / ".cmake" / "api" / "v1" / "reply"
     indexes = sorted(reply.glob("index-*.json"))
     if not indexes:
-        raise SetupError(f"no code model in {reply}: configure the build with CMake first")
+        configure_again(build)
+        indexes = sorted(reply.glob("index-*.json"))
+    if not indexes:
+        raise SetupError(f"no code model in {reply}: the build must include tools/layers.cmake")
     index = json.loads(indexes[-1].read_text())
     entry = index.get("reply", {}).get("codemodel-v2")
     if not entry or "jsonFile" not in entry:

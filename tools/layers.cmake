@@ -3,7 +3,8 @@
 # libraries and gives static libraries no links at all, so the map is written
 # here, from the targets' own link properties, once the whole tree is read.
 
-# Asked for before the generate step, so the first configure already answers.
+# CMake reads its queries before it configures: a fresh build answers from its
+# second configure on, which the check runs itself when it finds no answer.
 file(WRITE ${CMAKE_BINARY_DIR}/.cmake/api/v1/query/codemodel-v2 "")
 
 function(vela5_layers_collect dir out)
