@@ -213,10 +213,11 @@ class Layers:
                 if (self.root / header).is_file():
                     files.add(header)
         if self.links.get(target, {}).get("type") == "INTERFACE_LIBRARY":
-            folder = self.links[target]["folder"]
-            for header in self.header_only_files(folder):
-                if target in self.owners(header):
-                    files.add(header)
+            # Its own folder's headers, or those of the folder it names.
+            folders = {self.links[target]["folder"], target, target.replace("_", "/")}
+            for folder in folders:
+                if folder is not None and (self.root / folder).is_dir():
+                    files.update(h for h in self.header_only_files(folder) if target in self.owners(h))
         return files
 
     def header_only_files(self, folder):

@@ -51,7 +51,7 @@ class CheckLayersTests(unittest.TestCase):
         code, out = check(self.clean)
         self.assertEqual(code, 0, out)
         self.assertEqual(len(out), 1)
-        self.assertRegex(out[0], r"^check-layers: 5 targets, 13 files checked, every include follows a link$")
+        self.assertRegex(out[0], r"^check-layers: 6 targets, 13 files checked, every include follows a link$")
 
     def test_each_include_past_the_links_is_named_and_fails(self):
         code, out = check(self.faulty)
