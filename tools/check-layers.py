@@ -11,10 +11,14 @@ A header belongs to the target that compiles the source of the same name
 beside it; a header without one belongs to the interface libraries declared in
 its folder, else to every target declared in or compiling sources of that
 folder; a folder without any (pkcs11/) belongs to the interface library of its
-name. A target may include a header it owns itself or one owned by a target in
-its link closure: its direct links and, from there, the links each one passes
-on (INTERFACE_LINK_LIBRARIES; a private link of a static library is linked but
-passes on no headers).
+name. A target may include a header it owns itself, one without a source of
+its name in a folder it compiles sources of, or one owned by a target in its
+link closure: its direct links and, from there, the links each one passes on
+(INTERFACE_LINK_LIBRARIES; a private link of a static library is linked but
+passes on no headers). Includes are followed from the target's sources and the
+headers named after them, through every header the target may include;
+includes that are not files of the source tree (generated, system) are left
+out.
 
 Usage: check-layers.py BUILD_DIR [--known FILE]
 
@@ -107,9 +111,11 @@ def read_link_map(build, root):
 
 def relative_folder(folder, root):
     try:
-        return folder.resolve().relative_to(root).as_posix()
+        relative = folder.resolve().relative_to(root).as_posix()
     except ValueError:
         return None
+    # The root's own files sit in "" for os.path.split.
+    return "" if relative == "." else relative
 
 
 class Layers:
