@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils
   opensc gnutls-bin libnss3-tools softhsm2 p11-kit openssl
-  lintian desktop-file-utils
+  lintian desktop-file-utils python3
   wx3.2-i18n
   clang libclang-rt-14-dev
 )
