@@ -1,60 +1,89 @@
 #include "WindowWorker.h"
 
-#include <condition_variable>
+#include <atomic>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 #include <wx/app.h>
 
 namespace {
 
-// The workers created and not yet destroyed.
+// The threads started and not yet joined. Never destroyed: a thread may
+// still reach it while the process exits.
 struct Census {
+    struct Running {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
     std::mutex mutex;
-    std::condition_variable ended;
-    int alive = 0;
+    std::vector<Running> threads;
 };
 
 Census& Workers()
 {
-    static Census census;
-    return census;
+    static Census* const census = new Census;
+    return *census;
+}
+
+// Joins the threads whose work is done (all of them with everything), outside
+// the lock: a thread ends without taking it.
+void Join(bool everything)
+{
+    std::vector<Census::Running> ended;
+    {
+        const std::lock_guard<std::mutex> lock(Workers().mutex);
+        auto& threads = Workers().threads;
+        for (auto it = threads.begin(); it != threads.end();) {
+            if (everything || it->done->load()) {
+                ended.push_back(std::move(*it));
+                it = threads.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (Census::Running& running : ended) {
+        running.thread.join();
+    }
 }
 
 } // namespace
 
 WindowWorker::WindowWorker(wxWindow* window)
-    : wxThread(wxTHREAD_DETACHED)
-    , m_guard(std::make_unique<WindowGuard>())
+    : m_guard(std::make_unique<WindowGuard>())
 {
     m_guard->window = window;
     m_guardView = m_guard.get();
-    const std::lock_guard<std::mutex> lock(Workers().mutex);
-    ++Workers().alive;
 }
 
-WindowWorker::~WindowWorker()
-{
-    {
-        const std::lock_guard<std::mutex> lock(Workers().mutex);
-        --Workers().alive;
-    }
-    Workers().ended.notify_all();
-}
+WindowWorker::~WindowWorker() = default;
 
 wxThreadError WindowWorker::Start(std::unique_ptr<WindowWorker> worker)
 {
-    const wxThreadError error = worker->Run();
-    if (error == wxTHREAD_NO_ERROR) {
-        // Detached: from here on it deletes itself.
+    // Threads of earlier workers that are done are joined here, so they do
+    // not pile up in a long session.
+    Join(false);
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    const std::lock_guard<std::mutex> lock(Workers().mutex);
+    try {
+        std::thread thread([worker = worker.get(), done] {
+            worker->Entry();
+            delete worker;
+            done->store(true);
+        });
         static_cast<void>(worker.release());
+        Workers().threads.push_back({ std::move(thread), std::move(done) });
+    } catch (const std::system_error&) {
+        return wxTHREAD_NO_RESOURCE;
     }
-    return error;
+    return wxTHREAD_NO_ERROR;
 }
 
 void WindowWorker::WaitUntilAllEnded()
 {
-    std::unique_lock<std::mutex> lock(Workers().mutex);
-    Workers().ended.wait(lock, [] { return Workers().alive == 0; });
+    Join(true);
 }
 
 void WindowWorker::Post(std::function<void()> call)

@@ -10,21 +10,26 @@
 #include <wx/weakref.h>
 #include <wx/window.h>
 
-class WindowWorker : public wxThread {
+class WindowWorker {
 public:
-    ~WindowWorker() override;
+    virtual ~WindowWorker();
     WindowWorker(const WindowWorker&) = delete;
     WindowWorker& operator=(const WindowWorker&) = delete;
 
-    // Starts a worker, which deletes itself when it ends; one that cannot
-    // start is deleted here. On the GUI thread.
+    // Starts a worker on a thread of its own, which destroys the worker when
+    // the work is done; one that cannot start is destroyed here. On the GUI
+    // thread.
     static wxThreadError Start(std::unique_ptr<WindowWorker> worker);
 
-    // Blocks until every worker has ended, so no window closes its session,
-    // and the application does not finalize the module, under one.
+    // Blocks until the thread of every worker started has ended, not only
+    // its work, so no window closes its session, and the application does
+    // not finalize the module or the toolkit, under one. On the GUI thread.
     static void WaitUntilAllEnded();
 
 protected:
+    // The work, on the worker's thread.
+    virtual void Entry() = 0;
+
     // Posts a call to run on the GUI thread while the window lives.
     void Post(std::function<void()> call);
     // Posts the last call; nothing is posted after it.
@@ -63,7 +68,7 @@ protected:
     virtual Outcome Work() = 0;
 
 private:
-    ExitCode Entry() final
+    void Entry() final
     {
         auto outcome = std::make_shared<Outcome>(Work());
         Finish([completion = std::move(m_completion), outcome] {
@@ -71,7 +76,6 @@ private:
                 completion(*outcome);
             }
         });
-        return nullptr;
     }
 
     Completion m_completion;
