@@ -3,7 +3,7 @@
 // to a signature (login check, PIN cache, DigestInfo, framing, trace). Run
 // once with the provider's file log off and once with it on; each mode runs
 // in a child process, as the provider reads its log settings when loaded.
-#include "ksp/Records.h"
+#include "ksp/abi/HandleRecords.h"
 #include "pkcs11/pkcs11.h"
 #include "platform/cng/Router.h"
 #include "platform/registry/Registry.h"

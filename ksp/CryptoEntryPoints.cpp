@@ -5,7 +5,7 @@
 #include "ksp/CryptokiObject.h"
 #include "ksp/DigestInfo.h"
 #include "ksp/EntryFrame.h"
-#include "ksp/Exports.h"
+#include "ksp/abi/Exports.h"
 #include "ksp/LoginToToken.h"
 #include "ksp/Records.h"
 #include "ksp/RsaKeyBlob.h"

@@ -1,7 +1,7 @@
 // GetKeyStorageInterface, the function table, and FreeBuffer; every other
 // entry point lives with its operation.
 #include "ksp/EntryFrame.h"
-#include "ksp/Exports.h"
+#include "ksp/abi/Exports.h"
 #include "ksp/Records.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 // ephemeral) RSA key prepared, then made real on the token, by generation
 // or, for an imported private key, from the blob's components.
 #include "ksp/EntryFrame.h"
-#include "ksp/Exports.h"
+#include "ksp/abi/Exports.h"
 #include "ksp/KeyBlobParser.h"
 #include "ksp/KeyCreation.h"
 #include "ksp/KeyObjects.h"

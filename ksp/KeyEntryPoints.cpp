@@ -2,7 +2,7 @@
 // the token's keys by name.
 #include "ksp/CryptokiObject.h"
 #include "ksp/EntryFrame.h"
-#include "ksp/Exports.h"
+#include "ksp/abi/Exports.h"
 #include "ksp/KeyObjects.h"
 #include "ksp/LoginToToken.h"
 #include "ksp/Records.h"

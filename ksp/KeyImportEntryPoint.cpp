@@ -2,7 +2,7 @@
 // under another token key, made into a key on the token. The blob's bytes
 // are the caller's: KeyBlobParser checks them before anything is read.
 #include "ksp/EntryFrame.h"
-#include "ksp/Exports.h"
+#include "ksp/abi/Exports.h"
 #include "ksp/KeyBlobParser.h"
 #include "ksp/KeyCreation.h"
 #include "ksp/KeyObjects.h"

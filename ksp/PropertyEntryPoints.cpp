@@ -3,7 +3,7 @@
 // the token beside its key pair.
 #include "ksp/CryptokiObject.h"
 #include "ksp/EntryFrame.h"
-#include "ksp/Exports.h"
+#include "ksp/abi/Exports.h"
 #include "ksp/KeyCertificate.h"
 #include "ksp/LoginToToken.h"
 #include "ksp/RecordBuffers.h"

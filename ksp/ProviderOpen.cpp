@@ -1,7 +1,7 @@
 // VELA5KSPOpenProvider and VELA5KSPFreeProvider: binding a provider handle
 // to one token slot with a read/write session, and releasing it.
 #include "ksp/EntryFrame.h"
-#include "ksp/Exports.h"
+#include "ksp/abi/Exports.h"
 #include "ksp/KeyList.h"
 #include "ksp/ReaderSelection.h"
 #include "ksp/RecordBuffers.h"

@@ -5,7 +5,7 @@
 // removes them again.
 #pragma once
 
-#include "ksp/Records.h"
+#include "ksp/abi/HandleRecords.h"
 #include "platform/cng/Router.h"
 #include "tests/support/ScopedTestRoot.h"
 

@@ -2,7 +2,7 @@
 // options, and a provider opened through the router for one command.
 #pragma once
 
-#include "ksp/Records.h"
+#include "ksp/abi/HandleRecords.h"
 #include "platform/cng/Router.h"
 #include "platform/secure_memory/SecretBytes.h"
 

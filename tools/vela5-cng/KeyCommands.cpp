@@ -1,7 +1,7 @@
 #include "tools/vela5-cng/KeyCommands.h"
 
 #include "ksp/KeyNames.h"
-#include "ksp/Records.h"
+#include "ksp/abi/HandleRecords.h"
 #include "ksp/RsaKeyBlob.h"
 #include "platform/cng/WideText.h"
 
