@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <openssl/crypto.h>
 #include <unistd.h>
 
 namespace velatoken {
@@ -367,18 +366,11 @@ void Module::LoadCert(
     // The state's own files are never a PKCS#12 file, and opening one here
     // would break the locking that keeps processes from losing changes.
     Require(!m_db->IsStateFile(file), NRV_CKR_CERT_DATA_INVALID);
-    std::string secret(reinterpret_cast<const char*>(password), passwordLength);
+    const vela5::platform::SecretBytes secret(password, passwordLength);
     // Reading and decrypting the file happen without the module lock: a slow
     // or stuck file must not hold up every other call of the process.
     lock.unlock();
-    Pkcs12Content content;
-    try {
-        content = ParsePkcs12(ReadPkcs12File(file), secret);
-    } catch (...) {
-        OPENSSL_cleanse(secret.data(), secret.size());
-        throw;
-    }
-    OPENSSL_cleanse(secret.data(), secret.size());
+    const Pkcs12Content content = ParsePkcs12(ReadPkcs12File(file), secret);
     lock = Enter();
     // The session may have closed or logged out meanwhile.
     const Session& current = UseSession(handle, SwitchableCall::C_NRV_LoadCert);

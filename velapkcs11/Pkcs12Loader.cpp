@@ -74,27 +74,33 @@ Blob ReadPkcs12File(const std::string& path)
     return data;
 }
 
-Pkcs12Content ParsePkcs12(const Blob& data, const std::string& password)
+Pkcs12Content ParsePkcs12(const Blob& data, const SecretBytes& password)
 {
     const unsigned char* cursor = data.data();
     Pkcs12Ptr p12(d2i_PKCS12(nullptr, &cursor, static_cast<long>(data.size())));
     Require(p12 != nullptr, NRV_CKR_CERT_DATA_INVALID);
+    // OpenSSL takes the password as C text; the terminated copy is wiped too.
+    std::vector<std::uint8_t> terminated;
+    terminated.reserve(password.Size() + 1);
+    terminated.assign(password.Data(), password.Data() + password.Size());
+    terminated.push_back(0);
+    const SecretBytes text(std::move(terminated));
     // An empty password may have been written as no password at all.
-    const char* pass = password.c_str();
+    const char* pass = reinterpret_cast<const char*>(text.Data());
     const bool hasMac = PKCS12_mac_present(p12.get()) == 1;
     if (!hasMac) {
         // Without a MAC only decryption can tell a wrong password. PKCS12_parse
         // insists on a MAC for a given password, so one is made here with it;
         // a wrong password then fails on the encrypted parts.
-        if (password.empty()) {
+        if (password.Empty()) {
             pass = nullptr;
         } else {
-            Require(PKCS12_set_mac(p12.get(), pass, static_cast<int>(password.size()), nullptr, 0, 1, nullptr)
+            Require(PKCS12_set_mac(p12.get(), pass, static_cast<int>(password.Size()), nullptr, 0, 1, nullptr)
                     == 1,
                 CKR_GENERAL_ERROR);
         }
-    } else if (PKCS12_verify_mac(p12.get(), pass, static_cast<int>(password.size())) != 1) {
-        Require(password.empty() && PKCS12_verify_mac(p12.get(), nullptr, 0) == 1, CKR_DATA_INVALID);
+    } else if (PKCS12_verify_mac(p12.get(), pass, static_cast<int>(password.Size())) != 1) {
+        Require(password.Empty() && PKCS12_verify_mac(p12.get(), nullptr, 0) == 1, CKR_DATA_INVALID);
         pass = nullptr;
     }
     EVP_PKEY* rawKey = nullptr;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "RsaKey.h"
+#include "platform/secure_memory/SecretBytes.h"
 
 #include <cstddef>
 #include <string>
@@ -30,6 +31,6 @@ Blob ReadPkcs12File(const std::string& path);
 // NRV_CKR_PRIVATE_KEY_NOT_FOUND, NRV_CKR_PUBLIC_KEY_NOT_FOUND,
 // NRV_CKR_CERT_FILE_ATTRIBUTES_INVALID (not RSA) and
 // NRV_CKR_MATCHING_PRIVATE_KEY_MISSING (key and certificate differ).
-Pkcs12Content ParsePkcs12(const Blob& data, const std::string& password);
+Pkcs12Content ParsePkcs12(const Blob& data, const vela5::platform::SecretBytes& password);
 
 } // namespace velatoken

@@ -3,6 +3,7 @@
 #include "RsaKey.h"
 
 #include "CkError.h"
+#include "platform/secure_memory/SecretBytes.h"
 
 #include <array>
 #include <openssl/bn.h>
@@ -202,13 +203,14 @@ RsaKey RsaKey::FromComponents(const Blob& n, const Blob& e, const Blob& d, const
     // The stored key always has its primes: found from n, e and d.
     std::optional<std::array<Blob, 5>> recovered = RecoverCrt(n, e, d);
     Require(recovered.has_value(), CKR_ATTRIBUTE_VALUE_INVALID);
-    const Blob* values[5]
-        = { &(*recovered)[0], &(*recovered)[1], &(*recovered)[2], &(*recovered)[3], &(*recovered)[4] };
-    RsaKey key = FromParams(n, e, &d, values);
-    for (Blob& value : *recovered) {
-        OPENSSL_cleanse(value.data(), value.size());
+    // Wiped on every way out, a throwing FromParams included.
+    std::array<SecretBytes, 5> primes;
+    const Blob* values[5];
+    for (size_t i = 0; i < primes.size(); ++i) {
+        primes[i] = SecretBytes(std::move((*recovered)[i]));
+        values[i] = &primes[i].Bytes();
     }
-    return key;
+    return FromParams(n, e, &d, values);
 }
 
 Blob RsaKey::PrivateDer() const

@@ -3,6 +3,7 @@
 
 #include "CkError.h"
 #include "platform/openssl/OpenSslPtr.h"
+#include "platform/secure_memory/SecretBytes.h"
 
 #include <memory>
 #include <openssl/crypto.h>
@@ -95,17 +96,17 @@ TokenKeyPtr TokenKey::Unwrap(const Blob& wrapped, const LockedBuffer& wrappingKe
     if (wrappingKey.Size() != kSize) {
         return nullptr;
     }
-    std::optional<Blob> plain = OpenWith(wrappingKey.Data(), wrapped, context);
-    if (!plain) {
+    std::optional<Blob> opened = OpenWith(wrappingKey.Data(), wrapped, context);
+    if (!opened) {
+        return nullptr;
+    }
+    const SecretBytes plain(std::move(*opened));
+    if (plain.Size() != kSize) {
         return nullptr;
     }
     std::shared_ptr<TokenKey> key(new TokenKey());
-    const bool fits = plain->size() == kSize;
-    if (fits) {
-        std::copy(plain->begin(), plain->end(), key->m_key.Data());
-    }
-    OPENSSL_cleanse(plain->data(), plain->size());
-    return fits ? key : nullptr;
+    std::copy(plain.Bytes().begin(), plain.Bytes().end(), key->m_key.Data());
+    return key;
 }
 
 Blob TokenKey::Seal(const Blob& plain, const Blob& context) const
@@ -125,10 +126,8 @@ Blob TokenKey::Open(const Blob& sealed, const Blob& context) const
 Blob TokenKey::Wrap(const LockedBuffer& wrappingKey, const Blob& context) const
 {
     Require(wrappingKey.Size() == kSize, CKR_GENERAL_ERROR);
-    Blob plain(m_key.Data(), m_key.Data() + kSize);
-    Blob wrapped = SealWith(wrappingKey.Data(), plain, context);
-    OPENSSL_cleanse(plain.data(), plain.size());
-    return wrapped;
+    const SecretBytes plain(m_key.Data(), kSize);
+    return SealWith(wrappingKey.Data(), plain.Bytes(), context);
 }
 
 } // namespace velatoken
