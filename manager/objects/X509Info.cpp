@@ -1,6 +1,7 @@
 #include "X509Info.h"
 
 #include "platform/certstore/CertName.h"
+#include "platform/openssl/OpenSslPtr.h"
 #include "platform/random/Random.h"
 
 #include <climits>
@@ -44,13 +45,13 @@ std::vector<uint8_t> NameDer(const X509_NAME* name)
 
 std::vector<uint8_t> BigEndian(const EVP_PKEY* key, const char* parameter)
 {
-    BIGNUM* number = nullptr;
+    BIGNUM* raw = nullptr;
     std::vector<uint8_t> bytes;
-    if (EVP_PKEY_get_bn_param(key, parameter, &number) == 1) {
-        bytes.resize(static_cast<size_t>(BN_num_bytes(number)));
-        BN_bn2bin(number, bytes.data());
+    if (EVP_PKEY_get_bn_param(key, parameter, &raw) == 1) {
+        const BnPtr number(raw);
+        bytes.resize(static_cast<size_t>(BN_num_bytes(number.get())));
+        BN_bn2bin(number.get(), bytes.data());
     }
-    BN_free(number);
     return bytes;
 }
 
@@ -71,7 +72,7 @@ void Fill(X509Info& info, X509* certificate, const std::vector<uint8_t>& der)
         info.SetLabel(
             reinterpret_cast<const uint8_t*>(multibyte.data()), static_cast<uint32_t>(multibyte.length()));
     }
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(X509_get_pubkey(certificate), EVP_PKEY_free);
+    const PkeyPtr key(X509_get_pubkey(certificate));
     if (key && EVP_PKEY_get_base_id(key.get()) == EVP_PKEY_RSA) {
         const std::vector<uint8_t> modulus = BigEndian(key.get(), OSSL_PKEY_PARAM_RSA_N);
         const std::vector<uint8_t> exponent = BigEndian(key.get(), OSSL_PKEY_PARAM_RSA_E);
@@ -160,7 +161,7 @@ int ReadCertificateFile(
     if (file.data() == nullptr || file.length() == 0) {
         return 0;
     }
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_file(file.data(), "rb"), BIO_free);
+    const BioPtr bio(BIO_new_file(file.data(), "rb"));
     if (!bio) {
         return 0;
     }
@@ -181,8 +182,7 @@ int ReadCertificateBytes(const uint8_t* bytes, size_t length, CertificateFileKin
         reinterpret_cast<void*>(1), [](void*) { ERR_clear_error(); });
     const unsigned char* cursor = bytes;
     if (kind == CertificateFileKind::Der) {
-        std::unique_ptr<X509, decltype(&X509_free)> certificate(
-            d2i_X509(nullptr, &cursor, static_cast<long>(length)), X509_free);
+        const X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(length)));
         if (!certificate) {
             return 0;
         }
@@ -192,8 +192,7 @@ int ReadCertificateBytes(const uint8_t* bytes, size_t length, CertificateFileKin
         list.push_back(std::move(info));
         return 1;
     }
-    std::unique_ptr<PKCS7, decltype(&PKCS7_free)> pkcs7(
-        d2i_PKCS7(nullptr, &cursor, static_cast<long>(length)), PKCS7_free);
+    const Pkcs7Ptr pkcs7(d2i_PKCS7(nullptr, &cursor, static_cast<long>(length)));
     if (!pkcs7) {
         return 0;
     }

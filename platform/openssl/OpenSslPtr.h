@@ -8,6 +8,7 @@
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 #include <openssl/pkcs12.h>
+#include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 
 namespace vela5::platform {
@@ -35,6 +36,7 @@ using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, OpenSsl::Deleter<EVP_PKEY_CTX_f
 using ParamBuildPtr = std::unique_ptr<OSSL_PARAM_BLD, OpenSsl::Deleter<OSSL_PARAM_BLD_free>>;
 using ParamsPtr = std::unique_ptr<OSSL_PARAM, OpenSsl::Deleter<OSSL_PARAM_free>>;
 using Pkcs12Ptr = std::unique_ptr<PKCS12, OpenSsl::Deleter<PKCS12_free>>;
+using Pkcs7Ptr = std::unique_ptr<PKCS7, OpenSsl::Deleter<PKCS7_free>>;
 using X509Ptr = std::unique_ptr<X509, OpenSsl::Deleter<X509_free>>;
 using X509NamePtr = std::unique_ptr<X509_NAME, OpenSsl::Deleter<X509_NAME_free>>;
 using CertificateStackPtr = std::unique_ptr<STACK_OF(X509), OpenSsl::CertificateStackDeleter>;

@@ -5,6 +5,7 @@
 #include "TokenKeys.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestCertificates.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <functional>
 #include <openssl/core_names.h>
@@ -25,11 +26,11 @@ Bytes Filled(std::size_t length, std::uint8_t seed)
     return bytes;
 }
 
-using Ctx = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
+using Ctx = vela5::platform::PkeyCtxPtr;
 
 Ctx ContextOf(const TestKey& key)
 {
-    return Ctx(EVP_PKEY_CTX_new(key.get(), nullptr), EVP_PKEY_CTX_free);
+    return Ctx(EVP_PKEY_CTX_new(key.get(), nullptr));
 }
 
 // PKCS #1 v1.5 verification by OpenSSL, which builds the DigestInfo itself.
@@ -632,7 +633,7 @@ TEST_F(CryptoTest, ToolSignsVerifiesEncryptsDecryptsAndExportsAndOpenSslAgrees)
     EXPECT_EQ(ReadBytes(dir / "public.blob"), blob);
 
     const Bytes signature = ReadBytes(dir / "document.sig");
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    const vela5::platform::MdCtxPtr md(EVP_MD_CTX_new());
     ASSERT_EQ(EVP_DigestVerifyInit(md.get(), nullptr, EVP_sha256(), nullptr, exported.get()), 1);
     EXPECT_EQ(
         EVP_DigestVerify(md.get(), signature.data(), signature.size(), document.data(), document.size()), 1);

@@ -1,6 +1,7 @@
 #include "KeyCreationFixture.h"
 
 #include "platform/registry/Registry.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <memory>
 #include <openssl/core_names.h>
@@ -13,15 +14,11 @@ using namespace vela5::platform;
 
 namespace {
 
-struct BnFree {
-    void operator()(BIGNUM* number) const { BN_free(number); }
-};
-
 Bytes BigEndian(const TestKey& key, const char* name)
 {
     BIGNUM* number = nullptr;
     EXPECT_EQ(EVP_PKEY_get_bn_param(key.get(), name, &number), 1) << name;
-    std::unique_ptr<BIGNUM, BnFree> owned(number);
+    const BnPtr owned(number);
     Bytes bytes(static_cast<std::size_t>(BN_num_bytes(number)));
     BN_bn2bin(number, bytes.data());
     return bytes;
@@ -43,13 +40,6 @@ Bytes Sha256DigestInfo(const std::string& message)
     info.insert(info.end(), hash, hash + sizeof hash);
     return info;
 }
-
-struct CtxFree {
-    void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
-};
-struct MdFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
 
 constexpr const char* kRegistrationKey
     = "System\\CurrentControlSet\\Control\\Cryptography\\Providers\\Nurvon KSP v1.0";
@@ -149,13 +139,13 @@ TestKey UserSession::PublicKeyOf(CK_OBJECT_HANDLE publicKey) const
 {
     const Bytes n = Attribute(publicKey, CKA_MODULUS);
     const Bytes e = Attribute(publicKey, CKA_PUBLIC_EXPONENT);
-    std::unique_ptr<BIGNUM, BnFree> modulus(BN_bin2bn(n.data(), static_cast<int>(n.size()), nullptr));
-    std::unique_ptr<BIGNUM, BnFree> exponent(BN_bin2bn(e.data(), static_cast<int>(e.size()), nullptr));
+    BnPtr modulus(BN_bin2bn(n.data(), static_cast<int>(n.size()), nullptr));
+    BnPtr exponent(BN_bin2bn(e.data(), static_cast<int>(e.size()), nullptr));
     OSSL_PARAM_BLD* build = OSSL_PARAM_BLD_new();
     OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_N, modulus.get());
     OSSL_PARAM_BLD_push_BN(build, OSSL_PKEY_PARAM_RSA_E, exponent.get());
     OSSL_PARAM* params = OSSL_PARAM_BLD_to_param(build);
-    std::unique_ptr<EVP_PKEY_CTX, CtxFree> context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
+    PkeyCtxPtr context(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
     EVP_PKEY* key = nullptr;
     EXPECT_EQ(EVP_PKEY_fromdata_init(context.get()), 1);
     EXPECT_EQ(EVP_PKEY_fromdata(context.get(), &key, EVP_PKEY_PUBLIC_KEY, params), 1);
@@ -166,7 +156,7 @@ TestKey UserSession::PublicKeyOf(CK_OBJECT_HANDLE publicKey) const
 
 Bytes ByOpenSsl::SignSha256(const TestKey& key, const std::string& message)
 {
-    std::unique_ptr<EVP_MD_CTX, MdFree> context(EVP_MD_CTX_new());
+    MdCtxPtr context(EVP_MD_CTX_new());
     EXPECT_EQ(EVP_DigestSignInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()), 1);
     std::size_t length = 0;
     EXPECT_EQ(EVP_DigestSign(context.get(), nullptr, &length,
@@ -182,7 +172,7 @@ Bytes ByOpenSsl::SignSha256(const TestKey& key, const std::string& message)
 
 bool ByOpenSsl::VerifySha256(const TestKey& key, const std::string& message, const Bytes& signature)
 {
-    std::unique_ptr<EVP_MD_CTX, MdFree> context(EVP_MD_CTX_new());
+    MdCtxPtr context(EVP_MD_CTX_new());
     EXPECT_EQ(EVP_DigestVerifyInit(context.get(), nullptr, EVP_sha256(), nullptr, key.get()), 1);
     return EVP_DigestVerify(context.get(), signature.data(), signature.size(),
                reinterpret_cast<const unsigned char*>(message.data()), message.size())
@@ -191,7 +181,7 @@ bool ByOpenSsl::VerifySha256(const TestKey& key, const std::string& message, con
 
 Bytes ByOpenSsl::EncryptPkcs1(const TestKey& key, const Bytes& plain)
 {
-    std::unique_ptr<EVP_PKEY_CTX, CtxFree> context(EVP_PKEY_CTX_new(key.get(), nullptr));
+    PkeyCtxPtr context(EVP_PKEY_CTX_new(key.get(), nullptr));
     EXPECT_EQ(EVP_PKEY_encrypt_init(context.get()), 1);
     EXPECT_EQ(EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING), 1);
     std::size_t length = 0;

@@ -137,7 +137,7 @@ void WritePkcs12(const std::filesystem::path& file, const std::vector<uint8_t>& 
 
 void WritePrivateKeyPem(const std::filesystem::path& file, const TestKey& key)
 {
-    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_file(file.c_str(), "wb"), BIO_free);
+    const BioPtr bio(BIO_new_file(file.c_str(), "wb"));
     if (!bio || PEM_write_bio_PrivateKey(bio.get(), key.get(), nullptr, nullptr, 0, nullptr, nullptr) != 1) {
         throw std::runtime_error("cannot write " + file.string());
     }
@@ -145,7 +145,7 @@ void WritePrivateKeyPem(const std::filesystem::path& file, const TestKey& key)
 
 std::vector<uint8_t> MakePkcs7(int type, const std::vector<std::vector<uint8_t>>& certificates)
 {
-    std::unique_ptr<PKCS7, decltype(&PKCS7_free)> pkcs7(PKCS7_new(), PKCS7_free);
+    const Pkcs7Ptr pkcs7(PKCS7_new());
     if (PKCS7_set_type(pkcs7.get(), type) != 1) {
         throw std::runtime_error("PKCS7_set_type failed");
     }

@@ -3,6 +3,7 @@
 // PSS and OAEP parameters, multi-part against single-part, digests against
 // OpenSSL, and which failures end an operation.
 #include "TokenModuleFixture.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <functional>
 #include <memory>
@@ -15,14 +16,8 @@ namespace {
 
 using Bytes = std::vector<CK_BYTE>;
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct CtxFree {
-    void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
-using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
-using Ctx = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
+using Pkey = vela5::platform::PkeyPtr;
+using Ctx = vela5::platform::PkeyCtxPtr;
 
 const EVP_MD* MdOf(CK_MECHANISM_TYPE digest)
 {

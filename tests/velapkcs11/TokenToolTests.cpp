@@ -5,6 +5,7 @@
 #include "tests/support/RunProgram.h"
 #include "tests/support/ScopedTestRoot.h"
 #include "tests/support/TokenObjects.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -168,8 +169,7 @@ TEST_F(TokenToolObjects, ImportAndAddCertificateRoundTrip)
     std::vector<unsigned char> signature(512);
     CK_ULONG length = static_cast<CK_ULONG>(signature.size());
     ASSERT_EQ(p11->C_Sign(session, data, sizeof data, signature.data(), &length), CKR_OK);
-    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> verify(
-        EVP_PKEY_CTX_new(alice.key.get(), nullptr), EVP_PKEY_CTX_free);
+    const vela5::platform::PkeyCtxPtr verify(EVP_PKEY_CTX_new(alice.key.get(), nullptr));
     ASSERT_EQ(EVP_PKEY_verify_init(verify.get()), 1);
     ASSERT_EQ(EVP_PKEY_CTX_set_rsa_padding(verify.get(), RSA_PKCS1_PADDING), 1);
     EXPECT_EQ(EVP_PKEY_verify(verify.get(), signature.data(), length, data, sizeof data), 1)

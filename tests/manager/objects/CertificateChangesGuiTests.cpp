@@ -7,6 +7,7 @@
 #include "manager/pin/MessageBoxDlg.h"
 #if VELA5_WITH_AGENT
 #include "tests/certprop/AgentHarness.h"
+#include "platform/openssl/OpenSslPtr.h"
 #endif
 
 #include <algorithm>
@@ -131,7 +132,7 @@ TEST_F(CertificateChangesGuiTests, ImportsEachFileKindAndRefusesBadFiles)
     WriteBytes(m_root.Temp() / "absurd.p12", absurd);
     const std::filesystem::path pem = m_root.Temp() / "pem.cer";
     {
-        std::unique_ptr<X509, decltype(&X509_free)> parsed(nullptr, X509_free);
+        vela5::platform::X509Ptr parsed;
         const unsigned char* cursor = alice.certificate.data();
         parsed.reset(d2i_X509(nullptr, &cursor, static_cast<long>(alice.certificate.size())));
         BIO* out = BIO_new_file(pem.c_str(), "wb");

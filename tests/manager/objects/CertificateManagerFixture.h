@@ -8,6 +8,7 @@
 #include "manager/core/ModalRunner.h"
 #include "manager/objects/CertificateManagerDlg.h"
 #include "tests/support/TokenObjects.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <functional>
 #include <openssl/x509.h>
@@ -17,7 +18,7 @@ inline const wxString kPin = "1234";
 // A self-signed certificate whose common name holds any text, "/" included.
 inline std::vector<uint8_t> CertificateNamed(const std::string& commonName, const TestKey& key)
 {
-    std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), X509_free);
+    const vela5::platform::X509Ptr certificate(X509_new());
     X509_set_version(certificate.get(), 2);
     ASN1_INTEGER_set(X509_get_serialNumber(certificate.get()), 7);
     X509_NAME* name = X509_get_subject_name(certificate.get());

@@ -7,6 +7,7 @@
 #include "manager/objects/CertificateManagerDlg.h"
 #include "manager/window/NRVCMUFrm.h"
 #include "platform/shared_word/SharedWord.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <fstream>
 #include <functional>
@@ -135,8 +136,7 @@ TEST_F(CertificateManagerGuiTests, ExportWritesTheCertificateWhileTheAgentIsPaus
     const std::vector<uint8_t> written = ReadBytes(target);
     EXPECT_EQ(written, certificate);
     const unsigned char* cursor = written.data();
-    std::unique_ptr<X509, decltype(&X509_free)> parsed(
-        d2i_X509(nullptr, &cursor, static_cast<long>(written.size())), X509_free);
+    const X509Ptr parsed(d2i_X509(nullptr, &cursor, static_cast<long>(written.size())));
     EXPECT_NE(parsed, nullptr) << "OpenSSL reads the exported file";
     // The login the export restored is still there: private objects show.
     CK_SESSION_HANDLE& session = m_host->GetSlotSession(0);
