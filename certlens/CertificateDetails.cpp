@@ -104,26 +104,26 @@ std::string Digest(const X509* certificate, const EVP_MD* type)
 
 std::string BigNumberHex(const EVP_PKEY* key, const char* name)
 {
-    BIGNUM* number = nullptr;
-    if (EVP_PKEY_get_bn_param(key, name, &number) != 1) {
+    BIGNUM* raw = nullptr;
+    if (EVP_PKEY_get_bn_param(key, name, &raw) != 1) {
         return {};
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(BN_num_bytes(number)));
-    BN_bn2bin(number, bytes.data());
-    BN_free(number);
+    const BnPtr number(raw);
+    std::vector<uint8_t> bytes(static_cast<size_t>(BN_num_bytes(number.get())));
+    BN_bn2bin(number.get(), bytes.data());
     return HexPairs(bytes.data(), bytes.size());
 }
 
 std::string BigNumberDecimal(const EVP_PKEY* key, const char* name)
 {
-    BIGNUM* number = nullptr;
-    if (EVP_PKEY_get_bn_param(key, name, &number) != 1) {
+    BIGNUM* raw = nullptr;
+    if (EVP_PKEY_get_bn_param(key, name, &raw) != 1) {
         return {};
     }
-    char* text = BN_bn2dec(number);
+    const BnPtr number(raw);
+    char* text = BN_bn2dec(number.get());
     std::string result = text != nullptr ? text : "";
     OPENSSL_free(text);
-    BN_free(number);
     return result;
 }
 

@@ -4,6 +4,7 @@
 
 #include "AttributeRules.h"
 #include "CkError.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <cstring>
 #include <openssl/x509.h>
@@ -52,10 +53,11 @@ void KeyDefaults(AttributeMap& map)
     Default(map, CKA_END_DATE, {});
 }
 
-Blob DerOf(X509_NAME* name)
+// The DER encoding of a certificate field; empty when it does not encode.
+template <typename Field> Blob DerOf(const Field* field, int (*encode)(const Field*, unsigned char**))
 {
     unsigned char* out = nullptr;
-    const int length = i2d_X509_NAME(name, &out);
+    const int length = encode(field, &out);
     Blob der = length > 0 ? Blob(out, out + length) : Blob();
     OPENSSL_free(out);
     return der;
@@ -69,19 +71,12 @@ void CertificateDefaults(AttributeMap& map)
     Require(value != map.end() && !value->second.empty(), CKR_TEMPLATE_INCOMPLETE);
     const unsigned char* cursor = value->second.data();
     const unsigned char* const end = cursor + value->second.size();
-    X509* cert = d2i_X509(nullptr, &cursor, static_cast<long>(value->second.size()));
+    const vela5::platform::X509Ptr cert(d2i_X509(nullptr, &cursor, static_cast<long>(value->second.size())));
     Require(cert != nullptr, CKR_ATTRIBUTE_VALUE_INVALID);
-    if (cursor != end) {
-        X509_free(cert);
-        throw CkError(CKR_ATTRIBUTE_VALUE_INVALID); // bytes after the certificate
-    }
-    Default(map, CKA_SUBJECT, DerOf(X509_get_subject_name(cert)));
-    Default(map, CKA_ISSUER, DerOf(X509_get_issuer_name(cert)));
-    unsigned char* serial = nullptr;
-    const int serialLength = i2d_ASN1_INTEGER(X509_get_serialNumber(cert), &serial);
-    Default(map, CKA_SERIAL_NUMBER, serialLength > 0 ? Blob(serial, serial + serialLength) : Blob());
-    OPENSSL_free(serial);
-    X509_free(cert);
+    Require(cursor == end, CKR_ATTRIBUTE_VALUE_INVALID); // bytes after the certificate
+    Default(map, CKA_SUBJECT, DerOf(X509_get_subject_name(cert.get()), i2d_X509_NAME));
+    Default(map, CKA_ISSUER, DerOf(X509_get_issuer_name(cert.get()), i2d_X509_NAME));
+    Default(map, CKA_SERIAL_NUMBER, DerOf(X509_get0_serialNumber(cert.get()), i2d_ASN1_INTEGER));
     Default(map, CKA_ID, {});
     Default(map, CKA_TRUSTED, BoolBlob(false));
     Default(map, CKA_NRV_LOGON_DEFAULT, Blob { 0 });
