@@ -74,12 +74,7 @@ Bytes OpenSslCrypt(const TestKey& key, bool encrypt, const Bytes& input)
 
 Bytes ModulusOf(const TestKey& key)
 {
-    BIGNUM* n = nullptr;
-    EVP_PKEY_get_bn_param(key.get(), OSSL_PKEY_PARAM_RSA_N, &n);
-    Bytes bytes(static_cast<std::size_t>(BN_num_bytes(n)));
-    BN_bn2bin(n, bytes.data());
-    BN_free(n);
-    return bytes;
+    return KeyNumber(key, OSSL_PKEY_PARAM_RSA_N);
 }
 
 // As the log dumps bytes.

@@ -14,16 +14,6 @@ using namespace vela5::platform;
 
 namespace {
 
-Bytes BigEndian(const TestKey& key, const char* name)
-{
-    BIGNUM* number = nullptr;
-    EXPECT_EQ(EVP_PKEY_get_bn_param(key.get(), name, &number), 1) << name;
-    const BnPtr owned(number);
-    Bytes bytes(static_cast<std::size_t>(BN_num_bytes(number)));
-    BN_bn2bin(number, bytes.data());
-    return bytes;
-}
-
 void Append32(Bytes& out, std::uint32_t value)
 {
     for (int i = 0; i < 4; ++i) {
@@ -59,8 +49,8 @@ Bytes Blobs::Raw(std::uint32_t magic, std::uint32_t bits, std::uint32_t cbExp, s
 
 Bytes Blobs::Public(const TestKey& key)
 {
-    const Bytes e = BigEndian(key, OSSL_PKEY_PARAM_RSA_E);
-    const Bytes n = BigEndian(key, OSSL_PKEY_PARAM_RSA_N);
+    const Bytes e = KeyNumber(key, OSSL_PKEY_PARAM_RSA_E);
+    const Bytes n = KeyNumber(key, OSSL_PKEY_PARAM_RSA_N);
     Bytes body = e;
     body.insert(body.end(), n.begin(), n.end());
     return Raw(kPublicMagic, static_cast<std::uint32_t>(n.size() * 8), static_cast<std::uint32_t>(e.size()),
@@ -69,10 +59,10 @@ Bytes Blobs::Public(const TestKey& key)
 
 Bytes Blobs::Private(const TestKey& key)
 {
-    const Bytes e = BigEndian(key, OSSL_PKEY_PARAM_RSA_E);
-    const Bytes n = BigEndian(key, OSSL_PKEY_PARAM_RSA_N);
-    const Bytes p = BigEndian(key, OSSL_PKEY_PARAM_RSA_FACTOR1);
-    const Bytes q = BigEndian(key, OSSL_PKEY_PARAM_RSA_FACTOR2);
+    const Bytes e = KeyNumber(key, OSSL_PKEY_PARAM_RSA_E);
+    const Bytes n = KeyNumber(key, OSSL_PKEY_PARAM_RSA_N);
+    const Bytes p = KeyNumber(key, OSSL_PKEY_PARAM_RSA_FACTOR1);
+    const Bytes q = KeyNumber(key, OSSL_PKEY_PARAM_RSA_FACTOR2);
     Bytes body = e;
     for (const Bytes* part : { &n, &p, &q }) {
         body.insert(body.end(), part->begin(), part->end());

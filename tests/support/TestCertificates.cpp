@@ -114,6 +114,16 @@ void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& b
     Check(static_cast<bool>(out), "write file");
 }
 
+std::vector<uint8_t> KeyNumber(const TestKey& key, const char* name)
+{
+    BIGNUM* raw = nullptr;
+    Check(EVP_PKEY_get_bn_param(key.get(), name, &raw) == 1, name);
+    const BnPtr number(raw);
+    std::vector<uint8_t> bytes(static_cast<size_t>(BN_num_bytes(number.get())));
+    BN_bn2bin(number.get(), bytes.data());
+    return bytes;
+}
+
 std::vector<uint8_t> ReadBytes(const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);

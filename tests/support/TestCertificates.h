@@ -24,6 +24,10 @@ struct TestCertificateFields {
     std::vector<std::string> emails;
 };
 
+// A number of the key (OSSL_PKEY_PARAM_RSA_N, ...), big-endian as PKCS #11
+// holds it; throws when the key has no such number.
+std::vector<uint8_t> KeyNumber(const TestKey& key, const char* name);
+
 // A certificate for key, signed by that key; DER.
 std::vector<uint8_t> MakeCertificate(const TestCertificateFields& fields, const TestKey& key);
 

@@ -2,6 +2,7 @@
 // CRT values, a PKCS#12 file without a MAC.
 #include "TokenModuleFixture.h"
 #include "tests/support/TokenObjects.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <openssl/core_names.h>
 #include <openssl/pkcs12.h>
@@ -10,16 +11,6 @@
 namespace {
 
 using Bytes = std::vector<unsigned char>;
-
-Bytes Param(const TestKey& key, const char* name)
-{
-    BIGNUM* bn = nullptr;
-    EXPECT_EQ(EVP_PKEY_get_bn_param(key.get(), name, &bn), 1) << name;
-    Bytes out(static_cast<size_t>(BN_num_bytes(bn)));
-    BN_bn2bin(bn, out.data());
-    BN_free(bn);
-    return out;
-}
 
 class KeyInput : public TokenModule {
 protected:
@@ -66,9 +57,9 @@ TEST_F(KeyInput, PrivateKeyWithoutCrtValuesIsAcceptedAndSigns)
     for (const int bits : { 512, 1024, 2048 }) {
         SCOPED_TRACE(bits);
         const TestKey key = MakeRsaKey(bits);
-        Bytes n = Param(key, OSSL_PKEY_PARAM_RSA_N);
-        Bytes e = Param(key, OSSL_PKEY_PARAM_RSA_E);
-        Bytes d = Param(key, OSSL_PKEY_PARAM_RSA_D);
+        Bytes n = KeyNumber(key, OSSL_PKEY_PARAM_RSA_N);
+        Bytes e = KeyNumber(key, OSSL_PKEY_PARAM_RSA_E);
+        Bytes d = KeyNumber(key, OSSL_PKEY_PARAM_RSA_D);
         CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
         CK_OBJECT_HANDLE handle = 0;
         ASSERT_EQ(Create({ { CKA_CLASS, &keyClass, sizeof keyClass },
@@ -86,13 +77,13 @@ TEST_F(KeyInput, ComponentsOfNoKeyAreRefused)
 {
     const TestKey key = MakeRsaKey(1024);
     const TestKey other = MakeRsaKey(1024);
-    Bytes n = Param(key, OSSL_PKEY_PARAM_RSA_N);
-    Bytes e = Param(key, OSSL_PKEY_PARAM_RSA_E);
+    Bytes n = KeyNumber(key, OSSL_PKEY_PARAM_RSA_N);
+    Bytes e = KeyNumber(key, OSSL_PKEY_PARAM_RSA_E);
     const struct {
         const char* name;
         Bytes d;
     } cases[] = {
-        { "another key's private exponent", Param(other, OSSL_PKEY_PARAM_RSA_D) },
+        { "another key's private exponent", KeyNumber(other, OSSL_PKEY_PARAM_RSA_D) },
         { "a private exponent of one", Bytes { 1 } },
     };
     for (const auto& testCase : cases) {
@@ -114,16 +105,15 @@ TEST_F(KeyInput, Pkcs12WithoutMacOpensWithItsPassword)
     const TestKey key = MakeRsaKey(1024);
     const std::vector<uint8_t> certificate = MakeCertificate({}, key);
     const unsigned char* cursor = certificate.data();
-    X509* parsed = d2i_X509(nullptr, &cursor, static_cast<long>(certificate.size()));
+    const vela5::platform::X509Ptr parsed(d2i_X509(nullptr, &cursor, static_cast<long>(certificate.size())));
     ASSERT_NE(parsed, nullptr);
     // A MAC iteration count of -1 leaves the MAC out.
-    PKCS12* p12 = PKCS12_create("secret", "no mac", key.get(), parsed, nullptr, 0, 0, 0, -1, 0);
-    X509_free(parsed);
+    const vela5::platform::Pkcs12Ptr p12(
+        PKCS12_create("secret", "no mac", key.get(), parsed.get(), nullptr, 0, 0, 0, -1, 0));
     ASSERT_NE(p12, nullptr);
-    ASSERT_EQ(PKCS12_mac_present(p12), 0);
+    ASSERT_EQ(PKCS12_mac_present(p12.get()), 0);
     unsigned char* der = nullptr;
-    const int length = i2d_PKCS12(p12, &der);
-    PKCS12_free(p12);
+    const int length = i2d_PKCS12(p12.get(), &der);
     ASSERT_GT(length, 0);
     const std::filesystem::path file = root.Temp() / "nomac.p12";
     WriteBytes(file, std::vector<uint8_t>(der, der + length));

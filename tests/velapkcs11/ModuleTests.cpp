@@ -1,6 +1,7 @@
 // The software token through its function list: enumeration, PINs,
 // initialization, objects, PKCS#12 import and signing, several processes.
 #include "TokenModuleFixture.h"
+#include "platform/openssl/OpenSslPtr.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -325,16 +326,14 @@ TEST_F(TokenModule, Pkcs12ImportThenSignatureChecksAgainstTheCertificate)
 
     FILE* certFile = std::fopen((root.Temp() / "cert.pem").c_str(), "r");
     ASSERT_NE(certFile, nullptr);
-    X509* cert = PEM_read_X509(certFile, nullptr, nullptr, nullptr);
+    const vela5::platform::X509Ptr cert(PEM_read_X509(certFile, nullptr, nullptr, nullptr));
     std::fclose(certFile);
     ASSERT_NE(cert, nullptr);
-    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    ASSERT_EQ(EVP_DigestVerifyInit(ctx, nullptr, EVP_sha256(), nullptr, X509_get0_pubkey(cert)), 1);
-    EXPECT_EQ(EVP_DigestVerify(ctx, signature.data(), signature.size(),
+    const vela5::platform::MdCtxPtr ctx(EVP_MD_CTX_new());
+    ASSERT_EQ(EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, X509_get0_pubkey(cert.get())), 1);
+    EXPECT_EQ(EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
                   reinterpret_cast<const unsigned char*>("hello"), 5),
         1);
-    EVP_MD_CTX_free(ctx);
-    X509_free(cert);
 }
 
 TEST_F(TokenModule, CloseAllSessionsReachesAnotherProcess)

@@ -21,16 +21,6 @@ using Bytes = std::vector<unsigned char>;
 const std::string kUserPin = "1234";
 const std::string kSoPin = "87654321";
 
-Bytes Param(const TestKey& key, const char* name)
-{
-    BIGNUM* bn = nullptr;
-    EXPECT_EQ(EVP_PKEY_get_bn_param(key.get(), name, &bn), 1) << name;
-    Bytes out(static_cast<size_t>(BN_num_bytes(bn)));
-    BN_bn2bin(bn, out.data());
-    BN_free(bn);
-    return out;
-}
-
 // Rows of one blob column.
 std::vector<Bytes> Blobs(const fs::path& state, const std::string& sql)
 {
@@ -109,9 +99,9 @@ protected:
         CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;
         CK_KEY_TYPE keyType = CKK_RSA;
         CK_BBOOL yes = CK_TRUE;
-        Bytes values[] = { Param(key, OSSL_PKEY_PARAM_RSA_N), Param(key, OSSL_PKEY_PARAM_RSA_E),
-            Param(key, OSSL_PKEY_PARAM_RSA_D), Param(key, OSSL_PKEY_PARAM_RSA_FACTOR1),
-            Param(key, OSSL_PKEY_PARAM_RSA_FACTOR2) };
+        Bytes values[] = { KeyNumber(key, OSSL_PKEY_PARAM_RSA_N), KeyNumber(key, OSSL_PKEY_PARAM_RSA_E),
+            KeyNumber(key, OSSL_PKEY_PARAM_RSA_D), KeyNumber(key, OSSL_PKEY_PARAM_RSA_FACTOR1),
+            KeyNumber(key, OSSL_PKEY_PARAM_RSA_FACTOR2) };
         std::vector<CK_ATTRIBUTE> attributes
             = { { CKA_CLASS, &keyClass, sizeof keyClass }, { CKA_KEY_TYPE, &keyType, sizeof keyType },
                   { CKA_TOKEN, &yes, 1 }, { CKA_PRIVATE, &isPrivate, 1 } };
@@ -240,15 +230,15 @@ TEST_F(SecretsAtRest, SecretValuesNeverStandInTheStateFiles)
         const char* what;
         Bytes bytes;
     } secrets[] = {
-        { "prime of a key made from components", Param(created, OSSL_PKEY_PARAM_RSA_FACTOR1) },
-        { "private exponent of a key made from components", Param(created, OSSL_PKEY_PARAM_RSA_D) },
-        { "prime of a PKCS#12 key", Param(identity.key, OSSL_PKEY_PARAM_RSA_FACTOR2) },
-        { "private exponent of a PKCS#12 key", Param(identity.key, OSSL_PKEY_PARAM_RSA_D) },
+        { "prime of a key made from components", KeyNumber(created, OSSL_PKEY_PARAM_RSA_FACTOR1) },
+        { "private exponent of a key made from components", KeyNumber(created, OSSL_PKEY_PARAM_RSA_D) },
+        { "prime of a PKCS#12 key", KeyNumber(identity.key, OSSL_PKEY_PARAM_RSA_FACTOR2) },
+        { "private exponent of a PKCS#12 key", KeyNumber(identity.key, OSSL_PKEY_PARAM_RSA_D) },
         { "value of a sensitive secret key", secretValue },
         { "value of a private data object", dataValue },
     };
     // The public modulus is stored in plain: the search does reach the data.
-    const Bytes modulus = Param(created, OSSL_PKEY_PARAM_RSA_N);
+    const Bytes modulus = KeyNumber(created, OSSL_PKEY_PARAM_RSA_N);
     for (const bool open : { true, false }) {
         if (!open) {
             // The last connection moves the log into the state file itself.
@@ -418,7 +408,7 @@ TEST_F(SecretsAtRest, PublicPrivateKeysNeedTheLoginToSign)
     ASSERT_EQ(p11->C_Logout(session), CKR_OK);
 
     EXPECT_EQ(Sign(session, handle), CKR_USER_NOT_LOGGED_IN);
-    EXPECT_EQ(Attribute(session, handle, CKA_MODULUS), Param(key, OSSL_PKEY_PARAM_RSA_N));
+    EXPECT_EQ(Attribute(session, handle, CKA_MODULUS), KeyNumber(key, OSSL_PKEY_PARAM_RSA_N));
     std::string label = "renamed without login";
     CK_ATTRIBUTE rename { CKA_LABEL, label.data(), static_cast<CK_ULONG>(label.size()) };
     ASSERT_EQ(p11->C_SetAttributeValue(session, handle, &rename, 1), CKR_OK);

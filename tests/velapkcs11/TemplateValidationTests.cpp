@@ -21,16 +21,6 @@ Bytes Ulong(CK_ULONG value)
     return bytes;
 }
 
-Bytes Component(const TestKey& key, const char* name)
-{
-    BIGNUM* number = nullptr;
-    EVP_PKEY_get_bn_param(key.get(), name, &number);
-    Bytes bytes(static_cast<size_t>(BN_num_bytes(number)));
-    BN_bn2bin(number, bytes.data());
-    BN_free(number);
-    return bytes;
-}
-
 // A template as type and value pairs, changed per case.
 using Template = std::vector<std::pair<CK_ATTRIBUTE_TYPE, Bytes>>;
 
@@ -65,8 +55,8 @@ protected:
         session = Open();
         ASSERT_EQ(Login(session, CKU_USER, "1234"), CKR_OK);
         const TestKey key = MakeRsaKey(1024);
-        n = Component(key, OSSL_PKEY_PARAM_RSA_N);
-        e = Component(key, OSSL_PKEY_PARAM_RSA_E);
+        n = KeyNumber(key, OSSL_PKEY_PARAM_RSA_N);
+        e = KeyNumber(key, OSSL_PKEY_PARAM_RSA_E);
         const Bytes yes { CK_TRUE };
         data = { { CKA_CLASS, Ulong(CKO_DATA) }, { CKA_TOKEN, yes }, { CKA_VALUE, Bytes { 'v' } } };
         certificate = { { CKA_CLASS, Ulong(CKO_CERTIFICATE) }, { CKA_TOKEN, yes },
@@ -75,12 +65,12 @@ protected:
             { CKA_MODULUS, n }, { CKA_PUBLIC_EXPONENT, e } };
         privateKey
             = { { CKA_CLASS, Ulong(CKO_PRIVATE_KEY) }, { CKA_KEY_TYPE, Ulong(CKK_RSA) }, { CKA_MODULUS, n },
-                  { CKA_PUBLIC_EXPONENT, e }, { CKA_PRIVATE_EXPONENT, Component(key, OSSL_PKEY_PARAM_RSA_D) },
-                  { CKA_PRIME_1, Component(key, OSSL_PKEY_PARAM_RSA_FACTOR1) },
-                  { CKA_PRIME_2, Component(key, OSSL_PKEY_PARAM_RSA_FACTOR2) },
-                  { CKA_EXPONENT_1, Component(key, OSSL_PKEY_PARAM_RSA_EXPONENT1) },
-                  { CKA_EXPONENT_2, Component(key, OSSL_PKEY_PARAM_RSA_EXPONENT2) },
-                  { CKA_COEFFICIENT, Component(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1) } };
+                  { CKA_PUBLIC_EXPONENT, e }, { CKA_PRIVATE_EXPONENT, KeyNumber(key, OSSL_PKEY_PARAM_RSA_D) },
+                  { CKA_PRIME_1, KeyNumber(key, OSSL_PKEY_PARAM_RSA_FACTOR1) },
+                  { CKA_PRIME_2, KeyNumber(key, OSSL_PKEY_PARAM_RSA_FACTOR2) },
+                  { CKA_EXPONENT_1, KeyNumber(key, OSSL_PKEY_PARAM_RSA_EXPONENT1) },
+                  { CKA_EXPONENT_2, KeyNumber(key, OSSL_PKEY_PARAM_RSA_EXPONENT2) },
+                  { CKA_COEFFICIENT, KeyNumber(key, OSSL_PKEY_PARAM_RSA_COEFFICIENT1) } };
         // The token manager's secret-key template: key type under 0xFFFFFFFF.
         Bytes label(32, 0);
         std::memcpy(label.data(), "Door key", 8);

@@ -26,16 +26,6 @@ std::vector<uint8_t> NameDer(const std::string& subject)
     return bytes;
 }
 
-std::vector<uint8_t> Parameter(const TestKey& key, const char* name)
-{
-    BIGNUM* number = nullptr;
-    EXPECT_EQ(EVP_PKEY_get_bn_param(key.get(), name, &number), 1);
-    std::vector<uint8_t> bytes(static_cast<size_t>(BN_num_bytes(number)));
-    BN_bn2bin(number, bytes.data());
-    BN_free(number);
-    return bytes;
-}
-
 // A PKCS #7 file of the given type holding the certificates (signed data) or none.
 void WritePkcs7(
     const std::filesystem::path& file, int type, const std::vector<std::vector<uint8_t>>& certificates)
@@ -181,7 +171,7 @@ TEST(X509Info, ReadsDerAndPkcs7FilesWithBigEndianKeyNumbers)
             EXPECT_EQ(std::string(list[1]->GetLabel().begin(), list[1]->GetLabel().end()), "Bob");
         }
         EXPECT_EQ(info.GetValue(), alice) << file;
-        EXPECT_EQ(info.GetModulus(), Parameter(key, OSSL_PKEY_PARAM_RSA_N)) << "most significant byte first";
+        EXPECT_EQ(info.GetModulus(), KeyNumber(key, OSSL_PKEY_PARAM_RSA_N)) << "most significant byte first";
         EXPECT_EQ(info.GetPublicExponent(), (std::vector<uint8_t> { 0x01, 0x00, 0x01 }));
         EXPECT_EQ(info.GetSerialNumber(), (std::vector<uint8_t> { 0x02, 0x02, 0x12, 0x34 }));
         EXPECT_EQ(std::string(info.GetLabel().begin(), info.GetLabel().end()), "Alice Example");
