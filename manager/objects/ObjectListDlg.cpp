@@ -39,8 +39,11 @@ ObjectListDlg::ObjectListDlg(wxWindow* parent, TokenActionHost& host, int slotIn
         items->GetStaticBox(), ids.list, wxDefaultPosition, wxDefaultSize, wxLC_REPORT | wxLC_SINGLE_SEL);
     int listWidth = 0;
     for (const Column& column : columns) {
-        m_list->AppendColumn(column.title, wxLIST_FORMAT_CENTRE, column.width);
-        listWidth += column.width;
+        // A translated title may be wider than the width its values need.
+        const int width
+            = std::max(column.width, m_list->GetTextExtent(column.title).x + m_list->GetCharWidth() * 3);
+        m_list->AppendColumn(column.title, wxLIST_FORMAT_CENTRE, width);
+        listWidth += width;
     }
     m_list->SetMinSize(wxSize(listWidth + 8, 240));
     items->Add(m_list, 1, wxEXPAND | wxALL, 4);

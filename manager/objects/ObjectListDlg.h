@@ -44,6 +44,7 @@ public:
 protected:
     struct Column {
         wxString title;
+        // What the values need; a wider title widens the column.
         int width;
     };
     using ListButton = ButtonColumn::Entry;

@@ -7,11 +7,12 @@
 #include "../window/WindowTestSupport.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/objects/CertificateManagerDlg.h"
-#include "tests/support/TokenObjects.h"
 #include "platform/openssl/OpenSslPtr.h"
+#include "tests/support/TokenObjects.h"
 
 #include <functional>
 #include <openssl/x509.h>
+#include <wx/translation.h>
 
 inline const wxString kPin = "1234";
 
@@ -52,6 +53,7 @@ protected:
 
     void TearDown() override
     {
+        wxTranslations::Set(nullptr);
         ModalRunner::ClearHooks();
         m_host.reset();
         SoftTokenFixture::TearDown();

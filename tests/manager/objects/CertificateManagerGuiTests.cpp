@@ -1,13 +1,14 @@
 // The certificate manager on the software token: objects put there with
 // vela5-token, the real window shown modally, its results read back.
+#include "../window/LayoutCheck.h"
 #include "CertificateManagerFixture.h"
 #include "manager/core/ModalRunner.h"
 #include "manager/core/NRVCMULog.h"
 #include "manager/objects/CertificateManagerCommand.h"
 #include "manager/objects/CertificateManagerDlg.h"
 #include "manager/window/NRVCMUFrm.h"
-#include "platform/shared_word/SharedWord.h"
 #include "platform/openssl/OpenSslPtr.h"
+#include "platform/shared_word/SharedWord.h"
 
 #include <fstream>
 #include <functional>
@@ -251,4 +252,25 @@ TEST_F(CertificateManagerGuiTests, MainWindowMenuOpensTheManager)
     EXPECT_EQ(frame->GetStatus(), "Certificate Manager has been closed.");
     frame->Destroy();
     wxTheApp->ProcessIdle();
+}
+
+// Every text of the window whole in every language, with a certificate and
+// a key of its own listed.
+TEST_F(CertificateManagerGuiTests, EveryTextIsWholeInEveryLanguage)
+{
+    const TestIdentity alice = MakeTestIdentity(m_root.Temp(), "alice", "/O=Acme/CN=Alice", "secret");
+    TokenObjects::Import(m_serial, alice.pkcs12, "secret", "1234");
+    TokenObjects::AddKey(m_serial, KeyFile("lone"), true, "-", "1234");
+    LogIn();
+    for (const char* language : layout_check::kLanguages) {
+        const wxString folder = wxString::FromUTF8(m_bin) + "/Language";
+        ASSERT_TRUE(layout_check::UseLanguage(language, folder)) << "no catalog " << language;
+        Show([language](CertificateManagerDlg& dialog) {
+            std::vector<wxString> faults;
+            layout_check::CheckLayout(&dialog, faults);
+            for (const wxString& fault : faults) {
+                ADD_FAILURE() << language << ": " << fault;
+            }
+        });
+    }
 }

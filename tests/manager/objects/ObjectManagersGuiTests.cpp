@@ -1,6 +1,7 @@
 // The secret key and data object managers on the software token: objects
 // made through the module, the real windows shown modally, their workers
 // run, and what the token holds afterwards read back.
+#include "../window/LayoutCheck.h"
 #include "../window/TokenActionsTestHost.h"
 #include "../window/WindowTestSupport.h"
 #include "manager/core/CryptokiResultText.h"
@@ -53,6 +54,7 @@ protected:
 
     void TearDown() override
     {
+        wxTranslations::Set(nullptr);
         ModalRunner::ClearHooks();
         m_host.reset();
         SoftTokenFixture::TearDown();
@@ -610,4 +612,28 @@ TEST_F(ObjectManagersGuiTests, MainWindowEventsOpenTheManagers)
     }
     frame->Destroy();
     wxTheApp->ProcessIdle();
+}
+
+// Every text of the managers and their form whole in every language, the
+// list's column titles included.
+TEST_F(ObjectManagersGuiTests, EveryTextIsWholeInEveryLanguage)
+{
+    CreateKey(CKK_AES, Bytes(16, 0x11), { 0x01 });
+    CreateData("Reader", "Notes", 3);
+    for (const char* language : layout_check::kLanguages) {
+        const wxString folder = wxString::FromUTF8(m_bin) + "/Language";
+        ASSERT_TRUE(layout_check::UseLanguage(language, folder)) << "no catalog " << language;
+        const auto check = [language](const char* name, const wxWindow& window) {
+            std::vector<wxString> faults;
+            layout_check::CheckLayout(&window, faults);
+            for (const wxString& fault : faults) {
+                ADD_FAILURE() << language << " " << name << ": " << fault;
+            }
+        };
+        Show<SecretKeyManagerDlg>([&](SecretKeyManagerDlg& dialog) { check("secret keys", dialog); });
+        Show<DataObjectManagerDlg>([&](DataObjectManagerDlg& dialog) { check("data objects", dialog); });
+        SecretKeyPropertiesDlg form(m_host->GetWindow(), {}, -1, nullptr);
+        form.Show();
+        check("secret key form", form);
+    }
 }

@@ -1,82 +1,16 @@
-// Every dialog and the main window in each of the four languages: a label,
-// check box, button or group title narrower than its text, or two controls
-// on top of each other, is a text the user cannot read.
+// Every dialog and the main window in each of the four languages, checked
+// for texts the user cannot read.
+#include "LayoutCheck.h"
 #include "WindowCatalogue.h"
 #include "WindowTestSupport.h"
-#include "manager/core/LanguageCatalog.h"
 #include "manager/core/ModalRunner.h"
 
 #include <wx/app.h>
-#include <wx/button.h>
-#include <wx/checkbox.h>
 #include <wx/listctrl.h>
-#include <wx/statbox.h>
-#include <wx/stattext.h>
-#include <wx/statusbr.h>
-#include <wx/translation.h>
 
 namespace {
 
-const char* const kLanguages[] = { "English", "Bulgarian", "Portuguese", "Spanish" };
-
-// Controls whose whole job is to show their text.
-bool ShowsText(const wxWindow* window)
-{
-    return dynamic_cast<const wxStaticText*>(window) != nullptr
-        || dynamic_cast<const wxCheckBox*>(window) != nullptr
-        || dynamic_cast<const wxButton*>(window) != nullptr;
-}
-
-wxString Describe(const wxWindow* window)
-{
-    return wxString::Format(
-        "%s %d \"%s\"", window->GetClassInfo()->GetClassName(), window->GetId(), window->GetLabel());
-}
-
-// Collects every fault of window and its shown descendants.
-void CheckLayout(const wxWindow* window, std::vector<wxString>& faults)
-{
-    std::vector<const wxWindow*> shown;
-    for (const wxWindow* child : window->GetChildren()) {
-        if (child->IsShown() && !child->IsTopLevel()) {
-            shown.push_back(child);
-        }
-    }
-    for (const wxWindow* child : shown) {
-        const wxSize size = child->GetSize();
-        if (ShowsText(child)) {
-            const wxSize best = child->GetBestSize();
-            if (size.x < best.x || size.y < best.y) {
-                faults.push_back(Describe(child)
-                    + wxString::Format(" is %dx%d, needs %dx%d", size.x, size.y, best.x, best.y));
-            }
-        }
-        if (const auto* box = dynamic_cast<const wxStaticBox*>(child);
-            box != nullptr && !box->GetLabel().empty()) {
-            const int title = box->GetTextExtent(box->GetLabel()).x;
-            if (size.x < title + 16) {
-                faults.push_back(
-                    Describe(child) + wxString::Format(" is %d wide, its title %d", size.x, title));
-            }
-        }
-        // A child must lie inside its parent's client area (the frame's
-        // status bar lies below it by design).
-        const wxRect inside(wxPoint(0, 0), window->GetClientSize());
-        if (!child->IsKindOf(wxCLASSINFO(wxStatusBar)) && !inside.Contains(child->GetRect())) {
-            faults.push_back(Describe(child) + " reaches outside " + Describe(window));
-        }
-    }
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        for (std::size_t j = i + 1; j < shown.size(); ++j) {
-            if (shown[i]->GetRect().Intersects(shown[j]->GetRect())) {
-                faults.push_back(Describe(shown[i]) + " overlaps " + Describe(shown[j]));
-            }
-        }
-    }
-    for (const wxWindow* child : shown) {
-        CheckLayout(child, faults);
-    }
-}
+using namespace layout_check;
 
 class LayoutGuiTests : public SoftTokenFixture {
 protected:
@@ -98,13 +32,8 @@ protected:
 
     void UseLanguage(const wxString& language)
     {
-        if (language == "English") {
-            wxTranslations::Set(nullptr);
-            return;
-        }
         const wxString folder = wxString::FromUTF8(m_bin) + "/Language";
-        wxTranslations::Set(LanguageCatalog::Create(language, folder));
-        ASSERT_TRUE(wxTranslations::Get()->IsLoaded(language))
+        ASSERT_TRUE(layout_check::UseLanguage(language, folder))
             << "no catalog " << language << " in " << folder;
     }
 
