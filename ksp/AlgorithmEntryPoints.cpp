@@ -2,8 +2,8 @@
 // provider offers (RSA only), and the operations it never offers, which
 // answer NTE_NOT_SUPPORTED without looking at their arguments.
 #include "ksp/EntryFrame.h"
-#include "ksp/abi/Exports.h"
 #include "ksp/Records.h"
+#include "ksp/abi/Exports.h"
 #include "platform/cng/WideText.h"
 
 #include <cstdio>

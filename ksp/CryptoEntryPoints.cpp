@@ -5,11 +5,11 @@
 #include "ksp/CryptokiObject.h"
 #include "ksp/DigestInfo.h"
 #include "ksp/EntryFrame.h"
-#include "ksp/abi/Exports.h"
 #include "ksp/LoginToToken.h"
 #include "ksp/Records.h"
 #include "ksp/RsaKeyBlob.h"
 #include "ksp/RsaOperation.h"
+#include "ksp/abi/Exports.h"
 #include "platform/cng/WideText.h"
 
 #include <cstring>

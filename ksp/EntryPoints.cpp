@@ -1,8 +1,8 @@
 // GetKeyStorageInterface, the function table, and FreeBuffer; every other
 // entry point lives with its operation.
 #include "ksp/EntryFrame.h"
-#include "ksp/abi/Exports.h"
 #include "ksp/Records.h"
+#include "ksp/abi/Exports.h"
 
 #include <cstdio>
 #include <cstdlib>

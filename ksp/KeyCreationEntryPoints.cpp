@@ -2,7 +2,6 @@
 // ephemeral) RSA key prepared, then made real on the token, by generation
 // or, for an imported private key, from the blob's components.
 #include "ksp/EntryFrame.h"
-#include "ksp/abi/Exports.h"
 #include "ksp/KeyBlobParser.h"
 #include "ksp/KeyCreation.h"
 #include "ksp/KeyObjects.h"
@@ -10,6 +9,7 @@
 #include "ksp/LoginToToken.h"
 #include "ksp/ResultCodes.h"
 #include "ksp/RsaComponents.h"
+#include "ksp/abi/Exports.h"
 #include "platform/cng/WideText.h"
 #include "platform/registry/Registry.h"
 

@@ -2,10 +2,10 @@
 // the token's keys by name.
 #include "ksp/CryptokiObject.h"
 #include "ksp/EntryFrame.h"
-#include "ksp/abi/Exports.h"
 #include "ksp/KeyObjects.h"
 #include "ksp/LoginToToken.h"
 #include "ksp/Records.h"
+#include "ksp/abi/Exports.h"
 #include "platform/cng/WideText.h"
 
 #include <cstring>

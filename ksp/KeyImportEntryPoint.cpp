@@ -2,7 +2,6 @@
 // under another token key, made into a key on the token. The blob's bytes
 // are the caller's: KeyBlobParser checks them before anything is read.
 #include "ksp/EntryFrame.h"
-#include "ksp/abi/Exports.h"
 #include "ksp/KeyBlobParser.h"
 #include "ksp/KeyCreation.h"
 #include "ksp/KeyObjects.h"
@@ -10,6 +9,7 @@
 #include "ksp/LoginToToken.h"
 #include "ksp/RecordBuffers.h"
 #include "ksp/RsaComponents.h"
+#include "ksp/abi/Exports.h"
 #include "platform/cng/WideText.h"
 #include "platform/secure_memory/SecureMemory.h"
 

@@ -3,11 +3,11 @@
 // the token beside its key pair.
 #include "ksp/CryptokiObject.h"
 #include "ksp/EntryFrame.h"
-#include "ksp/abi/Exports.h"
 #include "ksp/KeyCertificate.h"
 #include "ksp/LoginToToken.h"
 #include "ksp/RecordBuffers.h"
 #include "ksp/Records.h"
+#include "ksp/abi/Exports.h"
 #include "platform/cng/WideText.h"
 
 #include <cstring>

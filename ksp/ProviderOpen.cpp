@@ -1,11 +1,11 @@
 // VELA5KSPOpenProvider and VELA5KSPFreeProvider: binding a provider handle
 // to one token slot with a read/write session, and releasing it.
 #include "ksp/EntryFrame.h"
-#include "ksp/abi/Exports.h"
 #include "ksp/KeyList.h"
 #include "ksp/ReaderSelection.h"
 #include "ksp/RecordBuffers.h"
 #include "ksp/Records.h"
+#include "ksp/abi/Exports.h"
 #include "platform/cng/WideText.h"
 #include "platform/registry/Registry.h"
 

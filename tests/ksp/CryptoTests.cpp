@@ -3,9 +3,9 @@
 // comes from a PKCS#12 file loaded onto the token, so OpenSSL holds both
 // halves of it.
 #include "TokenKeys.h"
+#include "platform/openssl/OpenSslPtr.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestCertificates.h"
-#include "platform/openssl/OpenSslPtr.h"
 
 #include <functional>
 #include <openssl/core_names.h>

@@ -1,7 +1,7 @@
 #include "KeyCreationFixture.h"
 
-#include "platform/registry/Registry.h"
 #include "platform/openssl/OpenSslPtr.h"
+#include "platform/registry/Registry.h"
 
 #include <memory>
 #include <openssl/core_names.h>

@@ -1,8 +1,8 @@
 // Keys as PKCS#11 and PKCS#12 allow them to come: a private key without its
 // CRT values, a PKCS#12 file without a MAC.
 #include "TokenModuleFixture.h"
-#include "tests/support/TokenObjects.h"
 #include "platform/openssl/OpenSslPtr.h"
+#include "tests/support/TokenObjects.h"
 
 #include <openssl/core_names.h>
 #include <openssl/pkcs12.h>

@@ -330,7 +330,8 @@ TEST_F(TokenModule, Pkcs12ImportThenSignatureChecksAgainstTheCertificate)
     std::fclose(certFile);
     ASSERT_NE(cert, nullptr);
     const vela5::platform::MdCtxPtr ctx(EVP_MD_CTX_new());
-    ASSERT_EQ(EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, X509_get0_pubkey(cert.get())), 1);
+    ASSERT_EQ(
+        EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr, X509_get0_pubkey(cert.get())), 1);
     EXPECT_EQ(EVP_DigestVerify(ctx.get(), signature.data(), signature.size(),
                   reinterpret_cast<const unsigned char*>("hello"), 5),
         1);

@@ -2,10 +2,10 @@
 // objects put on a token with it.
 #include "ModuleLoader.h"
 #include "TokenModuleFixture.h"
+#include "platform/openssl/OpenSslPtr.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/ScopedTestRoot.h"
 #include "tests/support/TokenObjects.h"
-#include "platform/openssl/OpenSslPtr.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

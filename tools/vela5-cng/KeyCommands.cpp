@@ -1,8 +1,8 @@
 #include "tools/vela5-cng/KeyCommands.h"
 
 #include "ksp/KeyNames.h"
-#include "ksp/abi/HandleRecords.h"
 #include "ksp/RsaKeyBlob.h"
+#include "ksp/abi/HandleRecords.h"
 #include "platform/cng/WideText.h"
 
 #include <algorithm>

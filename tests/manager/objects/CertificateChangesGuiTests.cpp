@@ -6,8 +6,8 @@
 #include "manager/pin/LogInDlg.h"
 #include "manager/pin/MessageBoxDlg.h"
 #if VELA5_WITH_AGENT
-#include "tests/certprop/AgentHarness.h"
 #include "platform/openssl/OpenSslPtr.h"
+#include "tests/certprop/AgentHarness.h"
 #endif
 
 #include <algorithm>
